@@ -1,0 +1,47 @@
+#pragma once
+// Services the lower layers (serial link, device protocol, modem driver) need
+// from the program around them. The core installs real ones at start-up; tests
+// install recorders. Nothing below the core includes a widget header.
+
+#include <QString>
+#include <functional>
+
+namespace quillet {
+
+enum class BoxIcon { None, Information, Question, Warning, Critical };
+enum class BoxButtons { Ok, OkCancel, YesNo };
+enum class BoxAnswer { Ok, Cancel, Yes, No };
+
+struct BoxRequest
+{
+    QString text;
+    QString title;
+    BoxIcon icon = BoxIcon::None;
+    BoxButtons buttons = BoxButtons::Ok;
+    // A box that must not hold up an unattended exchange: shown, not waited for.
+    bool blocking = true;
+};
+
+using BoxHandler = std::function<BoxAnswer(const BoxRequest &)>;
+
+// Every operator-facing box of the logger goes through here.
+BoxAnswer MsgBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title);
+// Same box, shown without waiting for the operator (the answer is Ok).
+void MsgBoxNonBlocking(const QString &text, BoxIcon icon, const QString &title);
+// Installs the handler; returns the previous one. An empty handler restores the
+// default, which prints the box to stderr and answers with the first button.
+BoxHandler SetMsgBoxHandler(BoxHandler handler);
+
+// Debug trace sink: WriteDebugTrace hands every line here (the core decides
+// whether debug mode is on and where dbg.log lives).
+using TraceHandler = std::function<void(const QString &)>;
+TraceHandler SetTraceHandler(TraceHandler handler);
+void WriteDebugTrace(const QString &text);
+
+// The one orderly way out of the program. The core installs ExitSystem's last
+// step; tests install a recorder, so the caller must return after calling it.
+using TerminateHandler = std::function<void()>;
+TerminateHandler SetTerminateHandler(TerminateHandler handler);
+void TerminateProgram();
+
+} // namespace quillet
