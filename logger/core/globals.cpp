@@ -1,1 +1,7 @@
 #include "globals.h"
+
+namespace quillet {
+
+GlobalState G;
+
+} // namespace quillet

@@ -1,0 +1,89 @@
+#include "filehelpers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+namespace quillet {
+
+bool FileExists(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    return info.exists() && !info.isDir();
+}
+
+bool FolderExists(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    return QFileInfo(path).isDir();
+}
+
+QString GetFullPath(const QString &path)
+{
+    if (path.isEmpty())
+        return QDir::currentPath();
+    QString full = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    // Keep a trailing separator: callers test it to tell a folder from a file.
+    if (EndsWithSeparator(path) && !full.endsWith(QLatin1Char('/')))
+        full += QLatin1Char('/');
+    return full;
+}
+
+QString GetParentFolderName(const QString &path)
+{
+    const qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
+    if (cut < 0)
+        return QString();
+    if (cut == 0)
+        return QStringLiteral("/");
+    return path.left(cut);
+}
+
+QString ReadTextFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray bytes = file.readAll();
+    auto decode = QStringDecoder(QStringDecoder::Utf8);
+    return decode(bytes);
+}
+
+bool CreateOneFolder(const QString &path)
+{
+    return QDir().mkdir(path);
+}
+
+bool CreateFolderPath(const QString &path)
+{
+    const QString full = GetFullPath(path);
+    if (FolderExists(full))
+        return true;
+
+    // Walk up to the longest prefix that exists, then create the levels below
+    // it in order of increasing length.
+    QStringList missing;
+    QString prefix = QDir::cleanPath(full);
+    while (!prefix.isEmpty() && prefix != QLatin1String("/") && !FolderExists(prefix)) {
+        if (QFileInfo(prefix).exists())
+            return false; // a file stands where a folder is needed
+        missing.prepend(prefix);
+        prefix = GetParentFolderName(prefix);
+    }
+    for (const QString &level : std::as_const(missing)) {
+        if (!CreateOneFolder(level))
+            return false;
+    }
+    return true;
+}
+
+bool EndsWithSeparator(const QString &path)
+{
+    return path.endsWith(QLatin1Char('/')) || path.endsWith(QLatin1Char('\\'));
+}
+
+} // namespace quillet

@@ -1,0 +1,101 @@
+#include "outputpaths.h"
+
+#include "database.h"
+#include "filehelpers.h"
+#include "globals.h"
+#include "hostservices.h"
+#include "startup.h"
+
+#include <QFile>
+
+namespace quillet {
+
+namespace {
+
+enum class PathKind { Log, Database };
+
+QString defaultBeside(const QString &fileName)
+{
+    const QString folder = GetParentFolderName(G.SettingFile);
+    return folder.isEmpty() ? fileName : folder + QLatin1Char('/') + fileName;
+}
+
+// The part both checks share: a path that ends in a separator or names a
+// folder is a setting error; otherwise the folder is created when missing.
+// Returns 1 for a usable path, 0 for a silent failure, -1 for a setting error
+// (already shown, and the program ended when exitOnError).
+int checkPath(PathKind kind, const QString &fullPath, bool exitOnError)
+{
+    const bool isLog = kind == PathKind::Log;
+    QString reason;
+    if (EndsWithSeparator(fullPath))
+        reason = QStringLiteral("指定的路徑不存在!");
+    else if (FolderExists(fullPath))
+        reason = isLog ? QStringLiteral("請指定完整Log記錄檔檔名!")
+                       : QStringLiteral("請指定完整 Access 記錄檔檔名!");
+    if (!reason.isEmpty()) {
+        const QString label = isLog ? QStringLiteral("LogFileFullPath=")
+                                    : QStringLiteral("MDBFileFullPath=");
+        MsgBox(QStringLiteral("設定錯誤!\r\n") + label + fullPath + QStringLiteral("\r\n") + reason,
+               BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("設定錯誤"));
+        if (exitOnError)
+            ExitSystem(false);
+        return -1;
+    }
+    QString folder = GetParentFolderName(fullPath);
+    if (folder.isEmpty())
+        folder = GetParentFolderName(G.SettingFile);
+    if (!folder.isEmpty() && !FolderExists(folder) && !CreateFolderPath(folder))
+        return 0;
+    return 1;
+}
+
+} // namespace
+
+bool CheckLogFilePath(bool exitOnError)
+{
+    G.LogFileFullPath = G.LogFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.log"))
+                                                : G.LogFilePath;
+    if (G.LogFileFullPath == G.LastLogFileFullPath && !EndsWithSeparator(G.LogFileFullPath) &&
+        !FolderExists(G.LogFileFullPath))
+        return true;
+    const int state = checkPath(PathKind::Log, G.LogFileFullPath, exitOnError);
+    if (state < 0) {
+        if (!exitOnError)
+            G.LastLogFileFullPath = G.LogFileFullPath;
+        return false;
+    }
+    if (state == 0)
+        return false;
+    if (!FileExists(G.LogFileFullPath)) {
+        QFile file(G.LogFileFullPath);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+            file.close();
+    }
+    G.LastLogFileFullPath = G.LogFileFullPath;
+    return true;
+}
+
+bool CheckMDBFilePath(bool exitOnError)
+{
+    G.MDBFileFullPath = G.MDBFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.mdb"))
+                                                : G.MDBFilePath;
+    if (G.MDBFileFullPath == G.LastMDBFileFullPath && !EndsWithSeparator(G.MDBFileFullPath) &&
+        !FolderExists(G.MDBFileFullPath))
+        return true;
+    const int state = checkPath(PathKind::Database, G.MDBFileFullPath, exitOnError);
+    if (state < 0) {
+        if (!exitOnError)
+            G.LastMDBFileFullPath = G.MDBFileFullPath;
+        return false;
+    }
+    if (state == 0)
+        return false;
+    if (!FileExists(G.MDBFileFullPath))
+        QFile::copy(G.SystemFile, G.MDBFileFullPath);
+    OpenMDBConnection();
+    G.LastMDBFileFullPath = G.MDBFileFullPath;
+    return true;
+}
+
+} // namespace quillet

@@ -1,0 +1,111 @@
+#include "startup.h"
+
+#include "database.h"
+#include "debuglog.h"
+#include "filehelpers.h"
+#include "globals.h"
+#include "hostservices.h"
+#include "mainwindow.h"
+#include "settings.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLockFile>
+
+namespace quillet {
+
+QString InstanceLockPath()
+{
+    return QDir::tempPath() + QStringLiteral("/quillet-instance.lock");
+}
+
+bool AcquireInstanceLock(QLockFile &lock)
+{
+    lock.setStaleLockTime(0); // only a dead owner makes the lock stale
+    return lock.tryLock(0);
+}
+
+bool StartUp()
+{
+    G.IsInTray = false;
+    G.TrayIconImage = TrayImage::Online;
+    G.ReceivedSMSCount = 0;
+
+    if (!FileExists(G.SettingFile)) {
+        MsgBox(QStringLiteral("找不到Quillet的設定檔:") + G.SettingFile +
+                   QStringLiteral("\r\n程式無法執行!"),
+               BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("找不到Quillet的設定檔"));
+        ExitSystem(false);
+        return false;
+    }
+    if (!FileExists(G.SystemFile)) {
+        MsgBox(QStringLiteral("找不到Quillet的系統檔:") + G.SystemFile +
+                   QStringLiteral("\r\n程式無法執行!"),
+               BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("找不到Quillet的系統檔案"));
+        ExitSystem(false);
+        return false;
+    }
+    if (!LoadSettings())
+        return false;
+
+    // The first record re-checks both paths.
+    G.LastLogFileFullPath.clear();
+    G.LastMDBFileFullPath.clear();
+
+    if (G.MainForm)
+        G.MainForm->GoOnline();
+    return true;
+}
+
+bool ExitSystem(bool askConfirm)
+{
+    if (askConfirm) {
+        if (G.IsInTray && G.MainForm)
+            G.MainForm->show();
+        const BoxAnswer answer =
+            MsgBox(QStringLiteral("Are you sure to exit system?"), BoxButtons::YesNo,
+                   BoxIcon::Question, QStringLiteral("System Exit"));
+        if (answer != BoxAnswer::Yes)
+            return false;
+    }
+    if (G.IsInTray && G.MainForm)
+        G.MainForm->SetTrayIcon(TrayAction::Delete);
+    CloseMDBConnection();
+    if (G.MainForm)
+        G.MainForm->TerminateDevice();
+    G.IsOffline = true;
+    if (G.MainForm)
+        G.MainForm->Unload();
+    TerminateProgram();
+    return true;
+}
+
+int RunQuillet()
+{
+    static QLockFile lock(InstanceLockPath());
+    if (!AcquireInstanceLock(lock)) {
+        // Nothing else happens in a second copy: no window, no file touched.
+        MsgBox(QStringLiteral("Quillet is running!"), BoxButtons::Ok, BoxIcon::Information,
+               QStringLiteral("Quillet"));
+        return 0;
+    }
+    G.SettingFile = QStringLiteral("Quillet.set");
+    G.SystemFile = QStringLiteral("Quillet.sys");
+    InstallDebugTrace();
+    SetTerminateHandler([] {
+        lock.unlock();
+        std::exit(0);
+    });
+
+    auto *form = new frmMain;
+    G.MainForm = form;
+    form->LoadFormObj();
+    form->show();
+    form->CreateDevice();
+    G.IsSoundPlaying = false;
+    if (!StartUp())
+        return 0;
+    return QApplication::exec();
+}
+
+} // namespace quillet

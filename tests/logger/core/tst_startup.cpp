@@ -1,0 +1,185 @@
+// Start-up checks, the exit confirmation, and the refusal of a second copy.
+
+#include "boxrecorder.h"
+#include "globals.h"
+#include "mainwindow.h"
+#include "startup.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace quillet;
+using quillet::test::BoxRecorder;
+using quillet::test::TerminateRecorder;
+
+namespace {
+
+QStringList listFiles(const QString &dir)
+{
+    QStringList files;
+    QDirIterator it(dir, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    return files;
+}
+
+void touch(const QString &path, const QByteArray &bytes = QByteArray())
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+class tst_StartUp : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_oldCwd;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_oldCwd = QDir::currentPath();
+    }
+    void cleanupTestCase() { QDir::setCurrent(m_oldCwd); }
+    void init()
+    {
+        G = GlobalState{};
+        const QString sub = m_dir.path() + QLatin1Char('/') + QTest::currentTestFunction() +
+                            QLatin1Char('_') + (QTest::currentDataTag() ? QTest::currentDataTag() : "");
+        QDir().mkpath(sub);
+        QDir::setCurrent(sub);
+    }
+
+    void missingFiles_data()
+    {
+        QTest::addColumn<bool>("haveSettings");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no settings") << false << "找不到Quillet的設定檔"
+                                     << "找不到Quillet的設定檔:Quillet.set\r\n程式無法執行!";
+        QTest::newRow("settings but no system file")
+            << true << "找不到Quillet的系統檔案"
+            << "找不到Quillet的系統檔:Quillet.sys\r\n程式無法執行!";
+    }
+    void missingFiles()
+    {
+        QFETCH(bool, haveSettings);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        if (haveSettings)
+            touch(QStringLiteral("Quillet.set"), "[BASIC]\r\nIsSaveAsMDB=0\r\n");
+        BoxRecorder boxes;
+        TerminateRecorder ended;
+        QVERIFY(!StartUp());
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last().title, title);
+        QCOMPARE(boxes.last().text, text);
+        QCOMPARE(boxes.last().icon, BoxIcon::Critical);
+        QCOMPARE(boxes.last().buttons, BoxButtons::Ok);
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(!QFile::exists(QStringLiteral("Quillet.log"))); // settings never loaded
+    }
+
+    void startUpLoadsAndStaysOffline()
+    {
+        touch(QStringLiteral("Quillet.set"), "[BASIC]\r\nLogFilePath=Logs/q.log\r\n");
+        touch(QStringLiteral("Quillet.sys"));
+        frmMain form;
+        G.MainForm = &form;
+        BoxRecorder boxes;
+        TerminateRecorder ended;
+        QVERIFY(StartUp());
+        QCOMPARE(ended.count(), 0);
+        QCOMPARE(boxes.count(), 0);
+        QVERIFY(QFile::exists(QStringLiteral("Logs/q.log")));
+        QVERIFY(G.LastLogFileFullPath.isEmpty()); // the first record re-checks
+        QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
+        QVERIFY(form.mnuFileOffLine->isChecked());
+        QVERIFY(!form.mnuFileOnLine->isChecked());
+        G.MainForm = nullptr;
+    }
+
+    void exitConfirmation_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("No keeps running") << int(BoxAnswer::No) << false;
+        QTest::newRow("Yes ends") << int(BoxAnswer::Yes) << true;
+    }
+    void exitConfirmation()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, ends);
+        frmMain form;
+        form.show();
+        G.MainForm = &form;
+        G.IsOffline = false;
+        BoxRecorder boxes;
+        boxes.script({BoxAnswer(answer)});
+        TerminateRecorder ended;
+        QCOMPARE(ExitSystem(true), ends);
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last().text, QStringLiteral("Are you sure to exit system?"));
+        QCOMPARE(boxes.last().title, QStringLiteral("System Exit"));
+        QCOMPARE(boxes.last().buttons, BoxButtons::YesNo);
+        QCOMPARE(boxes.last().icon, BoxIcon::Question);
+        QCOMPARE(ended.count(), ends ? 1 : 0);
+        QCOMPARE(G.IsOffline, ends);
+        QCOMPARE(form.isVisible(), !ends);
+        G.MainForm = nullptr;
+    }
+
+    void secondCopyIsRefusedAndTouchesNothing()
+    {
+        const QString exe = QStringLiteral(QUILLET_BIN_DIR "/quillet");
+        QVERIFY(QFile::exists(exe));
+        QTemporaryDir lockDir;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), lockDir.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+
+        const QString firstDir = QDir::currentPath() + QStringLiteral("/first");
+        const QString secondDir = QDir::currentPath() + QStringLiteral("/second");
+        QDir().mkpath(firstDir);
+        QDir().mkpath(secondDir);
+        touch(firstDir + QStringLiteral("/Quillet.set"), "[BASIC]\r\nIsDebugMode=1\r\n");
+        touch(firstDir + QStringLiteral("/Quillet.sys"));
+        touch(secondDir + QStringLiteral("/Quillet.set"), "[BASIC]\r\nIsDebugMode=1\r\n");
+        touch(secondDir + QStringLiteral("/Quillet.sys"));
+
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.setWorkingDirectory(firstDir);
+        first.start(exe, {});
+        QVERIFY(first.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(firstDir + QStringLiteral("/Quillet.log")), 20000);
+
+        const QStringList before = listFiles(secondDir);
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.setWorkingDirectory(secondDir);
+        second.start(exe, {});
+        QVERIFY(second.waitForFinished(20000));
+        QVERIFY(second.readAllStandardError().contains("Quillet is running!"));
+        QCOMPARE(listFiles(secondDir), before);
+
+        first.kill();
+        first.waitForFinished();
+    }
+};
+
+QTEST_MAIN(tst_StartUp)
+#include "tst_startup.moc"
