@@ -72,8 +72,9 @@ void TestCommPty::answerInPiecesIsReadWhole()
     // read lets events run while it waits.
     const QByteArray answer = "+CPMS: 3,30,3,30,3,30\r\n\r\nOK\r\n";
     const qsizetype piece = (answer.size() + 5) / 6;
+    QObject timers; // ends any timer still pending when the test returns
     for (int i = 0; i < 6; ++i) {
-        QTimer::singleShot(300 * i, this,
+        QTimer::singleShot(300 * i, &timers,
                            [this, answer, piece, i] { m_pty->send(answer.mid(piece * i, piece)); });
     }
     QByteArray buffer;
@@ -84,7 +85,8 @@ void TestCommPty::answerInPiecesIsReadWhole()
 void TestCommPty::pauseLongerThanTimeoutEndsRead()
 {
     QVERIFY(m_pty->send("abc"));
-    QTimer::singleShot(2500, this, [this] { m_pty->send("def"); });
+    QObject timers;
+    QTimer::singleShot(2500, &timers, [this] { m_pty->send("def"); });
     QByteArray buffer;
     QCOMPARE(ReadComm(*m_port, buffer, 6, 0), 3);
     QCOMPARE(buffer, QByteArray("abc"));
