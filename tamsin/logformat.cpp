@@ -32,9 +32,9 @@ bool IsDigit(char c)
 }
 
 // Branch-free form for the hot path: only '0'..'9' land on 0..9.
-bool Digit(char c)
+unsigned Digit(char c)
 {
-    return static_cast<unsigned char>(c - '0') <= 9;
+    return static_cast<unsigned char>(c - '0') <= 9 ? 1u : 0u;
 }
 
 int Two(const char *p)

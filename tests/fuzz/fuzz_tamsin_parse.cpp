@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -90,6 +92,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         }
         for (uint32_t id : index.SortedGroups())
             Require(index.FindGroup(index.GroupName(id)) == id, "group lookup");
+    }
+
+    // The same bytes read from a file in small chunks that split lines
+    // anywhere must give the same index.
+    static const int fd = memfd_create("fuzz_tamsin_parse", MFD_CLOEXEC);
+    if (fd >= 0 && ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == ssize_t(size)) {
+        tamsin::LogIndex chunked;
+        const size_t chunk = size > 0 ? 1 + bytes[0] % 64 : 1;
+        const auto chunkedStatus = chunked.Read(fd, size, chunk);
+        Require((chunkedStatus == tamsin::LogIndex::Status::Ok) ==
+                    (status == tamsin::LogIndex::Status::Ok),
+                "chunked verdict");
+        if (status == tamsin::LogIndex::Status::Ok) {
+            Require(chunked.Count() == index.Count(), "chunked count");
+            for (size_t i = 0; i < index.Count(); ++i) {
+                Require(chunked.Begin(i) == index.Begin(i), "chunked offsets");
+                Require(chunked.Time(i) == index.Time(i), "chunked times");
+                Require(chunked.GroupName(chunked.Group(i)) == index.GroupName(index.Group(i)),
+                        "chunked groups");
+            }
+        }
     }
 
     if (size >= tamsin::kStampLength) {
