@@ -158,6 +158,16 @@ private:
 
 constexpr size_t kHugePage = size_t(1) << 21;
 
+// Room for lines of 48 bytes on average: a longer line leaves the rest
+// untouched, and untouched pages of a large array never become resident;
+// shorter lines grow the array as usual. Capped so that a huge file does not
+// fail on address space it may never need.
+size_t ReserveFor(uint64_t size, size_t maxRecords)
+{
+    constexpr uint64_t kCap = uint64_t(1) << 24;
+    return static_cast<size_t>(std::min<uint64_t>({size / 48 + 16, maxRecords, kCap}));
+}
+
 } // namespace
 
 void *AllocateLarge(size_t bytes)
@@ -423,7 +433,7 @@ LogIndex::Status LogIndex::Build(const char *data, size_t size, size_t maxRecord
         *this = LogIndex();
         return Status::HasNul;
     }
-    m_records.reserve(std::min(size / 48 + 16, maxRecords));
+    m_records.reserve(ReserveFor(size, maxRecords));
     Scanner scanner(this, maxRecords);
     size_t consumed = 0;
     const Status status = scanner.Scan(data, size, 0, true, &consumed);
@@ -440,10 +450,7 @@ LogIndex::Status LogIndex::Read(int fd, uint64_t size, size_t chunkSize, size_t 
 {
     *this = LogIndex();
     m_names.emplace_back();
-    // Reserve for lines of 48 bytes on average: a longer line leaves the
-    // rest untouched, and untouched pages of a large vector are never made
-    // resident; shorter lines grow the vectors as usual.
-    m_records.reserve(static_cast<size_t>(std::min<uint64_t>(size / 48 + 16, maxRecords)));
+    m_records.reserve(ReserveFor(size, maxRecords));
     Scanner scanner(this, maxRecords);
 
     std::vector<char> buffer(std::max<size_t>(chunkSize, 1));

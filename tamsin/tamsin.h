@@ -139,7 +139,8 @@ TAMSIN_API int32_t LogSelect(const char *group, const char *subgroup);
  * wanted. A message that spans several lines comes back with its lines
  * joined by CR LF, as the logger received it.
  *
- * Returns 1, or -1 when no file is current or index is not selected; the
+ * Returns 1, or -1 when no file is current, index is not selected, or
+ * another program cut the file short since it was opened; the
  * out-parameters are then set to NULL.
  */
 TAMSIN_API int32_t LogGetRecord(int32_t index, const char **time, const char **group,
