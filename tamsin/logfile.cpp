@@ -170,13 +170,6 @@ const char *WindowReader::Get(int fd, uint64_t offset, size_t size)
     return m_buffer.data();
 }
 
-void WindowReader::Reset()
-{
-    m_fd = -1;
-    m_held = 0;
-    std::vector<char>().swap(m_buffer);
-}
-
 ExclusiveLock::~ExclusiveLock()
 {
     CloseQuietly(m_fd);

@@ -58,7 +58,6 @@ public:
     // The bytes [offset, offset + size) of fd, valid until the next call,
     // or nullptr when the file no longer holds them.
     const char *Get(int fd, uint64_t offset, size_t size);
-    void Reset();
 
 private:
     static constexpr size_t kWindow = 256 * 1024;

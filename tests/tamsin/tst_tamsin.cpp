@@ -10,8 +10,13 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <climits>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -598,6 +603,51 @@ private slots:
         }
         QCOMPARE(LogDeleteBefore(key, source.toUtf8().constData()), 0);
         QCOMPARE(ReadAll(source), other);
+    }
+
+    void deleteFollowsFileReplacedWhileWaiting()
+    {
+        // Another rewriter holds the lock and renames a new file over the
+        // path before letting go. The delete that waited must work on the
+        // new file: rewriting from the old inode would drop the record that
+        // only the new file holds.
+        const QString path = Write(kSample);
+        const QByteArray name = QFile::encodeName(path);
+        const int held = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(held >= 0);
+        QVERIFY(::flock(held, LOCK_EX) == 0);
+        struct stat st;
+        QVERIFY(::fstat(held, &st) == 0);
+
+        int32_t result = -1;
+        std::thread waiter([&] {
+            result = LogDeleteBefore(LogTimeKey("03/03/2024", "00:00:00"), name.constData());
+        });
+        // Wait (bounded) until the delete is queued on the lock.
+        const QByteArray inode = ":" + QByteArray::number(qulonglong(st.st_ino)) + " ";
+        bool queued = false;
+        for (int i = 0; i < 500 && !queued; ++i) {
+            QFile locks("/proc/locks");
+            if (locks.open(QIODevice::ReadOnly)) {
+                for (const QByteArray &line : locks.readAll().split('\n'))
+                    queued = queued || (line.contains("->") && line.contains(inode));
+            }
+            if (!queued)
+                QThread::msleep(10);
+        }
+        const QString next = m_dir.filePath("next.log");
+        {
+            QFile f(next);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(kSample + "03/06/2024 00:00:00 [Tank] only in the new file\r\n");
+        }
+        QVERIFY(::rename(QFile::encodeName(next).constData(), name.constData()) == 0);
+        ::close(held);
+        waiter.join();
+        QVERIFY(queued);
+        QCOMPARE(result, 1);
+        QCOMPARE(LogOpen(name.constData()), 4);
+        QCOMPARE(GetRecord(3).message, QByteArray("only in the new file"));
     }
 
     void exportRefusals()
