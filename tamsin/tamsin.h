@@ -48,8 +48,8 @@
  * Threads: the library keeps one current file for the whole process; call it
  * from one thread only.
  *
- * The number after each declaration is the function's ordinal, the stable
- * number by which older programs bound to it.
+ * Each function's comment begins with its ordinal, the stable number by
+ * which programs built against the original library bind to it.
  */
 #ifndef TAMSIN_H
 #define TAMSIN_H
