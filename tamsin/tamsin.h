@@ -48,8 +48,9 @@
  * Threads: the library keeps one current file for the whole process; call it
  * from one thread only.
  *
- * Each function's comment begins with its ordinal, the stable number by
- * which programs built against the original library bind to it.
+ * Each function's comment begins with its ordinal: a stable number that
+ * never changes between versions, by which a program may bind to the
+ * function instead of by its name.
  */
 #ifndef TAMSIN_H
 #define TAMSIN_H
