@@ -1,6 +1,8 @@
 #include "logfile.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -14,13 +16,25 @@ namespace tamsin {
 
 namespace {
 
-bool LockRetrying(int fd, int operation)
+// The logger holds the lock only for one write, so a lock that stays taken
+// for long belongs to something stuck; the viewer must not hang on it for
+// ever. Polling (rather than a blocking flock) keeps the wait bounded.
+constexpr auto kLockPatience = std::chrono::seconds(20);
+
+bool LockBounded(int fd, int operation)
 {
-    while (flock(fd, operation) != 0) {
-        if (errno != EINTR)
+    const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+    auto pause = std::chrono::microseconds(50);
+    for (;;) {
+        if (flock(fd, operation | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
             return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(pause);
+        pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(5));
     }
-    return true;
 }
 
 void CloseQuietly(int fd)
@@ -128,7 +142,7 @@ bool LogFile::Open(const std::string &path, bool sharedLock)
         return false;
     // A file system without flock is still read; the lock only keeps a
     // half-appended record out of view.
-    const bool locked = sharedLock && LockRetrying(m_fd, LOCK_SH);
+    const bool locked = sharedLock && LockBounded(m_fd, LOCK_SH);
     const bool ok = Stat();
     if (locked)
         flock(m_fd, LOCK_UN);
@@ -184,7 +198,7 @@ bool ExclusiveLock::Acquire(const std::string &path)
         m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (m_fd < 0)
             return false;
-        if (!LockRetrying(m_fd, LOCK_EX))
+        if (!LockBounded(m_fd, LOCK_EX))
             break;
         struct stat held;
         struct stat named;

@@ -43,7 +43,8 @@
  * a temporary file in the same folder, fsync()s it, renames it over the
  * original and fsync()s the folder, so no appended record is ever lost.
  * LogOpen() takes a shared lock for the moment it measures the file, so it
- * never sees half a record.
+ * never sees half a record. Neither waits more than 20 seconds for a lock:
+ * LogDeleteBefore() then fails, LogOpen() reads the file as it is.
  *
  * Threads: the library keeps one current file for the whole process; call it
  * from one thread only.

@@ -616,22 +616,21 @@ private slots:
         const int held = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
         QVERIFY(held >= 0);
         QVERIFY(::flock(held, LOCK_EX) == 0);
-        struct stat st;
-        QVERIFY(::fstat(held, &st) == 0);
 
         int32_t result = -1;
         std::thread waiter([&] {
             result = LogDeleteBefore(LogTimeKey("03/03/2024", "00:00:00"), name.constData());
         });
-        // Wait (bounded) until the delete is queued on the lock.
-        const QByteArray inode = ":" + QByteArray::number(qulonglong(st.st_ino)) + " ";
+        // Wait (bounded) until the delete has the old file open and waits
+        // for its lock: a second descriptor of this process names it.
+        const QString canonical = QFileInfo(path).canonicalFilePath();
         bool queued = false;
         for (int i = 0; i < 500 && !queued; ++i) {
-            QFile locks("/proc/locks");
-            if (locks.open(QIODevice::ReadOnly)) {
-                for (const QByteArray &line : locks.readAll().split('\n'))
-                    queued = queued || (line.contains("->") && line.contains(inode));
-            }
+            int open = 0;
+            const QDir fds(QStringLiteral("/proc/self/fd"));
+            for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::Files))
+                open += fd.symLinkTarget() == canonical;
+            queued = open >= 2;
             if (!queued)
                 QThread::msleep(10);
         }
