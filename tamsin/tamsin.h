@@ -184,8 +184,9 @@ TAMSIN_API int32_t LogExportBefore(int32_t timeKey, const char *destinationPath)
  *
  * Returns 1 on success (also when no record was before the key and the
  * file was left untouched), or 0 when timeKey is negative, sourcePath is
- * NULL or not a log, the file was replaced since that export, or reading,
- * writing or renaming fails; the file is then unchanged.
+ * NULL or not a log, the file was replaced since that export, its lock
+ * stays taken for 20 seconds, or reading, writing or renaming fails; the
+ * file is then unchanged.
  */
 TAMSIN_API int32_t LogDeleteBefore(int32_t timeKey, const char *sourcePath);
 
