@@ -41,7 +41,9 @@ ControlChannel::~ControlChannel()
 bool ControlChannel::openFifo(const QString &path, QString &error)
 {
     const QByteArray native = QFile::encodeName(path);
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(native.constData(), &st) == 0) {
         if (!S_ISFIFO(st.st_mode)) {
             error = QStringLiteral("%1 exists and is not a FIFO").arg(path);

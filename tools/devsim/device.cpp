@@ -23,7 +23,7 @@ bool Device::roll(int percent)
 
 QByteArray Device::exception(quint8 function, quint8 code)
 {
-    return WithCRC(QByteArray{char(kStation), char(function | 0x80), char(code)});
+    return WithCRC(Bytes({kStation, function | 0x80, code}));
 }
 
 QByteArray Device::answer(const QByteArray &request, QString &note)
@@ -34,8 +34,7 @@ QByteArray Device::answer(const QByteArray &request, QString &note)
     }
     const quint8 function = quint8(request[1]);
     QByteArray reply;
-    if (m_faults.exceptionCode &&
-        (m_faults.exceptionAllFunctions || function == kPassthrough) &&
+    if (m_faults.exceptionCode && (m_faults.exceptionAllFunctions || function == kPassthrough) &&
         roll(m_faults.exceptionPercent)) {
         note = QStringLiteral("exception %1 on request").arg(m_faults.exceptionCode);
         reply = exception(function, quint8(m_faults.exceptionCode));
@@ -69,10 +68,11 @@ QByteArray Device::serve(const QByteArray &request, QString &note)
             return exception(function, kIllegalValue);
         }
         if (start + count > RegisterCount) {
-            note = QStringLiteral("registers %1..%2 do not exist").arg(start).arg(start + count - 1);
+            note =
+                QStringLiteral("registers %1..%2 do not exist").arg(start).arg(start + count - 1);
             return exception(function, kIllegalAddress);
         }
-        QByteArray reply{char(kStation), char(function), char(count * 2)};
+        QByteArray reply = Bytes({kStation, function, count * 2});
         for (int r = start; r < start + count; ++r) {
             reply.append(char(m_registers[size_t(r)] >> 8));
             reply.append(char(m_registers[size_t(r)] & 0xFF));
@@ -83,17 +83,18 @@ QByteArray Device::serve(const QByteArray &request, QString &note)
     if (function == kPassthrough && quint8(request[2]) == kSubSendAT) {
         const QByteArray text = request.mid(5, request.size() - 7);
         m_modem.input(text);
-        note = QStringLiteral("AT text %1").arg(QString::fromUtf8(text.toPercentEncoding(" +=?,\"")));
-        return WithCRC(QByteArray{char(kStation), char(kPassthrough), char(kSubSendAT)});
+        note =
+            QStringLiteral("AT text %1").arg(QString::fromUtf8(text.toPercentEncoding(" +=?,\"")));
+        return WithCRC(Bytes({kStation, kPassthrough, kSubSendAT}));
     }
     if (function == kPassthrough && quint8(request[2]) == kSubReadReply) {
         const QByteArray typed = m_modem.typedOutput();
-        QByteArray reply{char(kStation), char(kPassthrough), char(kSubReadReply),
-                         char(typed.size() >> 8), char(typed.size() & 0xFF)};
+        QByteArray reply = Bytes({kStation, kPassthrough, kSubReadReply, int(typed.size() >> 8),
+                                  int(typed.size() & 0xFF)});
         reply += typed;
-        note = QStringLiteral("reply read, %1 of %2 characters typed")
+        note = QStringLiteral("reply read, %1 of %2 bytes typed")
                    .arg(typed.size())
-                   .arg(m_modem.answer().size());
+                   .arg(m_modem.answerBytes());
         return WithCRC(reply);
     }
     note = QStringLiteral("function %1 not supported").arg(function);

@@ -15,17 +15,24 @@
 
 namespace devsim {
 
-enum Register { RegDeviceType = 0, RegVersion = 1, RegSerial = 2, RegLink = 6, RegisterCount = 7 };
+enum Register
+{
+    RegDeviceType = 0,
+    RegVersion = 1,
+    RegSerial = 2,
+    RegLink = 6,
+    RegisterCount = 7
+};
 
 struct DeviceFaults
 {
-    bool silent = false;      // no answer at all; requests are not acted on
-    int exceptionCode = 0;    // 0: none; else answer function|0x80 with this code
+    bool silent = false;   // no answer at all; requests are not acted on
+    int exceptionCode = 0; // 0: none; else answer function|0x80 with this code
     int exceptionPercent = 100;
     bool exceptionAllFunctions = false; // else only the pass-through function 0x50
-    int dropPercent = 0;     // share of answers never sent
-    int truncatePercent = 0; // share of answers cut short
-    int badCrcPercent = 0;   // share of answers with a wrong CRC
+    int dropPercent = 0;                // share of answers never sent
+    int truncatePercent = 0;            // share of answers cut short
+    int badCrcPercent = 0;              // share of answers with a wrong CRC
 };
 
 class Device

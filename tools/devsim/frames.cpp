@@ -9,6 +9,14 @@ namespace {
 constexpr qsizetype kLongestUnknownFrame = 256;
 } // namespace
 
+QByteArray Bytes(std::initializer_list<int> values)
+{
+    QByteArray bytes;
+    for (int v : values)
+        bytes.append(char(quint8(v)));
+    return bytes;
+}
+
 QByteArray WithCRC(QByteArray frame)
 {
     const quint16 crc = quillet::DeviceCRC(frame, frame.size());

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <initializer_list>
 
 namespace devsim {
 
@@ -15,6 +16,9 @@ constexpr quint8 kReadInputRegisters = 0x04;
 constexpr quint8 kPassthrough = 0x50;
 constexpr quint8 kSubSendAT = 0x65;
 constexpr quint8 kSubReadReply = 0x66;
+
+// A byte array from byte values: Bytes({0xF7, 0x04}).
+QByteArray Bytes(std::initializer_list<int> values);
 
 // Appends the CRC of all bytes so far, low byte first.
 QByteArray WithCRC(QByteArray frame);

@@ -87,31 +87,35 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QList<QCommandLineOption> options{
         {"link", "Also reach the pty through a symlink at <path> (removed at exit).", "path"},
-        {"serial", "Product serial number in registers 2..5: four hex registers "
-                   "0102:0304:0506:0708 (the default) or 16 hex digits.",
+        {"serial",
+         "Product serial number in registers 2..5: four hex registers "
+         "0102:0304:0506:0708 (the default) or 16 hex digits.",
          "hex"},
         {"device-type", "Register 0, the device type (default 4000).", "hex", "4000"},
         {"capacity", "Slots in the SIM store (default 30).", "n", "30"},
         {"first-slot", "Number of the first slot (default 1).", "n", "1"},
         {"message", "Preload one message line (see deliver). Repeatable.", "line"},
-        {"messages", "Preload the message lines of <file> (# starts a comment; a dump is such a "
-                     "file).",
+        {"messages",
+         "Preload the message lines of <file> (# starts a comment; a dump is such a "
+         "file).",
          "file"},
         {"control", "Read control commands from the FIFO <path> (created when missing).", "path"},
-        {"control-socket", "Accept control commands on the unix socket <path>; each gets its "
-                           "answer line back.",
+        {"control-socket",
+         "Accept control commands on the unix socket <path>; each gets its "
+         "answer line back.",
          "path"},
         {"stdin", "Read control commands from standard input."},
         {"state-file", "Write the store dump to <file> at start and after every change.", "file"},
-        {"codemap", "The GSM code map (default GSMCodeMap.cod beside the program, else in the "
-                    "current folder).",
+        {"codemap",
+         "The GSM code map (default GSMCodeMap.cod beside the program, else in the "
+         "current folder).",
          "file"},
         {"latency", "Modem answer latency in milliseconds (default 0).", "ms", "0"},
-        {"type-rate", "Characters per second the modem types its answers (default 1000; 0: at "
-                      "once).",
+        {"type-rate",
+         "Characters per second the modem types its answers (default 1000; 0: at "
+         "once).",
          "cps", "1000"},
-        {"baud", "Pace answers like a serial line at this rate, e.g. 9600 (default: off).",
-         "rate"},
+        {"baud", "Pace answers like a serial line at this rate, e.g. 9600 (default: off).", "rate"},
         {"bad-crc", "Share of answers with a wrong CRC, percent.", "pct", "0"},
         {"drop", "Share of answers never sent, percent.", "pct", "0"},
         {"truncate", "Share of answers cut short, percent.", "pct", "0"},
@@ -125,8 +129,7 @@ int main(int argc, char *argv[])
         {"silent", "Start as a device that does not answer."},
         {"storages", "Storages listed by AT+CPMS? (2 or 3, default 3).", "n", "3"},
         {"cmee", "Initial error report mode of the modem (0, 1, 2; default 0).", "n", "0"},
-        {"service-centre", "Service-centre number in message headers.", "number",
-         "+85290000000"},
+        {"service-centre", "Service-centre number in message headers.", "number", "+85290000000"},
         {"seed", "Seed for the fault shares (default fixed, so runs repeat).", "n"},
         {"gap", "Silence in ms that ends a half-received request (default 50).", "ms", "50"},
         {"verbose", "Log every frame and what the device did to standard error."},
@@ -160,13 +163,11 @@ int main(int argc, char *argv[])
         return Fail(QStringLiteral("--device-type wants a hexadecimal number"));
 
     // Fault options are the control commands of the same name, so both behave alike.
-    QStringList commands{"latency " + parser.value("latency"),
-                         "typerate " + parser.value("type-rate"),
-                         "badcrc " + parser.value("bad-crc"),
-                         "drop " + parser.value("drop"),
-                         "truncate " + parser.value("truncate"),
-                         "storages " + parser.value("storages"),
-                         "cmee " + parser.value("cmee")};
+    QStringList commands{
+        "latency " + parser.value("latency"),   "typerate " + parser.value("type-rate"),
+        "badcrc " + parser.value("bad-crc"),    "drop " + parser.value("drop"),
+        "truncate " + parser.value("truncate"), "storages " + parser.value("storages"),
+        "cmee " + parser.value("cmee")};
     if (parser.isSet("baud"))
         commands << "baud " + parser.value("baud");
     if (parser.isSet("exception"))
@@ -194,8 +195,8 @@ int main(int argc, char *argv[])
     if (parser.isSet("messages")) {
         QFile file(parser.value("messages"));
         if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            return Fail(QStringLiteral("cannot read %1: %2").arg(file.fileName(),
-                                                                  file.errorString()));
+            return Fail(
+                QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
         int number = 0;
         QTextStream in(&file);
         while (!in.atEnd()) {
@@ -205,7 +206,8 @@ int main(int argc, char *argv[])
                 continue;
             QString answer;
             if (!sim.deliver(line, answer))
-                return Fail(QStringLiteral("%1:%2: %3").arg(file.fileName()).arg(number).arg(answer));
+                return Fail(
+                    QStringLiteral("%1:%2: %3").arg(file.fileName()).arg(number).arg(answer));
         }
     }
     for (const QString &line : parser.values("message")) {
@@ -237,7 +239,8 @@ int main(int argc, char *argv[])
     ControlChannel control([&sim](const QString &line) { return sim.execute(line); });
     if (parser.isSet("control") && !control.openFifo(parser.value("control"), error))
         return Fail(error);
-    if (parser.isSet("control-socket") && !control.openSocket(parser.value("control-socket"), error))
+    if (parser.isSet("control-socket") &&
+        !control.openSocket(parser.value("control-socket"), error))
         return Fail(error);
     if (parser.isSet("stdin"))
         control.openStdin();
@@ -247,7 +250,9 @@ int main(int argc, char *argv[])
         return Fail(QStringLiteral("cannot set up signal handling"));
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     for (int s : {SIGINT, SIGTERM, SIGHUP})

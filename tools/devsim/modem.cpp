@@ -210,8 +210,8 @@ void Modem::execute(const QString &line)
 
 void Modem::executeExtended(const QString &name, QChar form, const QStringList &args)
 {
-    const bool smsCommand = name == u"CPMS" || name == u"CMGR" || name == u"CMGD" ||
-                            name == u"CMGS" || name == u"CMGL";
+    const bool smsCommand =
+        name == u"CPMS" || name == u"CMGR" || name == u"CMGD" || name == u"CMGS" || name == u"CMGL";
     if (smsCommand && m_settings.pinWait && form != u't') {
         cmsError(311);
         return;
@@ -222,7 +222,8 @@ void Modem::executeExtended(const QString &name, QChar form, const QStringList &
         if (form == u'?') {
             info(QStringLiteral("+CMEE: %1").arg(m_settings.cmee));
             ok();
-        } else if (form == u'=' && args.size() == 1 && QStringList{"0", "1", "2"}.contains(args[0])) {
+        } else if (form == u'=' && args.size() == 1 &&
+                   QStringList{"0", "1", "2"}.contains(args[0])) {
             m_settings.cmee = args[0].toInt();
             ok();
         } else {
@@ -359,7 +360,8 @@ QString Modem::cmgrReply(const StoredSms &sms) const
         fields << Quoted(sms.timeStamp);
         if (m_csdh) {
             fields << QString::number(AddressType(sms.number)) << QStringLiteral("4")
-                   << QStringLiteral("0") << QString::number(dcs) << Quoted(m_settings.serviceCentre)
+                   << QStringLiteral("0") << QString::number(dcs)
+                   << Quoted(m_settings.serviceCentre)
                    << QString::number(AddressType(m_settings.serviceCentre))
                    << QString::number(length);
         }
@@ -367,8 +369,7 @@ QString Modem::cmgrReply(const StoredSms &sms) const
         fields << QString::number(AddressType(sms.number)) << QStringLiteral("17")
                << QStringLiteral("0") << QString::number(dcs) << QStringLiteral("167")
                << Quoted(m_settings.serviceCentre)
-               << QString::number(AddressType(m_settings.serviceCentre))
-               << QString::number(length);
+               << QString::number(AddressType(m_settings.serviceCentre)) << QString::number(length);
     }
     return QStringLiteral("\r\n+CMGR: ") + fields.join(u',') + QStringLiteral("\r\n") + body +
            QStringLiteral("\r\n\r\nOK\r\n");
@@ -419,7 +420,7 @@ void Modem::deleteMessages(const QStringList &args)
     }
     // Flags 1 to 4 widen the delete: read; read and sent; all but unread; all.
     QList<int> doomed;
-    for (const auto &[index, sms] : m_store.slots()) {
+    for (const auto &[index, sms] : m_store.messages()) {
         const bool hit = flag == 4 || sms.status == SmsStatus::RecRead ||
                          (flag >= 2 && sms.status == SmsStatus::StoSent) ||
                          (flag >= 3 && sms.status == SmsStatus::StoUnsent);

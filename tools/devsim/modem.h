@@ -57,6 +57,7 @@ public:
     QByteArray typedOutput() const;
     // The whole answer to the current command, as text.
     const QString &answer() const { return m_answer; }
+    qsizetype answerBytes() const { return m_answerGsm.size(); }
 
     const QList<SentSms> &sent() const { return m_sent; }
 
@@ -70,7 +71,10 @@ private:
     void startAnswer();
     void reply(const QString &text) { m_answer += text; }
     void ok() { reply(QStringLiteral("\r\nOK\r\n")); }
-    void info(const QString &line) { reply(QStringLiteral("\r\n") + line + QStringLiteral("\r\n")); }
+    void info(const QString &line)
+    {
+        reply(QStringLiteral("\r\n") + line + QStringLiteral("\r\n"));
+    }
     void error() { reply(QStringLiteral("\r\nERROR\r\n")); }
     void cmsError(int code);
     void cmeError(int code);
@@ -85,7 +89,7 @@ private:
     Clock m_clock;
     ModemSettings m_settings;
 
-    QByteArray m_line;         // command line being received
+    QByteArray m_line;           // command line being received
     bool m_enteringText = false; // after the "> " prompt of AT+CMGS
     QByteArray m_messageBytes;
     QString m_destination;

@@ -114,8 +114,8 @@ bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QStri
     static const QRegularExpression shape(
         QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d$"));
     if (haveTime && !shape.match(sms.timeStamp).hasMatch()) {
-        error = QStringLiteral("time must look like yy/MM/dd,hh:mm:ss+zz, not %1")
-                    .arg(sms.timeStamp);
+        error =
+            QStringLiteral("time must look like yy/MM/dd,hh:mm:ss+zz, not %1").arg(sms.timeStamp);
         return false;
     }
     if (!haveTime)

@@ -11,8 +11,18 @@
 
 namespace devsim {
 
-enum class SmsStatus { RecUnread, RecRead, StoUnsent, StoSent };
-enum class SmsAlphabet { Gsm, Ucs2 };
+enum class SmsStatus
+{
+    RecUnread,
+    RecRead,
+    StoUnsent,
+    StoSent
+};
+enum class SmsAlphabet
+{
+    Gsm,
+    Ucs2
+};
 
 struct StoredSms
 {
@@ -61,7 +71,7 @@ public:
     bool put(int slot, const StoredSms &sms);
     bool remove(int slot);
     void clear() { m_slots.clear(); }
-    const std::map<int, StoredSms> &slots() const { return m_slots; }
+    const std::map<int, StoredSms> &messages() const { return m_slots; }
 
 private:
     int m_capacity;

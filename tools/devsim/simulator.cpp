@@ -96,7 +96,7 @@ QString Simulator::dump() const
                  .arg(m_store.capacity())
                  .arg(m_store.firstSlot())
                  .arg(m_store.used());
-    for (const auto &[slot, sms] : m_store.slots())
+    for (const auto &[slot, sms] : m_store.messages())
         lines << MessageToLine(slot, sms);
     for (const SentSms &sent : m_modem.sent()) {
         lines << QStringLiteral("# sent reference=%1 number=%2 alphabet=%3 text=%4")
