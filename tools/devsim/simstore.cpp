@@ -39,7 +39,7 @@ QString CurrentTimeStamp()
 bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QString &error)
 {
     sms = StoredSms();
-    slot = 0;
+    slot = -1;
     QString alphabet = QStringLiteral("auto");
     bool haveNumber = false;
     bool haveText = false;
@@ -158,7 +158,7 @@ int SimStore::firstFree() const
         if (!m_slots.count(slot))
             return slot;
     }
-    return 0;
+    return -1;
 }
 
 bool SimStore::put(int slot, const StoredSms &sms)

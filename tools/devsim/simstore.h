@@ -45,7 +45,7 @@ QString CurrentTimeStamp();
 // Builds a message from the words of a message line:
 //   number=TEXT text=TEXT [name=TEXT] [alphabet=gsm|ucs2|auto] [time=yy/MM/dd,hh:mm:ss+zz]
 //   [status=unread|read|unsent|sent] [slot=N]
-// `slot` is 0 when the line names none. The alphabet "auto" (the default)
+// `slot` is -1 when the line names none. The alphabet "auto" (the default)
 // picks gsm when the code map can write the text, else ucs2.
 bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QString &error);
 
@@ -65,7 +65,7 @@ public:
 
     const StoredSms *at(int slot) const;
     StoredSms *at(int slot);
-    // The lowest empty slot, or 0 when the store is full.
+    // The lowest empty slot, or -1 when the store is full.
     int firstFree() const;
     // Puts a message into a slot in range, replacing what was there.
     bool put(int slot, const StoredSms &sms);

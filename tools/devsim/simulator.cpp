@@ -124,12 +124,12 @@ bool Simulator::deliver(const QString &line, QString &answer)
 {
     QList<Word> words;
     StoredSms sms;
-    int slot = 0;
+    int slot = -1;
     if (!ParseWords(line, words, answer) || !MessageFromWords(words, sms, slot, answer))
         return false;
-    if (slot == 0) {
+    if (slot < 0) {
         slot = m_store.firstFree();
-        if (slot == 0) {
+        if (slot < 0) {
             answer = QStringLiteral("the store is full (%1 slots)").arg(m_store.capacity());
             return false;
         }
