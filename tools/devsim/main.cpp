@@ -82,7 +82,10 @@ int main(int argc, char *argv[])
                        "247 answering register reads and AT pass-through frames, with a GSM modem "
                        "in text mode and a SIM message store inside.\n\n"
                        "The first line on standard output is the path of the pty to open; every "
-                       "control command answers one line (\"ok ...\" or \"error: ...\").\n\n") +
+                       "control command answers one line (\"ok ...\" or \"error: ...\").\n\n"
+                       "Input registers: 0 device type, 1 version, 2..5 serial number, 6 link.\n"
+                       "Function 0x50: sub-code 0x65 hands AT text to the modem, 0x66 reads its "
+                       "answer so far (GSM 7-bit codes, growing while the modem types).\n\n") +
         Simulator::CommandHelp());
     parser.addHelpOption();
     const QList<QCommandLineOption> options{
