@@ -33,6 +33,8 @@ void TestCrc16::frames_data()
     QTest::newRow("read holding registers, slave 1") << QByteArray::fromHex("01030000000AC5CD");
     QTest::newRow("read holding registers, slave 17") << QByteArray::fromHex("1103006B00037687");
     QTest::newRow("read one holding register") << QByteArray::fromHex("010300000001840A");
+    QTest::newRow("exception, illegal data address") << QByteArray::fromHex("018302C0F1");
+    QTest::newRow("answer, three registers") << QByteArray::fromHex("110306AE415652434049AD");
     QTest::newRow("device type, station 247") << QByteArray::fromHex("F70400000001255C");
     QTest::newRow("serial number, station 247") << QByteArray::fromHex("F70400020004449F");
     QTest::newRow("link query, station 247") << QByteArray::fromHex("F70400060001C55D");
