@@ -1,9 +1,13 @@
 // The simulator as a client sees it: raw frames over its pty, control
 // commands over its socket, and a Modbus master we did not write.
 
+#include "boxrecorder.h"
+#include "commport.h"
 #include "crc16.h"
+#include "deviceprotocol.h"
 #include "devsimclient.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -71,6 +75,7 @@ private slots:
     void pinWait();
     void badRequestsAreIgnored();
     void modbusMasterReadsSerialNumber();
+    void loggerProtocolTalksToSimulator();
 };
 
 void TestDevSim::registers_data()
@@ -458,6 +463,45 @@ void TestDevSim::modbusMasterReadsSerialNumber()
     QVERIFY2(out.contains("[4]: \t0xABCD"), qPrintable(out));
     QVERIFY2(out.contains("[5]: \t0x0001"), qPrintable(out));
     QVERIFY2(out.contains("[6]: \t0xFFFF"), qPrintable(out));
+}
+
+void TestDevSim::loggerProtocolTalksToSimulator()
+{
+    quillet::test::BoxRecorder boxes;
+    DevSimClient sim;
+    QVERIFY2(sim.start({"--type-rate", "500"}), qPrintable(sim.error()));
+    quillet::CommPort port;
+    port.setPortName(sim.ptyPath());
+    QVERIFY(quillet::OpenComm(port));
+
+    QByteArray request = quillet::ProductSNRequest();
+    QByteArray response;
+    QVERIFY(quillet::SendDeviceCommand(port, request, int(request.size()), response,
+                                       quillet::kProductSNResponseLength, 1, 0));
+    QCOMPARE(quillet::ProductSNFromResponse(response), QString("07-08-0506-030401-02"));
+
+    // AT text in, the growing answer polled until it is complete.
+    request = quillet::ATPassthroughRequest("AT+CPMS?\r");
+    QVERIFY(quillet::SendDeviceCommand(port, request, int(request.size()), response,
+                                       quillet::kATPassthroughResponseLength, 1, 0));
+    QByteArray reply;
+    QDeadlineTimer deadline(5000);
+    while (!reply.endsWith("OK\r\n") && !deadline.hasExpired()) {
+        request = quillet::ReadATReplyRequest();
+        int count = 0;
+        QVERIFY(
+            quillet::SendDeviceQuery(port, request, int(request.size()), response, count, 1, 0));
+        reply = quillet::ATReplyData(response, count);
+    }
+    QCOMPARE(reply, QByteArray("\r\n+CPMS: \"MT\",0,30,\"MT\",0,30,\"MT\",0,30\r\n\r\nOK\r\n"));
+
+    // Exception answers fail every attempt.
+    QCOMPARE(sim.control("exception 160"), QString("ok"));
+    request = quillet::ReadATReplyRequest();
+    int count = 0;
+    QVERIFY(!quillet::SendDeviceQuery(port, request, int(request.size()), response, count, 0, 1));
+    QCOMPARE(boxes.count(), 0);
+    quillet::CloseComm(port);
 }
 
 QTEST_GUILESS_MAIN(TestDevSim)
