@@ -108,7 +108,8 @@ int main(int argc, char *argv[])
          "Accept control commands on the unix socket <path>; each gets its "
          "answer line back.",
          "path"},
-        {"stdin", "Read control commands from standard input."},
+        {"stdin", "Read control commands from standard input (its end ends the commands, not "
+                  "the device)."},
         {"state-file", "Write the store dump to <file> at start and after every change.", "file"},
         {"codemap",
          "The GSM code map (default GSMCodeMap.cod beside the program, else in the "
