@@ -100,8 +100,7 @@ void COrvaneView::AddColumn(int field, const QString &header)
 {
     if (m_model->columnOfField(RecordField(field)) >= 0)
         return;
-    m_model->appendColumn(RecordField(field), header);
-    setColumnWidth(m_model->columnCount() - 1, ReadWidth(field));
+    setColumnWidth(m_model->addColumn(RecordField(field), header), ReadWidth(field));
 }
 
 void COrvaneView::AddBaseColumns()

@@ -21,13 +21,23 @@ int RecordModel::columnCount(const QModelIndex &parent) const
 
 QVariant RecordModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_rows)
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
+        index.row() >= m_rows)
         return {};
     if (index.row() != m_cachedRow) {
         m_cached = fetch(index.row());
         m_cachedRow = index.row();
     }
-    return m_cached[m_fields.at(index.column())];
+    const QString &text = m_cached[m_fields.at(index.column())];
+    // A message received with line breaks keeps them in the file; in a
+    // one-line cell they read as blanks, and the tooltip shows the lines.
+    if (role == Qt::ToolTipRole)
+        return text.contains(u'\n') ? QVariant(text) : QVariant();
+    if (text.contains(u'\n') || text.contains(u'\r'))
+        return QString(text)
+            .replace(QStringLiteral("\r\n"), QStringLiteral(" "))
+            .replace(u'\n', u' ');
+    return text;
 }
 
 QVariant RecordModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -54,13 +64,18 @@ void RecordModel::setRecordCount(int n)
     endResetModel();
 }
 
-void RecordModel::appendColumn(RecordField field, const QString &header)
+int RecordModel::addColumn(RecordField field, const QString &header)
 {
-    const int column = int(m_fields.size());
+    // Columns stand in field order whatever order they are added in, as a
+    // column inserted at its own number lands before those after it.
+    int column = 0;
+    while (column < m_fields.size() && m_fields.at(column) < field)
+        ++column;
     beginInsertColumns(QModelIndex(), column, column);
-    m_fields.append(field);
-    m_headers.append(header);
+    m_fields.insert(column, field);
+    m_headers.insert(column, header);
     endInsertColumns();
+    return column;
 }
 
 RecordTexts RecordModel::fetch(int row) const

@@ -40,7 +40,8 @@ public:
 
     // Refills to n rows of the library's current selection.
     void setRecordCount(int n);
-    void appendColumn(RecordField field, const QString &header);
+    // Adds the column of a field at its place; returns its column number.
+    int addColumn(RecordField field, const QString &header);
     int columnOfField(RecordField field) const { return int(m_fields.indexOf(field)); }
     RecordField fieldOfColumn(int column) const { return m_fields.at(column); }
 

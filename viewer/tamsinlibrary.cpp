@@ -1,6 +1,6 @@
 #include "loglibrary.h"
 
-#include <tamsin/tamsin.h>
+#include <tamsin.h>
 
 namespace orvane {
 
