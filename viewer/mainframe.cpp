@@ -191,6 +191,11 @@ void CMainFrame::CreateToolBar()
     m_toolBar->addAction(action(ID_FILE_PRINT_SETUP));
     m_toolBar->addAction(action(ID_FILE_PRINT_DIRECT));
     m_toolBar->addAction(action(ID_APP_ABOUT));
+    // Hidden from the toolbar's own context menu too: keep the check mark true.
+    connect(m_toolBar, &QToolBar::visibilityChanged, action(ID_VIEW_TOOLBAR), [this](bool visible) {
+        if (!isHidden())
+            action(ID_VIEW_TOOLBAR)->setChecked(visible);
+    });
 }
 
 void CMainFrame::CreateSelectionBar()

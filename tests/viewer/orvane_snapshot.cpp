@@ -13,7 +13,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
-
 #include <cstdio>
 
 using namespace orvane;

@@ -19,6 +19,7 @@
 #include <QDateEdit>
 #include <QHeaderView>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -107,6 +108,7 @@ private slots:
     void missingFileEndsStartup();
     void secondOpenClosesFirst();
     void failedOpenClearsOldRows();
+    void droppedFileOpens();
     void listWithoutFilters();
     void timeFilter();
     void refusedTimeRange();
@@ -403,6 +405,23 @@ void tst_OrvaneViewer::failedOpenClearsOldRows()
     QCOMPARE(app->mainFrame()->paneText(1), QString("Record : 0/0            "));
     // A file that can no longer be opened leaves the recent-file list.
     QVERIFY(app->mainFrame()->recentFiles().isEmpty());
+}
+
+void tst_OrvaneViewer::droppedFileOpens()
+{
+    const QString path = addFile("dropped.log", FakeLogLibrary::makeRecords(8, 1));
+    auto app = start({});
+    QVERIFY(app);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    // Qt hands a drop only to the widget that took the drag when it entered.
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(app->mainFrame(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(app->mainFrame(), &drop);
+    QCOMPARE(app->mainFrame()->view()->recordCount(), 8);
+    QCOMPARE(app->mainFrame()->document()->pathName(), path);
 }
 
 void tst_OrvaneViewer::listWithoutFilters()
