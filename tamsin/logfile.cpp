@@ -1,12 +1,12 @@
 #include "logfile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,114 +37,144 @@ std::string FolderOf(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Collects spans into large writes: an export of scattered records would
-// otherwise cost one system call per record.
-class Writer
+bool WriteAll(int fd, const char *data, size_t size)
 {
-public:
-    explicit Writer(int fd) : m_fd(fd) { m_buffer.reserve(kBuffer); }
-
-    bool Add(const char *data, size_t size)
-    {
-        if (m_buffer.size() + size > kBuffer && !Flush())
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
             return false;
-        if (size >= kBuffer)
-            return WriteAll(data, size);
-        m_buffer.append(data, size);
-        return true;
-    }
-
-    bool Flush()
-    {
-        const bool ok = WriteAll(m_buffer.data(), m_buffer.size());
-        m_buffer.clear();
-        return ok;
-    }
-
-private:
-    static constexpr size_t kBuffer = 1 << 20;
-
-    bool WriteAll(const char *data, size_t size)
-    {
-        while (size > 0) {
-            const ssize_t n = ::write(m_fd, data, size);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            data += n;
-            size -= static_cast<size_t>(n);
         }
-        return true;
+        data += n;
+        size -= static_cast<size_t>(n);
     }
+    return true;
+}
 
-    int m_fd;
-    std::string m_buffer;
-};
+// Reads exactly size bytes at offset; false on error or a file too short.
+bool ReadExactly(int fd, char *data, size_t size, uint64_t offset)
+{
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+// Copies ranges through one buffer: scattered records become large writes.
+bool CopyRanges(int from, const std::vector<Range> &ranges, int to)
+{
+    constexpr size_t kBuffer = 1 << 20;
+    std::vector<char> buffer(kBuffer);
+    size_t used = 0;
+    for (const Range &range : ranges) {
+        uint64_t offset = range.offset;
+        uint64_t left = range.size;
+        while (left > 0) {
+            if (used == kBuffer) {
+                if (!WriteAll(to, buffer.data(), used))
+                    return false;
+                used = 0;
+            }
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kBuffer - used));
+            if (!ReadExactly(from, buffer.data() + used, n, offset))
+                return false;
+            used += n;
+            offset += n;
+            left -= n;
+        }
+    }
+    return WriteAll(to, buffer.data(), used);
+}
 
 } // namespace
 
-FileView::~FileView()
+LogFile::~LogFile()
 {
-    Release();
+    if (m_owned)
+        CloseQuietly(m_fd);
 }
 
-void FileView::Release()
+bool LogFile::Stat()
 {
-    if (m_map)
-        munmap(m_map, m_size);
-    m_map = nullptr;
-    m_data = "";
-    m_size = 0;
-}
-
-bool FileView::Open(const std::string &path, bool sharedLock)
-{
-    Release();
-    // O_NONBLOCK: a FIFO given as a log must not hang the caller.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return false;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        CloseQuietly(fd);
+    if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    }
-    // A file system without flock still gets read; the lock only keeps a
-    // half-appended record out of view.
-    const bool locked = sharedLock && LockRetrying(fd, LOCK_SH);
-    const bool ok = Map(fd);
-    if (locked)
-        flock(fd, LOCK_UN);
-    CloseQuietly(fd);
-    return ok;
-}
-
-bool FileView::Map(int fd)
-{
-    Release();
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
+    m_size = static_cast<uint64_t>(st.st_size);
     m_dev = st.st_dev;
     m_ino = st.st_ino;
     m_mode = st.st_mode & 07777;
     m_uid = st.st_uid;
     m_gid = st.st_gid;
-    if (st.st_size == 0)
-        return true;
-    if (static_cast<unsigned long long>(st.st_size) > SIZE_MAX)
-        return false;
-    const size_t size = static_cast<size_t>(st.st_size);
-    void *map = mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
-    if (map == MAP_FAILED)
-        return false;
-    madvise(map, size, MADV_SEQUENTIAL);
-    m_map = map;
-    m_data = static_cast<const char *>(map);
-    m_size = size;
     return true;
+}
+
+bool LogFile::Open(const std::string &path, bool sharedLock)
+{
+    // O_NONBLOCK: a FIFO given as a log must not hang the caller.
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (m_fd < 0)
+        return false;
+    m_owned = true;
+    struct stat st;
+    if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    // A file system without flock is still read; the lock only keeps a
+    // half-appended record out of view.
+    const bool locked = sharedLock && LockRetrying(m_fd, LOCK_SH);
+    const bool ok = Stat();
+    if (locked)
+        flock(m_fd, LOCK_UN);
+    return ok;
+}
+
+bool LogFile::Attach(int fd)
+{
+    m_fd = fd;
+    m_owned = false;
+    return Stat();
+}
+
+const char *WindowReader::Get(int fd, uint64_t offset, size_t size)
+{
+    if (fd == m_fd && offset >= m_from && offset + size <= m_from + m_held)
+        return m_buffer.data() + (offset - m_from);
+    m_fd = -1;
+    m_held = 0;
+    const size_t want = std::max(size, kWindow);
+    if (m_buffer.size() < want)
+        m_buffer.resize(want);
+    // Read as much of the window as the file has, but at least the record.
+    size_t held = 0;
+    while (held < want) {
+        const ssize_t n =
+            ::pread(fd, m_buffer.data() + held, want - held, static_cast<off_t>(offset + held));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        held += static_cast<size_t>(n);
+    }
+    if (held < size)
+        return nullptr;
+    m_fd = fd;
+    m_from = offset;
+    m_held = held;
+    return m_buffer.data();
+}
+
+void WindowReader::Reset()
+{
+    m_fd = -1;
+    m_held = 0;
+    std::vector<char>().swap(m_buffer);
 }
 
 ExclusiveLock::~ExclusiveLock()
@@ -209,8 +239,8 @@ mode_t NewFileMode()
     return 0666 & ~mask;
 }
 
-bool ReplaceFile(const std::string &path, const std::vector<Span> &spans, mode_t mode,
-                 bool keepOwner, uid_t uid, gid_t gid)
+bool ReplaceFile(const std::string &path, int sourceFd, const std::vector<Range> &ranges,
+                 const std::string &tail, mode_t mode, bool keepOwner, uid_t uid, gid_t gid)
 {
     const std::string folder = FolderOf(path);
     std::string temp = folder + "/.tamsin-XXXXXX";
@@ -222,14 +252,7 @@ bool ReplaceFile(const std::string &path, const std::vector<Span> &spans, mode_t
         // Only root may give a file away; a user rewriting a file they may
         // write keeps the folder's defaults for the owner, as an editor would.
     }
-    if (ok) {
-        Writer writer(fd);
-        for (const Span &span : spans) {
-            if (!(ok = writer.Add(span.data, span.size)))
-                break;
-        }
-        ok = ok && writer.Flush();
-    }
+    ok = ok && CopyRanges(sourceFd, ranges, fd) && WriteAll(fd, tail.data(), tail.size());
     ok = ok && fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;

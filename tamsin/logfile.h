@@ -4,30 +4,33 @@
 // with the logger, and replacing a file through a temporary one.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace tamsin {
 
-// The bytes of a regular file, mapped read-only and shared with every other
-// reader. The mapping keeps the inode alive even after the path is replaced.
-class FileView
+// A regular file opened for reading only, shared with every other reader
+// and with the logger. The descriptor keeps the inode alive even after a
+// rewrite renames another file over the path, so what was indexed stays
+// readable.
+class LogFile
 {
 public:
-    FileView() = default;
-    FileView(const FileView &) = delete;
-    FileView &operator=(const FileView &) = delete;
-    ~FileView();
+    LogFile() = default;
+    LogFile(const LogFile &) = delete;
+    LogFile &operator=(const LogFile &) = delete;
+    ~LogFile();
 
-    // Opens path for reading. With sharedLock the size is taken under
-    // flock(LOCK_SH), so a record being appended is either whole or absent.
+    // Opens path. With sharedLock the size is taken under flock(LOCK_SH),
+    // so a record being appended is either whole or not yet there.
     bool Open(const std::string &path, bool sharedLock);
-    // Maps the current size of an already opened (and locked) descriptor.
-    bool Map(int fd);
+    // Takes over an opened (and locked) descriptor; it stays owned by the caller.
+    bool Attach(int fd);
 
-    const char *Data() const { return m_data; }
-    size_t Size() const { return m_size; }
+    int Descriptor() const { return m_fd; }
+    uint64_t Size() const { return m_size; }
     dev_t Device() const { return m_dev; }
     ino_t Inode() const { return m_ino; }
     mode_t Mode() const { return m_mode; }
@@ -35,16 +38,34 @@ public:
     gid_t OwnerGroup() const { return m_gid; }
 
 private:
-    void Release();
+    bool Stat();
 
-    void *m_map = nullptr;
-    const char *m_data = "";
-    size_t m_size = 0;
+    int m_fd = -1;
+    bool m_owned = false;
+    uint64_t m_size = 0;
     dev_t m_dev = 0;
     ino_t m_ino = 0;
     mode_t m_mode = 0;
     uid_t m_uid = 0;
     gid_t m_gid = 0;
+};
+
+// Bytes of a file through a window read with pread(): a viewer asks for
+// neighbouring records, so one read serves many of them.
+class WindowReader
+{
+public:
+    // The bytes [offset, offset + size) of fd, valid until the next call,
+    // or nullptr when the file no longer holds them.
+    const char *Get(int fd, uint64_t offset, size_t size);
+    void Reset();
+
+private:
+    static constexpr size_t kWindow = 256 * 1024;
+    std::vector<char> m_buffer;
+    int m_fd = -1;
+    uint64_t m_from = 0;
+    size_t m_held = 0;
 };
 
 // flock(LOCK_EX) on the file at a path. After the lock is granted the
@@ -66,10 +87,11 @@ private:
     int m_fd = -1;
 };
 
-struct Span
+// Bytes [offset, offset + size) of a source file.
+struct Range
 {
-    const char *data;
-    size_t size;
+    uint64_t offset;
+    uint64_t size;
 };
 
 // The absolute path with symbolic links resolved, so a rename replaces the
@@ -77,11 +99,11 @@ struct Span
 // component. Empty when the folder does not exist.
 std::string ResolvePath(const std::string &path);
 
-// Replaces path with the spans written in order: a temporary file in the
-// same folder, fsync, rename over path, fsync of the folder. On failure path
-// is untouched and the temporary file removed.
-bool ReplaceFile(const std::string &path, const std::vector<Span> &spans, mode_t mode,
-                 bool keepOwner, uid_t uid, gid_t gid);
+// Replaces path with the ranges of sourceFd written in order, then tail: a
+// temporary file in the same folder, fsync, rename over path, fsync of the
+// folder. On failure path is untouched and the temporary file removed.
+bool ReplaceFile(const std::string &path, int sourceFd, const std::vector<Range> &ranges,
+                 const std::string &tail, mode_t mode, bool keepOwner, uid_t uid, gid_t gid);
 
 // Mode for a new file: rw for all, less the process umask.
 mode_t NewFileMode();

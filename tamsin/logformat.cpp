@@ -1,9 +1,13 @@
 #include "logformat.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <unordered_map>
+#include <new>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace tamsin {
 
@@ -25,6 +29,12 @@ int64_t DaysFromCivil(int64_t y, int m, int d)
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+// Branch-free form for the hot path: only '0'..'9' land on 0..9.
+unsigned Digit(char c)
+{
+    return static_cast<unsigned char>(c - '0') <= 9 ? 1u : 0u;
 }
 
 int Two(const char *p)
@@ -67,7 +77,118 @@ bool ValidFields(int year, int month, int day, int hour, int minute, int second)
            day <= DaysInMonth(year, month) && hour <= 23 && minute <= 59 && second <= 59;
 }
 
+uint64_t HashBytes(const char *p, size_t n)
+{
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+    while (n >= 8) {
+        uint64_t k;
+        std::memcpy(&k, p, 8);
+        h = (h ^ k) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 32;
+        p += 8;
+        n -= 8;
+    }
+    if (n > 0) {
+        uint64_t k = 0;
+        std::memcpy(&k, p, n);
+        h = (h ^ k) * 0xC4CEB9FE1A85EC53ull;
+        h ^= h >> 29;
+    }
+    return h;
+}
+
+// Caller name to group id while indexing: open addressing over the ids, the
+// names themselves kept once in the index's name table. A general-purpose
+// map cost a third of the whole indexing time here.
+class CallerTable
+{
+public:
+    explicit CallerTable(std::vector<std::string> *names) : m_names(names), m_slots(64) {}
+
+    uint32_t Id(std::string_view caller)
+    {
+        const uint64_t h = HashBytes(caller.data(), caller.size());
+        const uint32_t tag = static_cast<uint32_t>(h >> 32);
+        for (size_t i = h & (m_slots.size() - 1);; i = (i + 1) & (m_slots.size() - 1)) {
+            const Slot slot = m_slots[i];
+            if (slot.id == 0)
+                return Add(caller, h, i);
+            if (slot.tag == tag && (*m_names)[slot.id] == caller)
+                return slot.id;
+        }
+    }
+
+private:
+    struct Slot
+    {
+        uint32_t id = 0; // 0 = free; names[0] is the empty group
+        uint32_t tag = 0;
+    };
+
+    uint32_t Add(std::string_view caller, uint64_t h, size_t at)
+    {
+        const uint32_t id = static_cast<uint32_t>(m_names->size());
+        m_names->emplace_back(caller);
+        m_slots[at] = {id, static_cast<uint32_t>(h >> 32)};
+        if (++m_used * 2 > m_slots.size())
+            Grow();
+        return id;
+    }
+
+    void Grow()
+    {
+        std::vector<Slot> old(m_slots.size() * 2);
+        old.swap(m_slots);
+        for (const Slot &slot : old) {
+            if (slot.id == 0)
+                continue;
+            const std::string &name = (*m_names)[slot.id];
+            const uint64_t h = HashBytes(name.data(), name.size());
+            size_t i = h & (m_slots.size() - 1);
+            while (m_slots[i].id != 0)
+                i = (i + 1) & (m_slots.size() - 1);
+            m_slots[i] = slot;
+        }
+    }
+
+    std::vector<std::string> *m_names;
+    std::vector<Slot> m_slots;
+    size_t m_used = 0;
+};
+
+constexpr size_t kHugePage = size_t(1) << 21;
+
+// Room for lines of 48 bytes on average: a longer line leaves the rest
+// untouched, and untouched pages of a large array never become resident;
+// shorter lines grow the array as usual. Capped so that a huge file does not
+// fail on address space it may never need.
+size_t ReserveFor(uint64_t size, size_t maxRecords)
+{
+    constexpr uint64_t kCap = uint64_t(1) << 24;
+    return static_cast<size_t>(std::min<uint64_t>({size / 48 + 16, maxRecords, kCap}));
+}
+
 } // namespace
+
+void *AllocateLarge(size_t bytes)
+{
+    if (bytes < kHugePage)
+        return ::operator new(bytes);
+    const size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    void *p = std::aligned_alloc(kHugePage, rounded);
+    if (!p)
+        throw std::bad_alloc();
+    madvise(p, rounded, MADV_HUGEPAGE);
+    return p;
+}
+
+void FreeLarge(void *p, size_t bytes)
+{
+    if (bytes < kHugePage)
+        ::operator delete(p);
+    else
+        std::free(p);
+}
 
 int DaysInMonth(int year, int month)
 {
@@ -94,22 +215,37 @@ int32_t ClampSeconds(Seconds s)
     return static_cast<int32_t>(s);
 }
 
-bool ParseStamp(const char *p, Seconds *out)
+bool ParseStamp(const char *p, Seconds *out, StampCache *cache)
 {
-    static constexpr char kShape[] = "00/00/0000 00:00:00";
-    for (size_t i = 0; i < kStampLength; ++i) {
-        if (kShape[i] == '0' ? !IsDigit(p[i]) : p[i] != kShape[i])
-            return false;
-    }
-    const int month = Two(p);
-    const int day = Two(p + 3);
-    const int year = Two(p + 6) * 100 + Two(p + 8);
+    if (p[2] != '/' || p[5] != '/' || p[10] != ' ' || p[13] != ':' || p[16] != ':')
+        return false;
+    if (!(Digit(p[11]) & Digit(p[12]) & Digit(p[14]) & Digit(p[15]) & Digit(p[17]) & Digit(p[18])))
+        return false;
     const int hour = Two(p + 11);
     const int minute = Two(p + 14);
     const int second = Two(p + 17);
-    if (!ValidFields(year, month, day, hour, minute, second))
+    if (hour > 23 || minute > 59 || second > 59)
         return false;
-    *out = SecondsOf(year, month, day, hour, minute, second);
+    Seconds day;
+    if (cache && cache->valid && std::memcmp(cache->date, p, 10) == 0) {
+        day = cache->day;
+    } else {
+        if (!(Digit(p[0]) & Digit(p[1]) & Digit(p[3]) & Digit(p[4]) & Digit(p[6]) & Digit(p[7]) &
+              Digit(p[8]) & Digit(p[9])))
+            return false;
+        const int month = Two(p);
+        const int dayOfMonth = Two(p + 3);
+        const int year = Two(p + 6) * 100 + Two(p + 8);
+        if (!ValidFields(year, month, dayOfMonth, 0, 0, 0))
+            return false;
+        day = SecondsOf(year, month, dayOfMonth, 0, 0, 0);
+        if (cache) {
+            std::memcpy(cache->date, p, 10);
+            cache->day = day;
+            cache->valid = true;
+        }
+    }
+    *out = day + hour * 3600 + minute * 60 + second;
     return true;
 }
 
@@ -136,9 +272,9 @@ bool ParseDateTime(std::string_view date, std::string_view time, Seconds *out)
     return true;
 }
 
-bool ParseRecordHead(std::string_view line, RecordHead *head)
+bool ParseRecordHead(std::string_view line, RecordHead *head, StampCache *cache)
 {
-    if (line.size() < kStampLength || !ParseStamp(line.data(), &head->time))
+    if (line.size() < kStampLength || !ParseStamp(line.data(), &head->time, cache))
         return false;
     head->hasCaller = false;
     head->callerBegin = head->callerEnd = kStampLength;
@@ -200,7 +336,7 @@ uint64_t LogIndex::Begin(size_t i) const
             std::upper_bound(m_highStarts.begin(), m_highStarts.end(), static_cast<uint32_t>(i)) -
             m_highStarts.begin();
     }
-    return (high << 32) | m_low[i];
+    return (high << 32) | m_records[i].low;
 }
 
 int64_t LogIndex::FindGroup(std::string_view name) const
@@ -218,90 +354,157 @@ int64_t LogIndex::FindGroup(std::string_view name) const
 size_t LogIndex::MemoryBytes() const
 {
     size_t bytes =
-        m_low.capacity() * sizeof(uint32_t) + m_highStarts.capacity() * sizeof(uint32_t) +
-        m_times.capacity() * sizeof(int32_t) + m_groups.capacity() * sizeof(uint32_t) +
+        m_records.capacity() * sizeof(Entry) + m_highStarts.capacity() * sizeof(uint32_t) +
         m_sorted.capacity() * sizeof(uint32_t) + m_names.capacity() * sizeof(std::string);
     for (const std::string &name : m_names)
         bytes += name.capacity() > 15 ? name.capacity() + 1 : 0;
     return bytes;
 }
 
+// Indexes whole lines of a stream of chunks; the index's arrays fill as it
+// goes. Shared by the in-memory and the file build, so both read alike.
+class LogIndex::Scanner
+{
+public:
+    Scanner(LogIndex *index, size_t maxRecords)
+        : m_index(index), m_callers(&index->m_names), m_maxRecords(maxRecords)
+    {
+    }
+
+    // Scans the lines of [data, data + n), which begins at file offset
+    // base. Without final a last line lacking its LF is left for the next
+    // chunk; *consumed tells how far the scan got.
+    Status Scan(const char *data, size_t n, uint64_t base, bool final, size_t *consumed)
+    {
+        size_t pos = 0;
+        while (pos < n) {
+            const void *nl = std::memchr(data + pos, '\n', n - pos);
+            if (!nl && !final)
+                break;
+            const size_t lineEnd = nl ? static_cast<const char *>(nl) - data : n;
+            size_t from = pos;
+            if (base + pos == 0 && lineEnd >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0)
+                from = 3; // a byte order mark is not part of the first line
+            size_t contentEnd = lineEnd;
+            if (contentEnd > from && data[contentEnd - 1] == '\r')
+                --contentEnd;
+            const Status status =
+                Line(std::string_view(data + from, contentEnd - from), base + from);
+            if (status != Status::Ok)
+                return status;
+            pos = nl ? lineEnd + 1 : n;
+        }
+        *consumed = pos;
+        return Status::Ok;
+    }
+
+private:
+    Status Line(std::string_view line, uint64_t offset)
+    {
+        auto &records = m_index->m_records;
+        RecordHead head;
+        if (!ParseRecordHead(line, &head, &m_stamps)) {
+            // Before the first record only empty lines may stand.
+            return records.empty() && !line.empty() ? Status::NotALog : Status::Ok;
+        }
+        if (records.size() >= m_maxRecords)
+            return Status::TooManyRecords;
+        auto &highStarts = m_index->m_highStarts;
+        while (offset >= (static_cast<uint64_t>(highStarts.size()) + 1) << 32)
+            highStarts.push_back(static_cast<uint32_t>(records.size()));
+        uint32_t id = 0;
+        if (head.callerEnd > head.callerBegin)
+            id = m_callers.Id(line.substr(head.callerBegin, head.callerEnd - head.callerBegin));
+        records.push_back({static_cast<uint32_t>(offset), ClampSeconds(head.time), id});
+        return Status::Ok;
+    }
+
+    LogIndex *m_index;
+    CallerTable m_callers;
+    StampCache m_stamps;
+    size_t m_maxRecords;
+};
+
 LogIndex::Status LogIndex::Build(const char *data, size_t size, size_t maxRecords)
 {
     *this = LogIndex();
-    m_size = size;
     m_names.emplace_back();
-    if (size == 0)
-        return Status::Ok;
-    if (std::memchr(data, 0, size))
+    if (size > 0 && std::memchr(data, 0, size)) {
+        *this = LogIndex();
         return Status::HasNul;
+    }
+    m_records.reserve(ReserveFor(size, maxRecords));
+    Scanner scanner(this, maxRecords);
+    size_t consumed = 0;
+    const Status status = scanner.Scan(data, size, 0, true, &consumed);
+    if (status != Status::Ok) {
+        *this = LogIndex();
+        return status;
+    }
+    m_size = size;
+    Finish();
+    return Status::Ok;
+}
 
-    // A record line is at least the stamp plus CR LF; reserving for that
-    // bound would waste memory on long lines, so guess from an average line.
-    const size_t guess = std::min(size / 48 + 16, maxRecords);
-    m_low.reserve(guess);
-    m_times.reserve(guess);
-    m_groups.reserve(guess);
+LogIndex::Status LogIndex::Read(int fd, uint64_t size, size_t chunkSize, size_t maxRecords)
+{
+    *this = LogIndex();
+    m_names.emplace_back();
+    m_records.reserve(ReserveFor(size, maxRecords));
+    Scanner scanner(this, maxRecords);
 
-    std::unordered_map<std::string_view, uint32_t> ids;
-    std::string_view lastCaller;
-    uint32_t lastId = 0;
-
-    const bool bom = size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0;
-    size_t pos = bom ? 3 : 0;
-    while (pos < size) {
-        const void *nl = std::memchr(data + pos, '\n', size - pos);
-        const size_t lineEnd = nl ? static_cast<const char *>(nl) - data : size;
-        size_t contentEnd = lineEnd;
-        if (contentEnd > pos && data[contentEnd - 1] == '\r')
-            --contentEnd;
-        const std::string_view line(data + pos, contentEnd - pos);
-        RecordHead head;
-        if (ParseRecordHead(line, &head)) {
-            if (m_low.size() >= maxRecords) {
-                *this = LogIndex();
-                return Status::TooManyRecords;
+    std::vector<char> buffer(std::max<size_t>(chunkSize, 1));
+    size_t held = 0;       // bytes in buffer not yet scanned
+    uint64_t heldFrom = 0; // their file offset
+    uint64_t readTo = 0;   // file offset read so far
+    Status status = Status::Ok;
+    bool end = false;
+    while (!end) {
+        if (held == buffer.size())
+            buffer.resize(buffer.size() * 2); // one line longer than the buffer
+        const size_t want =
+            static_cast<size_t>(std::min<uint64_t>(buffer.size() - held, size - readTo));
+        ssize_t got = 0;
+        if (want > 0) {
+            got = ::pread(fd, buffer.data() + held, want, static_cast<off_t>(readTo));
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                status = Status::ReadError;
+                break;
             }
-            while (pos >= (static_cast<uint64_t>(m_highStarts.size()) + 1) << 32)
-                m_highStarts.push_back(static_cast<uint32_t>(m_low.size()));
-            m_low.push_back(static_cast<uint32_t>(pos));
-            m_times.push_back(ClampSeconds(head.time));
-            uint32_t id = 0;
-            if (head.callerEnd > head.callerBegin) {
-                const std::string_view caller =
-                    line.substr(head.callerBegin, head.callerEnd - head.callerBegin);
-                if (caller == lastCaller && lastId != 0) {
-                    id = lastId;
-                } else {
-                    const auto [it, added] =
-                        ids.try_emplace(caller, static_cast<uint32_t>(m_names.size()));
-                    if (added)
-                        m_names.emplace_back(caller);
-                    id = it->second;
-                    lastCaller = caller;
-                    lastId = id;
-                }
-            }
-            m_groups.push_back(id);
-        } else if (m_low.empty() && !line.empty()) {
-            *this = LogIndex();
-            return Status::NotALog;
         }
-        pos = nl ? lineEnd + 1 : size;
+        if (got > 0 && std::memchr(buffer.data() + held, 0, static_cast<size_t>(got))) {
+            status = Status::HasNul;
+            break;
+        }
+        readTo += static_cast<uint64_t>(got);
+        end = got == 0 || readTo == size;
+        size_t consumed = 0;
+        status =
+            scanner.Scan(buffer.data(), held + static_cast<size_t>(got), heldFrom, end, &consumed);
+        if (status != Status::Ok)
+            break;
+        held = held + static_cast<size_t>(got) - consumed;
+        std::memmove(buffer.data(), buffer.data() + consumed, held);
+        heldFrom += consumed;
     }
+    if (status != Status::Ok) {
+        *this = LogIndex();
+        return status;
+    }
+    m_size = readTo;
+    Finish();
+    return Status::Ok;
+}
 
-    // The guess above may overshoot by half; give the rest back.
-    if (m_low.capacity() > m_low.size() + m_low.size() / 8) {
-        m_low.shrink_to_fit();
-        m_times.shrink_to_fit();
-        m_groups.shrink_to_fit();
-    }
+void LogIndex::Finish()
+{
     m_sorted.reserve(m_names.size() - 1);
     for (uint32_t id = 1; id < m_names.size(); ++id)
         m_sorted.push_back(id);
     std::sort(m_sorted.begin(), m_sorted.end(),
               [this](uint32_t a, uint32_t b) { return m_names[a] < m_names[b]; });
-    return Status::Ok;
 }
 
 } // namespace tamsin

@@ -11,9 +11,11 @@
  * written with one leading space; any line that does not begin with a time
  * stamp belongs to the record before it. Lines may end in CR LF or LF.
  *
- * The library works on one current file at a time. It maps the file
- * read-only and never writes it while it is current; only
- * LogDeleteBefore() rewrites a file, and it does so by replacing it.
+ * The library works on one current file at a time. It keeps the file open
+ * for reading only, indexes it once (about 12 bytes per record) and reads
+ * record texts from it on demand; it never writes the file. Only
+ * LogDeleteBefore() rewrites a file, and it does so by replacing it, so the
+ * current file keeps the records it was opened with.
  *
  * Texts: every text handed in or out is zero-terminated UTF-8. A text
  * returned through an out-parameter belongs to the library: never free it;
@@ -137,7 +139,8 @@ TAMSIN_API int32_t LogSelect(const char *group, const char *subgroup);
  * wanted. A message that spans several lines comes back with its lines
  * joined by CR LF, as the logger received it.
  *
- * Returns 1, or -1 when no file is current or index is not selected; the
+ * Returns 1, or -1 when no file is current, index is not selected, or
+ * another program cut the file short since it was opened; the
  * out-parameters are then set to NULL.
  */
 TAMSIN_API int32_t LogGetRecord(int32_t index, const char **time, const char **group,

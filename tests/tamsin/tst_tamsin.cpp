@@ -169,6 +169,57 @@ private slots:
         QCOMPARE(index.Count(), size_t(0));
     }
 
+    void chunkedReadMatchesMemory_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("sample") << kSample;
+        QTest::newRow("continuations, LF, no final line end")
+            << QByteArray("\xEF\xBB\xBF\n03/01/2024 08:00:00 [A] x\n y\nz\n"
+                          "03/01/2024 08:00:01 [泵站] 很長的一行 long line\r\n"
+                          "03/01/2024 08:00:02");
+        QTest::newRow("refused late NUL")
+            << QByteArray("03/01/2024 08:00:00 [A] x\r\n") + QByteArray(1, '\0');
+        QTest::newRow("refused first line") << QByteArray("\r\nnot a record\r\n");
+    }
+    void chunkedReadMatchesMemory()
+    {
+        // The file is read in chunks that split lines anywhere; the index
+        // must not depend on where.
+        QFETCH(QByteArray, content);
+        const QString path = Write(content);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        tamsin::LogIndex whole;
+        const auto expected = whole.Build(content.constData(), size_t(content.size()));
+        for (size_t chunk : {size_t(1), size_t(2), size_t(7), size_t(30), size_t(1) << 20}) {
+            tamsin::LogIndex read;
+            const auto status = read.Read(f.handle(), uint64_t(content.size()), chunk);
+            QCOMPARE(status == tamsin::LogIndex::Status::Ok,
+                     expected == tamsin::LogIndex::Status::Ok);
+            QCOMPARE(read.Count(), whole.Count());
+            QCOMPARE(read.Size(), whole.Size());
+            for (size_t i = 0; i < whole.Count(); ++i) {
+                QCOMPARE(read.Begin(i), whole.Begin(i));
+                QCOMPARE(read.Time(i), whole.Time(i));
+                QCOMPARE(read.GroupName(read.Group(i)), whole.GroupName(whole.Group(i)));
+            }
+        }
+    }
+
+    void fileCutShortAfterOpen()
+    {
+        // Another program truncating the open file must cost the reader
+        // its records, not its life.
+        const QString path = Write(kSample);
+        QCOMPARE(LogOpen(path.toUtf8().constData()), 7);
+        QVERIFY(QFile::resize(path, 40));
+        const char *m = "x";
+        QCOMPARE(LogGetRecord(0, nullptr, nullptr, nullptr, &m, nullptr, nullptr), 1);
+        QCOMPARE(QByteArray(m), QByteArray("one"));
+        QCOMPARE(LogGetRecord(6, nullptr, nullptr, nullptr, &m, nullptr, nullptr), -1);
+        QVERIFY(m == nullptr);
+    }
+
     void recordFields_data()
     {
         QTest::addColumn<QByteArray>("content");
