@@ -1,8 +1,14 @@
 #include "icons.h"
 
+#include <QApplication>
+#include <QHash>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOption>
+#include <algorithm>
 
 namespace orvane {
 
@@ -139,14 +145,54 @@ QPixmap Render(IconKind kind, int size)
     return pixmap;
 }
 
+// Draws a picture only when a size of it is first shown, so building the
+// window does not paint icons for sizes nobody asks for.
+class DrawnIconEngine final : public QIconEngine
+{
+public:
+    explicit DrawnIconEngine(IconKind kind) : m_kind(kind) {}
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State) override
+    {
+        const int side = std::max(1, std::min(size.width(), size.height()));
+        const quint64 key = (quint64(side) << 8) | quint64(mode);
+        const auto it = m_cache.constFind(key);
+        if (it != m_cache.cend())
+            return *it;
+        QPixmap result = Render(m_kind, side);
+        if (mode == QIcon::Disabled || mode == QIcon::Selected) {
+            QStyleOption option;
+            option.palette = QApplication::palette();
+            result = QApplication::style()->generatedIconPixmap(mode, result, &option);
+        }
+        m_cache.insert(key, result);
+        return result;
+    }
+
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::min(size.width(), size.height());
+        return QSize(side, side);
+    }
+
+    QIconEngine *clone() const override { return new DrawnIconEngine(m_kind); }
+    QString key() const override { return QStringLiteral("orvane-drawn"); }
+
+private:
+    IconKind m_kind;
+    QHash<quint64, QPixmap> m_cache;
+};
+
 } // namespace
 
 QIcon MakeIcon(IconKind kind)
 {
-    QIcon icon;
-    for (int size : {16, 24, 32, 48})
-        icon.addPixmap(Render(kind, size));
-    return icon;
+    return QIcon(new DrawnIconEngine(kind));
 }
 
 } // namespace orvane

@@ -92,7 +92,11 @@ CMainFrame::CMainFrame(LogLibrary &library, QWidget *parent)
     UpdateCaption();
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame()
+{
+    if (m_recentSavePending)
+        SaveRecentFiles();
+}
 
 QAction *CMainFrame::AddCommand(int commandId, int labelId, int iconKind,
                                 const QKeySequence &shortcut)
@@ -150,6 +154,7 @@ void CMainFrame::CreateMenus()
     m_fileMenu->addSeparator();
     m_recentSeparator = m_fileMenu->addSeparator();
     m_fileMenu->addAction(exitApp);
+    LoadRecentFiles();
     RebuildRecentMenu();
 
     QMenu *viewMenu = menuBar()->addMenu(Str(IDS_MENU_VIEW));
@@ -425,49 +430,58 @@ void CMainFrame::OnAppAbout()
     dialog.exec();
 }
 
-QStringList CMainFrame::recentFiles() const
+void CMainFrame::LoadRecentFiles()
 {
     QSettings settings = OpenSettings();
-    QStringList files;
+    m_recentFiles.clear();
     for (int i = 1; i <= kRecentFileCount; ++i) {
         const QString file =
             settings.value(kRecentSection + QStringLiteral("/File%1").arg(i)).toString();
-        if (!file.isEmpty())
-            files.append(file);
+        if (!file.isEmpty() && !m_recentFiles.contains(file))
+            m_recentFiles.append(file);
     }
-    return files;
 }
 
-static void WriteRecentFiles(const QStringList &files)
+void CMainFrame::SaveRecentFiles()
 {
+    m_recentSavePending = false;
     QSettings settings = OpenSettings();
     for (int i = 1; i <= kRecentFileCount; ++i) {
         const QString key = kRecentSection + QStringLiteral("/File%1").arg(i);
-        if (i <= files.size())
-            settings.setValue(key, files.at(i - 1));
+        if (i <= m_recentFiles.size())
+            settings.setValue(key, m_recentFiles.at(i - 1));
         else
             settings.remove(key);
     }
 }
 
+void CMainFrame::RecentFilesChanged()
+{
+    RebuildRecentMenu();
+    // Written once the window has had its turn, so opening a file never
+    // waits on the settings file; the destructor writes what is still due.
+    if (!m_recentSavePending) {
+        m_recentSavePending = true;
+        QTimer::singleShot(0, this, [this] {
+            if (m_recentSavePending)
+                SaveRecentFiles();
+        });
+    }
+}
+
 void CMainFrame::AddToRecentFiles(const QString &path)
 {
-    QStringList files = recentFiles();
-    files.removeAll(path);
-    files.prepend(path);
-    while (files.size() > kRecentFileCount)
-        files.removeLast();
-    WriteRecentFiles(files);
-    RebuildRecentMenu();
+    m_recentFiles.removeAll(path);
+    m_recentFiles.prepend(path);
+    while (m_recentFiles.size() > kRecentFileCount)
+        m_recentFiles.removeLast();
+    RecentFilesChanged();
 }
 
 void CMainFrame::RemoveFromRecentFiles(const QString &path)
 {
-    QStringList files = recentFiles();
-    if (files.removeAll(QFileInfo(path).absoluteFilePath()) == 0)
-        return;
-    WriteRecentFiles(files);
-    RebuildRecentMenu();
+    if (m_recentFiles.removeAll(QFileInfo(path).absoluteFilePath()) > 0)
+        RecentFilesChanged();
 }
 
 void CMainFrame::RebuildRecentMenu()
@@ -477,7 +491,7 @@ void CMainFrame::RebuildRecentMenu()
         a->deleteLater();
     }
     m_recentActions.clear();
-    const QStringList files = recentFiles();
+    const QStringList files = m_recentFiles;
     if (files.isEmpty()) {
         auto *placeholder = new QAction(Str(IDS_MENU_RECENT), this);
         placeholder->setEnabled(false);

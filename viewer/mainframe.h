@@ -51,7 +51,7 @@ public:
     QToolBar *toolBar() const { return m_toolBar; }
     // The action of a command, by its resource number; null when there is none.
     QAction *action(int commandId) const { return m_actions.value(commandId); }
-    QStringList recentFiles() const;
+    QStringList recentFiles() const { return m_recentFiles; }
 
     QString selectedGroup;
     QString selectedSubgroup;
@@ -71,6 +71,9 @@ private:
     void CreateSelectionBar();
     void CreateStatusBar();
     void UpdateCaption();
+    void LoadRecentFiles();
+    void SaveRecentFiles();
+    void RecentFilesChanged();
     void AddToRecentFiles(const QString &path);
     void RemoveFromRecentFiles(const QString &path);
     void RebuildRecentMenu();
@@ -85,6 +88,8 @@ private:
     QMenu *m_fileMenu = nullptr;
     QAction *m_recentSeparator = nullptr;
     QList<QAction *> m_recentActions;
+    QStringList m_recentFiles;
+    bool m_recentSavePending = false;
     QLabel *m_panes[3] = {};
     QHash<int, QAction *> m_actions;
 };

@@ -390,6 +390,11 @@ void tst_OrvaneViewer::secondOpenClosesFirst()
     QCOMPARE(app->mainFrame()->view()->recordCount(), 3);
     QCOMPARE(app->mainFrame()->recentFiles(), (QStringList{second, first}));
     QCOMPARE(app->mainFrame()->windowTitle(), QString("Orvane - second.log"));
+    // The list outlives the viewer.
+    app.reset();
+    app = start({});
+    QVERIFY(app);
+    QCOMPARE(app->mainFrame()->recentFiles(), (QStringList{second, first}));
 }
 
 void tst_OrvaneViewer::failedOpenClearsOldRows()
