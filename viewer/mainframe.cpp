@@ -184,7 +184,7 @@ void CMainFrame::CreateMenus()
 
 void CMainFrame::CreateToolBar()
 {
-    m_toolBar = addToolBar(Str(IDS_BAR_TIME_TITLE));
+    m_toolBar = addToolBar(Str(IDS_BAR_TOOLBAR_TITLE));
     m_toolBar->setObjectName(QStringLiteral("toolBar"));
     m_toolBar->setIconSize(QSize(16, 16));
     m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);

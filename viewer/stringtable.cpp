@@ -85,7 +85,7 @@ const std::unordered_map<int, Entry> &Table()
         {IDS_BAR_TO, {"To", "到"}},
         {IDS_BAR_SELECT_GROUP, {"Select Group", "分類選擇"}},
         {IDS_BAR_LIST, {"List", "列出"}},
-        {IDS_BAR_TIME_TITLE, {"Toolbar", "工具列"}},
+        {IDS_BAR_TOOLBAR_TITLE, {"Toolbar", "工具列"}},
         {IDS_BAR_SELECTION_TITLE, {"Selection", "選擇"}},
 
         {IDS_MENU_FILE, {"&File", "檔案(&F)"}},
