@@ -18,8 +18,9 @@
 
 namespace orvane {
 
-const ColumnSpec kColumnSpecs[6] = {{"ColumnCx1", 160}, {"ColumnCx2", 120}, {"ColumnCx3", 120},
-                                    {"ColumnCx4", 210}, {"ColumnCx5", 200}, {"ColumnCx6", 200}};
+const ColumnSetting kColumnSettings[6] = {{"ColumnCx1", 160}, {"ColumnCx2", 120},
+                                          {"ColumnCx3", 120}, {"ColumnCx4", 210},
+                                          {"ColumnCx5", 200}, {"ColumnCx6", 200}};
 
 namespace {
 
@@ -88,12 +89,12 @@ void COrvaneView::Attach(CMainFrame *frame, COrvaneDoc *document)
 
 int COrvaneView::ReadWidth(int field)
 {
-    const ColumnSpec &spec = kColumnSpecs[field];
+    const ColumnSetting &column = kColumnSettings[field];
     QSettings settings = OpenSettings();
     bool ok = false;
     const int width =
-        settings.value(QStringLiteral("Settings/") + QLatin1String(spec.key)).toInt(&ok);
-    return ok && width >= 0 && width <= kMaxWidth ? width : spec.defaultWidth;
+        settings.value(QStringLiteral("Settings/") + QLatin1String(column.key)).toInt(&ok);
+    return ok && width >= 0 && width <= kMaxWidth ? width : column.defaultWidth;
 }
 
 void COrvaneView::AddColumn(int field, const QString &header)
@@ -131,8 +132,8 @@ void COrvaneView::SaveColumnWidths() const
         const int field = m_model->fieldOfColumn(column);
         int width = horizontalHeader()->sectionSize(column);
         if (width == 0 && (field == FieldGroup || field == FieldSubgroup))
-            width = kColumnSpecs[field].defaultWidth;
-        settings.setValue(QStringLiteral("Settings/") + QLatin1String(kColumnSpecs[field].key),
+            width = kColumnSettings[field].defaultWidth;
+        settings.setValue(QStringLiteral("Settings/") + QLatin1String(kColumnSettings[field].key),
                           width);
     }
 }

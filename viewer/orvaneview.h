@@ -13,13 +13,13 @@ class COrvaneDoc;
 class LogLibrary;
 class RecordModel;
 
-struct ColumnSpec
+struct ColumnSetting
 {
     const char *key;
     int defaultWidth;
 };
 // Width keys and default widths of the six columns, by field number.
-extern const ColumnSpec kColumnSpecs[6];
+extern const ColumnSetting kColumnSettings[6];
 
 class COrvaneView : public QTableView
 {
