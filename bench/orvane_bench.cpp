@@ -1,0 +1,120 @@
+// How long the viewer takes from start to the newest record on screen, for a
+// file of a million records, against LogOpen alone on the same file in the
+// same run. The viewer reads through the library, so LogOpen is the floor.
+// Usage: orvane_bench [records]   (run on the offscreen platform)
+
+#include "loglibrary.h"
+#include "mainframe.h"
+#include "orvaneapp.h"
+#include "orvaneview.h"
+#include "stringtable.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+
+using namespace orvane;
+
+namespace {
+
+bool WriteLog(const QString &path, int records)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const char *sites[] = {"North Pump Station", "South Reservoir", "Booster 12", "水塔 A3"};
+    QByteArray chunk;
+    char line[160];
+    for (int i = 0; i < records; ++i) {
+        const int minutes = i;
+        const int day = 1 + (minutes / 1440) % 28, month = 1 + (minutes / (1440 * 28)) % 12;
+        const int year = 2001 + minutes / (1440 * 28 * 12);
+        const int n = std::snprintf(
+            line, sizeof line, "%02d/%02d/%04d %02d:%02d:%02d [%s] Alarm %d\r\n", month, day, year,
+            (minutes / 60) % 24, minutes % 60, i % 60, sites[i % 4], i);
+        chunk.append(line, n);
+        if (chunk.size() > (1 << 20)) {
+            file.write(chunk);
+            chunk.clear();
+        }
+    }
+    file.write(chunk);
+    return true;
+}
+
+double TimeLogOpen(LogLibrary &library, const QByteArray &path, int *records)
+{
+    QElapsedTimer timer;
+    timer.start();
+    *records = library.LogOpen(path.constData());
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    library.LogClose();
+    return ms;
+}
+
+double TimeViewer(LogLibrary &library, const QString &path, int run, int records)
+{
+    QElapsedTimer timer;
+    timer.start();
+    COrvaneApp app(
+        library,
+        QStringLiteral("orvane-bench-%1-%2").arg(QCoreApplication::applicationPid()).arg(run));
+    if (!app.InitInstance({path, QStringLiteral("-na")}))
+        return -1;
+    COrvaneView *view = app.mainFrame()->view();
+    // Until the newest record is the bottom row on screen, painted.
+    auto lastRowShown = [view, records] {
+        const int bottom = view->rowAt(view->viewport()->height() - 2);
+        return view->isVisible() &&
+               (bottom == records - 1 || (bottom == -1 && view->rowAt(0) >= 0));
+    };
+    for (int spins = 0; spins < 100000 && !lastRowShown(); ++spins)
+        QCoreApplication::processEvents();
+    if (!lastRowShown()) {
+        std::fprintf(stderr, "the last record never came into view\n");
+        return -1;
+    }
+    view->viewport()->repaint();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication qapp(argc, argv);
+    const int records = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000000;
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    SetLanguage(Language::English);
+    const QString path = dir.filePath(QStringLiteral("bench.log"));
+    if (!WriteLog(path, records))
+        return 1;
+    std::unique_ptr<LogLibrary> library = MakeTamsinLibrary();
+
+    const int runs = 3;
+    double openBest = 1e12, viewerBest = 1e12;
+    int opened = 0;
+    for (int run = 0; run < runs; ++run) {
+        openBest = std::min(openBest, TimeLogOpen(*library, QFile::encodeName(path), &opened));
+        const double viewer = TimeViewer(*library, path, run, records);
+        if (viewer < 0)
+            return 1;
+        viewerBest = std::min(viewerBest, viewer);
+    }
+    if (opened != records) {
+        std::fprintf(stderr, "LogOpen counted %d records, expected %d\n", opened, records);
+        return 1;
+    }
+    std::printf("orvane: %d records, best of %d\n", records, runs);
+    std::printf("  LogOpen alone            %9.1f ms\n", openBest);
+    std::printf("  start to last row shown  %9.1f ms\n", viewerBest);
+    std::printf("  ratio                    %9.2f   (target < 1.5)\n", viewerBest / openBest);
+    return 0;
+}

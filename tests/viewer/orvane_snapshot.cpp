@@ -1,0 +1,64 @@
+// Pictures of the viewer as a user sees it, for looking at by eye: the main
+// window on a file, the File menu and the About box.
+// Usage: orvane_snapshot OUTPUT_PREFIX [viewer arguments...]
+
+#include "aboutdialog.h"
+#include "loglibrary.h"
+#include "mainframe.h"
+#include "orvaneapp.h"
+#include "orvaneview.h"
+#include "stringtable.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+#include <cstdio>
+
+using namespace orvane;
+
+static void Settle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: orvane_snapshot OUTPUT_PREFIX [viewer arguments...]\n");
+        return 2;
+    }
+    SetLanguage(DetectLanguage());
+    const QString prefix = QString::fromLocal8Bit(argv[1]);
+    QStringList arguments;
+    for (int i = 2; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+
+    std::unique_ptr<LogLibrary> library = MakeTamsinLibrary();
+    COrvaneApp orvaneApp(*library, QStringLiteral("orvane-snapshot-%1").arg(app.applicationPid()));
+    if (!orvaneApp.InitInstance(arguments))
+        return 1;
+    CMainFrame *frame = orvaneApp.mainFrame();
+    frame->showNormal();
+    frame->resize(1200, 720);
+    frame->move(0, 0);
+    Settle(800);
+    frame->view()->selectRow(frame->view()->model()->rowCount() - 3);
+    Settle(200);
+    bool ok = frame->grab().save(prefix + QStringLiteral("-main.png"));
+
+    QMenu *fileMenu = frame->menuBar()->actions().first()->menu();
+    fileMenu->popup(frame->mapToGlobal(QPoint(0, frame->menuBar()->height())));
+    Settle(400);
+    ok = fileMenu->grab().save(prefix + QStringLiteral("-menu.png")) && ok;
+    fileMenu->hide();
+
+    CAboutDlg about(frame);
+    about.show();
+    Settle(400);
+    ok = about.grab().save(prefix + QStringLiteral("-about.png")) && ok;
+    return ok ? 0 : 1;
+}

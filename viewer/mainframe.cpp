@@ -1,0 +1,534 @@
+#include "mainframe.h"
+
+#include "aboutdialog.h"
+#include "icons.h"
+#include "loglibrary.h"
+#include "messagebox.h"
+#include "orvanedoc.h"
+#include "orvaneview.h"
+#include "selectionbar.h"
+#include "settings.h"
+#include "stringtable.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolBar>
+#include <cstdio>
+
+namespace orvane {
+
+namespace {
+
+constexpr int kRecentFileCount = 4;
+constexpr int kNoIcon = -1;
+const QString kRecentSection = QStringLiteral("Recent File List");
+
+// A name list that never ends is the library's fault, not a reason to hang.
+constexpr int kMaxNames = 1 << 20;
+
+bool ParseRecordTime(const QString &text, QDate *date, QTime *time)
+{
+    int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    const QByteArray bytes = text.toLatin1();
+    if (std::sscanf(bytes.constData(), "%02d/%02d/%04d %02d:%02d:%02d", &month, &day, &year, &hour,
+                    &minute, &second) != 6)
+        return false;
+    *date = QDate(year, month, day);
+    *time = QTime(hour, minute, second);
+    return date->isValid() && time->isValid();
+}
+
+} // namespace
+
+int NumLockState()
+{
+    // The keyboard LEDs are the one place that tells, whatever the display
+    // server; a machine without them (a virtual display) does not say.
+    const QDir leds(QStringLiteral("/sys/class/leds"));
+    const QStringList names =
+        leds.entryList({QStringLiteral("*numlock*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    if (names.isEmpty())
+        return -1;
+    for (const QString &name : names) {
+        QFile file(leds.filePath(name + QStringLiteral("/brightness")));
+        if (file.open(QIODevice::ReadOnly) && file.readAll().trimmed().toInt() > 0)
+            return 1;
+    }
+    return 0;
+}
+
+CMainFrame::CMainFrame(LogLibrary &library, QWidget *parent)
+    : QMainWindow(parent), m_library(library), m_document(std::make_unique<COrvaneDoc>(library))
+{
+    setWindowIcon(MakeIcon(IconKind::App));
+    setAcceptDrops(true);
+
+    m_view = new COrvaneView(library, this);
+    setCentralWidget(m_view);
+
+    CreateMenus();
+    CreateToolBar();
+    CreateSelectionBar();
+    CreateStatusBar();
+
+    m_document->Attach(this, m_view);
+    m_view->Attach(this, m_document.get());
+    SetRecordCount(0);
+    UpdateCaption();
+}
+
+CMainFrame::~CMainFrame()
+{
+    if (m_recentSavePending)
+        SaveRecentFiles();
+}
+
+QAction *CMainFrame::AddCommand(int commandId, int labelId, int iconKind,
+                                const QKeySequence &shortcut)
+{
+    // The text after a tab is what the menu shows as the key, as in the labels.
+    auto *act = new QAction(Str(Sid(labelId)), this);
+    if (iconKind != kNoIcon)
+        act->setIcon(MakeIcon(IconKind(iconKind)));
+    if (!shortcut.isEmpty())
+        act->setShortcut(shortcut);
+    const QString prompt = PromptOf(Sid(commandId));
+    if (!prompt.isEmpty()) {
+        act->setStatusTip(prompt);
+        act->setToolTip(TooltipOf(Sid(commandId)));
+    }
+    m_actions.insert(commandId, act);
+    return act;
+}
+
+void CMainFrame::CreateMenus()
+{
+    QAction *open = AddCommand(ID_FILE_OPEN, IDS_MENU_OPEN, int(IconKind::Open),
+                               QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(open, &QAction::triggered, this, &CMainFrame::OnFileOpen);
+    QAction *newDoc =
+        AddCommand(ID_FILE_NEW, IDS_MENU_OPEN, kNoIcon, QKeySequence(Qt::CTRL | Qt::Key_N));
+    connect(newDoc, &QAction::triggered, this, &CMainFrame::OnFileNew);
+    addAction(newDoc); // reachable through its key only
+
+    // Export and the print commands arrive with their own dialogs; until
+    // then they are shown greyed so nothing pretends to work.
+    QAction *exportData = AddCommand(ID_EXPORT_DATA, IDS_MENU_EXPORT, int(IconKind::Export), {});
+    QAction *print = AddCommand(ID_FILE_PRINT, IDS_MENU_PRINT, int(IconKind::Print),
+                                QKeySequence(Qt::CTRL | Qt::Key_P));
+    QAction *printDirect =
+        AddCommand(ID_FILE_PRINT_DIRECT, IDS_MENU_PRINT_DIRECT, int(IconKind::PrintDirect), {});
+    QAction *preview =
+        AddCommand(ID_FILE_PRINT_PREVIEW, IDS_MENU_PRINT_PREVIEW, int(IconKind::PrintPreview), {});
+    QAction *setup =
+        AddCommand(ID_FILE_PRINT_SETUP, IDS_MENU_PRINT_SETUP, int(IconKind::PrintSetup), {});
+    for (QAction *a : {exportData, print, printDirect, preview, setup})
+        a->setEnabled(false);
+
+    QAction *exitApp = AddCommand(ID_APP_EXIT, IDS_MENU_EXIT, kNoIcon, {});
+    connect(exitApp, &QAction::triggered, this, &QWidget::close);
+
+    m_fileMenu = menuBar()->addMenu(Str(IDS_MENU_FILE));
+    m_fileMenu->addAction(open);
+    m_fileMenu->addAction(exportData);
+    m_fileMenu->addSeparator();
+    m_fileMenu->addAction(print);
+    m_fileMenu->addAction(printDirect);
+    m_fileMenu->addAction(preview);
+    m_fileMenu->addAction(setup);
+    m_fileMenu->addSeparator();
+    m_recentSeparator = m_fileMenu->addSeparator();
+    m_fileMenu->addAction(exitApp);
+    LoadRecentFiles();
+    RebuildRecentMenu();
+
+    QMenu *viewMenu = menuBar()->addMenu(Str(IDS_MENU_VIEW));
+    QAction *toolbarToggle = AddCommand(ID_VIEW_TOOLBAR, IDS_MENU_TOOLBAR, kNoIcon, {});
+    QAction *statusToggle = AddCommand(ID_VIEW_STATUS_BAR, IDS_MENU_STATUS_BAR, kNoIcon, {});
+    toolbarToggle->setCheckable(true);
+    toolbarToggle->setChecked(true);
+    statusToggle->setCheckable(true);
+    statusToggle->setChecked(true);
+    viewMenu->addAction(toolbarToggle);
+    viewMenu->addAction(statusToggle);
+    connect(toolbarToggle, &QAction::toggled, this, [this](bool on) { m_toolBar->setVisible(on); });
+    connect(statusToggle, &QAction::toggled, this,
+            [this](bool on) { statusBar()->setVisible(on); });
+
+    QMenu *helpMenu = menuBar()->addMenu(Str(IDS_MENU_HELP));
+    if (CurrentLanguage() == Language::English) {
+        QAction *topics = AddCommand(ID_HELP_FINDER, IDS_MENU_HELP_TOPICS, kNoIcon, {});
+        topics->setEnabled(false); // no help file exists
+        helpMenu->addAction(topics);
+        helpMenu->addSeparator();
+    }
+    QAction *about = AddCommand(ID_APP_ABOUT, IDS_MENU_ABOUT, int(IconKind::About), {});
+    connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
+    helpMenu->addAction(about);
+}
+
+void CMainFrame::CreateToolBar()
+{
+    m_toolBar = addToolBar(Str(IDS_BAR_TOOLBAR_TITLE));
+    m_toolBar->setObjectName(QStringLiteral("toolBar"));
+    m_toolBar->setIconSize(QSize(16, 16));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_toolBar->addAction(action(ID_FILE_OPEN));
+    m_toolBar->addAction(action(ID_EXPORT_DATA));
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(action(ID_FILE_PRINT_PREVIEW));
+    m_toolBar->addAction(action(ID_FILE_PRINT));
+    m_toolBar->addAction(action(ID_FILE_PRINT_SETUP));
+    m_toolBar->addAction(action(ID_FILE_PRINT_DIRECT));
+    m_toolBar->addAction(action(ID_APP_ABOUT));
+    // Hidden from the toolbar's own context menu too: keep the check mark true.
+    connect(m_toolBar, &QToolBar::visibilityChanged, action(ID_VIEW_TOOLBAR), [this](bool visible) {
+        if (!isHidden())
+            action(ID_VIEW_TOOLBAR)->setChecked(visible);
+    });
+}
+
+void CMainFrame::CreateSelectionBar()
+{
+    addToolBarBreak();
+    m_selectionToolBar = addToolBar(Str(IDS_BAR_SELECTION_TITLE));
+    m_selectionToolBar->setObjectName(QStringLiteral("selectionBar"));
+    m_selectionBar = new CSelectionBar(m_selectionToolBar);
+    m_selectionToolBar->addWidget(m_selectionBar);
+
+    connect(m_selectionBar->timeEnable, &QCheckBox::clicked, this, &CMainFrame::OnTimeEnable);
+    connect(m_selectionBar->groupEnable, &QCheckBox::clicked, this, &CMainFrame::OnGroupEnable);
+    connect(m_selectionBar->listButton, &QPushButton::clicked, this, &CMainFrame::OnList);
+    connect(m_selectionBar->groupList, &QComboBox::activated, m_view,
+            &COrvaneView::OnGroupSelChange);
+}
+
+void CMainFrame::CreateStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    for (int i = 0; i < 3; ++i) {
+        m_panes[i] = new QLabel(bar);
+        m_panes[i]->setContentsMargins(3, 0, 3, 0);
+    }
+    m_panes[0]->setText(Str(AFX_IDS_IDLEMESSAGE));
+    bar->addWidget(m_panes[0], 1);
+
+    // Wide enough for the string with its trailing blanks, and for the
+    // largest counts a file could have.
+    const QFontMetrics metrics(m_panes[1]->font());
+    const int width =
+        std::max(metrics.horizontalAdvance(Str(IDS_RECORD_COUNT)),
+                 metrics.horizontalAdvance(StrF(IDS_RECORD_COUNT, 99999999, 99999999)));
+    m_panes[1]->setMinimumWidth(width + 8);
+    bar->addPermanentWidget(m_panes[1]);
+
+    m_panes[2]->setMinimumWidth(metrics.horizontalAdvance(Str(IDS_NUM)) + 12);
+    m_panes[2]->setAlignment(Qt::AlignCenter);
+    bar->addPermanentWidget(m_panes[2]);
+    UpdateNumLock();
+    auto *timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &CMainFrame::UpdateNumLock);
+    timer->start(500);
+}
+
+void CMainFrame::UpdateNumLock()
+{
+    const QString text = NumLockState() == 1 ? Str(IDS_NUM) : QString();
+    if (m_panes[2]->text() != text)
+        m_panes[2]->setText(text);
+}
+
+void CMainFrame::SetPaneText(int pane, const QString &text)
+{
+    if (pane < 0 || pane > 2)
+        return;
+    m_panes[pane]->setText(text);
+    if (m_panes[pane]->isVisible())
+        m_panes[pane]->repaint();
+    emit paneTextChanged(pane, text);
+}
+
+QString CMainFrame::paneText(int pane) const
+{
+    return pane >= 0 && pane <= 2 ? m_panes[pane]->text() : QString();
+}
+
+void CMainFrame::SetRecordCount(int n)
+{
+    // After a failed open the total is -1; a count pane shows no negative.
+    const int total = m_document ? std::max(0, m_document->recordTotal) : 0;
+    SetPaneText(1, StrF(IDS_RECORD_COUNT, n, total));
+}
+
+void CMainFrame::SetFromTime(const QString &timeText)
+{
+    QDate date;
+    QTime time;
+    if (!ParseRecordTime(timeText, &date, &time))
+        return;
+    m_selectionBar->fromDate->setDate(date);
+    m_selectionBar->fromTime->setTime(time);
+}
+
+void CMainFrame::SetToTime(const QString &timeText)
+{
+    QDate date;
+    QTime time;
+    if (!ParseRecordTime(timeText, &date, &time))
+        return;
+    m_selectionBar->toDate->setDate(date);
+    m_selectionBar->toTime->setTime(time);
+}
+
+void CMainFrame::FillGroupList()
+{
+    m_selectionBar->groupList->clear();
+    m_selectionBar->subgroupList->clear();
+    const char *name = nullptr;
+    int32_t cursor = m_library.LogGetGroup(0, &name);
+    if (cursor <= 0)
+        return;
+    QStringList names;
+    while (cursor > 0 && names.size() < kMaxNames) {
+        names.append(QString::fromUtf8(name ? name : ""));
+        name = nullptr;
+        cursor = m_library.LogGetGroup(cursor, &name);
+    }
+    CSelectionBar::FillSorted(m_selectionBar->groupList, names);
+}
+
+void CMainFrame::OnTimeEnable()
+{
+    const bool on = m_selectionBar->timeEnable->isChecked();
+    m_selectionBar->fromDate->setEnabled(on);
+    m_selectionBar->fromTime->setEnabled(on);
+    m_selectionBar->toDate->setEnabled(on);
+    m_selectionBar->toTime->setEnabled(on);
+}
+
+void CMainFrame::OnGroupEnable()
+{
+    if (m_selectionBar->groupEnable->isChecked()) {
+        if (m_library.LogHasGroup())
+            m_selectionBar->groupList->setEnabled(true);
+        if (m_library.LogHasSubgroup())
+            m_selectionBar->subgroupList->setEnabled(true);
+    } else {
+        m_selectionBar->groupList->setEnabled(false);
+        m_selectionBar->subgroupList->setEnabled(false);
+    }
+}
+
+void CMainFrame::OnList()
+{
+    CSelectionBar *bar = m_selectionBar;
+    int32_t accepted = 1;
+    if (bar->timeEnable->isChecked()) {
+        const QByteArray fromDate = CSelectionBar::DateText(bar->fromDate);
+        const QByteArray fromTime = CSelectionBar::TimeText(bar->fromTime);
+        const QByteArray toDate = CSelectionBar::DateText(bar->toDate);
+        const QByteArray toTime = CSelectionBar::TimeText(bar->toTime);
+        accepted = m_library.LogSetTimeRange(fromDate.constData(), fromTime.constData(),
+                                             toDate.constData(), toTime.constData());
+    } else {
+        m_library.LogSetTimeRange(nullptr, nullptr, nullptr, nullptr);
+    }
+    if (accepted == 0) {
+        SetRecordCount(0);
+        m_view->ClearRecords();
+        return;
+    }
+
+    const QString all = Str(IDS_ALL);
+    if (bar->groupEnable->isChecked()) {
+        if (bar->groupList->currentIndex() < 0) {
+            ShowBox(Str(IDS_SELECT_GROUP_FIRST), BoxIcon::Warning, BoxButtons::Ok, this);
+            return;
+        }
+        selectedGroup = bar->groupList->currentText();
+        if (selectedGroup == all) {
+            m_view->LoadRecords(std::nullopt, std::nullopt);
+        } else if (bar->subgroupList->currentIndex() < 0) {
+            m_view->LoadRecords(selectedGroup, std::nullopt);
+        } else {
+            selectedSubgroup = bar->subgroupList->currentText();
+            if (selectedSubgroup == all)
+                m_view->LoadRecords(selectedGroup, std::nullopt);
+            else
+                m_view->LoadRecords(selectedGroup, selectedSubgroup);
+        }
+        return;
+    }
+    if (groupLocked && bar->groupList->currentIndex() >= 0) {
+        selectedGroup = bar->groupList->currentText();
+        m_view->LoadRecords(selectedGroup, std::nullopt);
+    } else {
+        selectedGroup.clear();
+        m_view->LoadRecords(std::nullopt, std::nullopt);
+    }
+}
+
+void CMainFrame::UpdateCaption()
+{
+    setWindowTitle(Str(AFX_IDS_APP_TITLE) + QStringLiteral(" - ") + m_document->title());
+}
+
+bool CMainFrame::OpenDocumentFile(const QString &path)
+{
+    if (!m_document->OnOpenDocument(path)) {
+        // The library was already told to let the previous file go, so the
+        // rows still on screen would point at nothing: start empty instead.
+        m_document->recordTotal = 0;
+        m_document->SetPathName(QString());
+        m_view->ClearRecords();
+        m_view->ResetRecordStatus();
+        RemoveFromRecentFiles(path);
+        UpdateCaption();
+        return false;
+    }
+    const QString fullPath = QFileInfo(path).absoluteFilePath();
+    m_document->SetPathName(fullPath);
+    AddToRecentFiles(fullPath);
+    UpdateCaption();
+    m_view->OnInitialUpdate();
+    return true;
+}
+
+void CMainFrame::OnFileOpen()
+{
+    const QString filter = DocStringField(3) + QStringLiteral(";;") + Str(IDS_ALL_FILES_FILTER);
+    const QString path = QFileDialog::getOpenFileName(this, Str(IDS_OPEN_TITLE), QString(), filter);
+    if (!path.isEmpty())
+        OpenDocumentFile(path);
+}
+
+void CMainFrame::OnFileNew()
+{
+    m_document->OnNewDocument();
+    UpdateCaption();
+    m_view->OnInitialUpdate();
+}
+
+void CMainFrame::OnAppAbout()
+{
+    CAboutDlg dialog(this);
+    dialog.exec();
+}
+
+void CMainFrame::LoadRecentFiles()
+{
+    QSettings settings = OpenSettings();
+    m_recentFiles.clear();
+    for (int i = 1; i <= kRecentFileCount; ++i) {
+        const QString file =
+            settings.value(kRecentSection + QStringLiteral("/File%1").arg(i)).toString();
+        if (!file.isEmpty() && !m_recentFiles.contains(file))
+            m_recentFiles.append(file);
+    }
+}
+
+void CMainFrame::SaveRecentFiles()
+{
+    m_recentSavePending = false;
+    QSettings settings = OpenSettings();
+    for (int i = 1; i <= kRecentFileCount; ++i) {
+        const QString key = kRecentSection + QStringLiteral("/File%1").arg(i);
+        if (i <= m_recentFiles.size())
+            settings.setValue(key, m_recentFiles.at(i - 1));
+        else
+            settings.remove(key);
+    }
+}
+
+void CMainFrame::RecentFilesChanged()
+{
+    RebuildRecentMenu();
+    // Written once the window has had its turn, so opening a file never
+    // waits on the settings file; the destructor writes what is still due.
+    if (!m_recentSavePending) {
+        m_recentSavePending = true;
+        QTimer::singleShot(0, this, [this] {
+            if (m_recentSavePending)
+                SaveRecentFiles();
+        });
+    }
+}
+
+void CMainFrame::AddToRecentFiles(const QString &path)
+{
+    m_recentFiles.removeAll(path);
+    m_recentFiles.prepend(path);
+    while (m_recentFiles.size() > kRecentFileCount)
+        m_recentFiles.removeLast();
+    RecentFilesChanged();
+}
+
+void CMainFrame::RemoveFromRecentFiles(const QString &path)
+{
+    if (m_recentFiles.removeAll(QFileInfo(path).absoluteFilePath()) > 0)
+        RecentFilesChanged();
+}
+
+void CMainFrame::RebuildRecentMenu()
+{
+    for (QAction *a : m_recentActions) {
+        m_fileMenu->removeAction(a);
+        a->deleteLater();
+    }
+    m_recentActions.clear();
+    const QStringList files = m_recentFiles;
+    if (files.isEmpty()) {
+        auto *placeholder = new QAction(Str(IDS_MENU_RECENT), this);
+        placeholder->setEnabled(false);
+        m_fileMenu->insertAction(m_recentSeparator, placeholder);
+        m_recentActions.append(placeholder);
+        return;
+    }
+    for (int i = 0; i < files.size(); ++i) {
+        const QString file = files.at(i);
+        QString shown = QDir::toNativeSeparators(file);
+        if (shown.size() > 60)
+            shown = shown.left(20) + QStringLiteral("...") + shown.right(37);
+        shown.replace(u'&', QStringLiteral("&&"));
+        auto *entry = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(shown), this);
+        entry->setStatusTip(PromptOf(ID_FILE_MRU_FILE1));
+        connect(entry, &QAction::triggered, this, [this, file] { OpenDocumentFile(file); });
+        m_fileMenu->insertAction(m_recentSeparator, entry);
+        m_recentActions.append(entry);
+    }
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent *event)
+{
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            activateWindow();
+            OpenDocumentFile(url.toLocalFile());
+            return;
+        }
+    }
+}
+
+} // namespace orvane

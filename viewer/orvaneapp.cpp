@@ -1,0 +1,152 @@
+#include "orvaneapp.h"
+
+#include "instancechannel.h"
+#include "mainframe.h"
+#include "messagebox.h"
+#include "orvanedoc.h"
+#include "orvaneview.h"
+#include "selectionbar.h"
+#include "stringtable.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QTimer>
+
+namespace orvane {
+
+COrvaneApp::COrvaneApp(LogLibrary &library, QString instanceName)
+    : m_library(library), m_instanceName(instanceName.isEmpty() ? CInstanceChannel::DefaultName()
+                                                                : std::move(instanceName))
+{
+}
+
+COrvaneApp::~COrvaneApp() = default;
+
+bool COrvaneApp::RegisterWindowClass()
+{
+    // Nothing to register here: the window is found through the instance
+    // socket instead of a window class.
+    return true;
+}
+
+bool COrvaneApp::FirstInstance()
+{
+    m_channel = std::make_unique<CInstanceChannel>(m_instanceName);
+    if (m_channel->HandOver(m_cmdInfo.fileName)) {
+        m_channel.reset();
+        return false;
+    }
+    // Without the socket this viewer still works; it just cannot be found.
+    if (m_channel->Listen())
+        connect(m_channel.get(), &CInstanceChannel::requested, this, &COrvaneApp::OnRequest);
+    return true;
+}
+
+void COrvaneApp::OnRequest(const QString &path)
+{
+    if (!m_frame)
+        return;
+    m_frame->setWindowState(m_frame->windowState() & ~Qt::WindowMinimized);
+    m_frame->show();
+    m_frame->raise();
+    m_frame->activateWindow();
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+        // A box or dialog is waiting on the user; open the file once it is gone.
+        if (!path.isEmpty())
+            QTimer::singleShot(500, this, [this, path] { OnRequest(path); });
+        return;
+    }
+    if (!path.isEmpty())
+        m_frame->OpenDocumentFile(path);
+}
+
+bool COrvaneApp::InitInstance(const QStringList &arguments)
+{
+    m_cmdInfo = COrvaneCommandLineInfo::Parse(arguments);
+    if (!RegisterWindowClass())
+        return false;
+    if (!FirstInstance()) {
+        // A file was handed to the running viewer, which opens it; a bare
+        // start only brings that viewer forward and says so.
+        if (m_cmdInfo.fileName.isEmpty())
+            ShowBox(Str(IDS_PROGRAM_RUNNING), BoxIcon::Information);
+        return false;
+    }
+
+    m_frame = std::make_unique<CMainFrame>(m_library);
+    if (!m_cmdInfo.fileName.isEmpty()) {
+        if (!m_frame->OpenDocumentFile(m_cmdInfo.fileName)) {
+            m_frame.reset();
+            return false;
+        }
+    } else {
+        m_frame->OnFileNew();
+    }
+    m_frame->document()->reportProgress = true;
+    ApplyStartupSwitches();
+
+    m_frame->showMaximized();
+    return true;
+}
+
+void COrvaneApp::ApplyStartupSwitches()
+{
+    COrvaneView *view = m_frame->view();
+    const bool haveFile = !m_cmdInfo.fileName.isEmpty();
+    if (haveFile) {
+        const QString one = QStringLiteral("1");
+        if (m_cmdInfo.has(QStringLiteral("t")) && m_cmdInfo.value(QStringLiteral("t")) != one)
+            view->title = m_cmdInfo.value(QStringLiteral("t"));
+        if (m_cmdInfo.has(QStringLiteral("mt1")) && m_cmdInfo.value(QStringLiteral("mt1")) != one)
+            view->ackHeader = m_cmdInfo.value(QStringLiteral("mt1"));
+        if (m_cmdInfo.has(QStringLiteral("mt2")) && m_cmdInfo.value(QStringLiteral("mt2")) != one)
+            view->appendHeader = m_cmdInfo.value(QStringLiteral("mt2"));
+    }
+    if (m_cmdInfo.has(QStringLiteral("m2")))
+        view->AddAppendColumn();
+    if (!m_cmdInfo.has(QStringLiteral("na")))
+        view->AddAckColumn();
+    if (!haveFile)
+        return;
+
+    CSelectionBar *bar = m_frame->selectionBar();
+    if (m_cmdInfo.has(QStringLiteral("c"))) {
+        const QString value = m_cmdInfo.value(QStringLiteral("c"));
+        bar->groupEnable->setChecked(true);
+        bar->groupList->setEnabled(true);
+        bar->subgroupList->setEnabled(true);
+        // The first group whose name begins with the value, in any case;
+        // "[All]" on top is not a group.
+        int found = -1;
+        for (int i = 1; i < bar->groupList->count() && found < 0; ++i) {
+            if (bar->groupList->itemText(i).startsWith(value, Qt::CaseInsensitive))
+                found = i;
+        }
+        QString group = value;
+        if (value != QStringLiteral("1") && found >= 0) {
+            bar->groupList->setCurrentIndex(found);
+            // List what the list shows selected, so a name given in part or
+            // in another case still lists that group.
+            group = bar->groupList->itemText(found);
+        }
+        m_frame->selectedGroup = group;
+        view->LoadRecords(group, std::nullopt);
+        view->OnGroupSelChange();
+    } else {
+        view->LoadRecords(std::nullopt, std::nullopt);
+    }
+    if (view->recordCount() > 0) {
+        m_frame->SetFromTime(view->firstTime);
+        m_frame->SetToTime(view->lastTime);
+    }
+    if (m_cmdInfo.has(QStringLiteral("f"))) {
+        bar->groupEnable->setEnabled(false);
+        bar->groupList->setEnabled(false);
+        m_frame->groupLocked = true;
+    }
+}
+
+} // namespace orvane

@@ -1,0 +1,42 @@
+#pragma once
+// The viewer's application object: one running viewer per user, the command
+// line, and the first display of the named file.
+
+#include "commandline.h"
+
+#include <QObject>
+#include <memory>
+
+namespace orvane {
+
+class CInstanceChannel;
+class CMainFrame;
+class LogLibrary;
+
+class COrvaneApp : public QObject
+{
+    Q_OBJECT
+public:
+    explicit COrvaneApp(LogLibrary &library, QString instanceName = QString());
+    ~COrvaneApp() override;
+
+    // Runs the start-up; false when the program should end at once.
+    bool InitInstance(const QStringList &arguments);
+    bool RegisterWindowClass();
+    bool FirstInstance();
+
+    CMainFrame *mainFrame() const { return m_frame.get(); }
+    const COrvaneCommandLineInfo &commandLine() const { return m_cmdInfo; }
+
+private:
+    void ApplyStartupSwitches();
+    void OnRequest(const QString &path);
+
+    LogLibrary &m_library;
+    QString m_instanceName;
+    COrvaneCommandLineInfo m_cmdInfo;
+    std::unique_ptr<CInstanceChannel> m_channel;
+    std::unique_ptr<CMainFrame> m_frame;
+};
+
+} // namespace orvane

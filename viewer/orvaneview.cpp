@@ -1,0 +1,259 @@
+#include "orvaneview.h"
+
+#include "loglibrary.h"
+#include "mainframe.h"
+#include "messagebox.h"
+#include "orvanedoc.h"
+#include "recordmodel.h"
+#include "selectionbar.h"
+#include "settings.h"
+#include "stringtable.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QSettings>
+
+namespace orvane {
+
+const ColumnSetting kColumnSettings[6] = {{"ColumnCx1", 160}, {"ColumnCx2", 120},
+                                          {"ColumnCx3", 120}, {"ColumnCx4", 210},
+                                          {"ColumnCx5", 200}, {"ColumnCx6", 200}};
+
+namespace {
+
+// A width from the settings that no one could have dragged is not used.
+constexpr int kMaxWidth = 20000;
+
+class WaitCursor
+{
+public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+} // namespace
+
+COrvaneView::COrvaneView(LogLibrary &library, QWidget *parent)
+    : QTableView(parent), m_library(library), m_model(new RecordModel(library, this))
+{
+    title = Str(IDS_REPORT_TITLE);
+    ackHeader = Str(IDS_ACK_HEADER);
+    appendHeader = Str(IDS_APPEND_HEADER);
+
+    setModel(m_model);
+    setShowGrid(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    setWordWrap(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+    QHeaderView *header = horizontalHeader();
+    header->setSectionsClickable(false);
+    header->setSortIndicatorShown(false);
+    header->setSectionsMovable(true);
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(0);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+
+    // Every row has the same height, so a million rows cost the header nothing
+    // and the view never measures a row's contents.
+    QHeaderView *rows = verticalHeader();
+    rows->hide();
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(fontMetrics().height() + 4);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+
+    AddBaseColumns();
+}
+
+COrvaneView::~COrvaneView()
+{
+    SaveColumnWidths();
+}
+
+void COrvaneView::Attach(CMainFrame *frame, COrvaneDoc *document)
+{
+    m_frame = frame;
+    m_document = document;
+}
+
+int COrvaneView::ReadWidth(int field)
+{
+    const ColumnSetting &column = kColumnSettings[field];
+    QSettings settings = OpenSettings();
+    bool ok = false;
+    const int width =
+        settings.value(QStringLiteral("Settings/") + QLatin1String(column.key)).toInt(&ok);
+    return ok && width >= 0 && width <= kMaxWidth ? width : column.defaultWidth;
+}
+
+void COrvaneView::AddColumn(int field, const QString &header)
+{
+    if (m_model->columnOfField(RecordField(field)) >= 0)
+        return;
+    setColumnWidth(m_model->addColumn(RecordField(field), header), ReadWidth(field));
+}
+
+void COrvaneView::AddBaseColumns()
+{
+    AddColumn(FieldTime, Str(IDS_COL_DATE_TIME));
+    AddColumn(FieldGroup, Str(IDS_COL_GROUP));
+    AddColumn(FieldSubgroup, Str(IDS_COL_SUBGROUP));
+    AddColumn(FieldMessage, Str(IDS_COL_MESSAGE));
+}
+
+void COrvaneView::AddAckColumn()
+{
+    AddColumn(FieldAck, ackHeader);
+}
+
+void COrvaneView::AddAppendColumn()
+{
+    AddColumn(FieldAppend, appendHeader);
+}
+
+void COrvaneView::SaveColumnWidths() const
+{
+    // Saved per column rather than per screen position, so a column dragged
+    // to another place keeps its own width at the next start. A column that
+    // is not shown keeps the width saved before.
+    QSettings settings = OpenSettings();
+    for (int column = 0; column < m_model->columnCount(); ++column) {
+        const int field = m_model->fieldOfColumn(column);
+        int width = horizontalHeader()->sectionSize(column);
+        if (width == 0 && (field == FieldGroup || field == FieldSubgroup))
+            width = kColumnSettings[field].defaultWidth;
+        settings.setValue(QStringLiteral("Settings/") + QLatin1String(kColumnSettings[field].key),
+                          width);
+    }
+}
+
+int COrvaneView::recordCount() const
+{
+    return m_model->rowCount();
+}
+
+QString COrvaneView::cellText(int row, int column) const
+{
+    return m_model->data(m_model->index(row, column)).toString();
+}
+
+void COrvaneView::ClearRecords()
+{
+    m_model->setRecordCount(0);
+}
+
+void COrvaneView::ResetRecordStatus()
+{
+    if (m_frame)
+        m_frame->SetRecordCount(0);
+}
+
+bool COrvaneView::LoadRecords(const std::optional<QString> &group,
+                              const std::optional<QString> &subgroup)
+{
+    ClearRecords();
+    ResetRecordStatus();
+    WaitCursor wait;
+    // Not repainted while the rows go in; the status bar still is.
+    setUpdatesEnabled(false);
+
+    const QByteArray groupBytes = group ? group->toUtf8() : QByteArray();
+    const QByteArray subgroupBytes = subgroup ? subgroup->toUtf8() : QByteArray();
+    const int n = m_library.LogSelect(group ? groupBytes.constData() : nullptr,
+                                      subgroup ? subgroupBytes.constData() : nullptr);
+    if (n < 0) {
+        ClearRecords();
+        ResetRecordStatus();
+        if (m_frame)
+            m_frame->SetPaneText(0, Str(AFX_IDS_IDLEMESSAGE));
+        setUpdatesEnabled(true);
+        firstTime.clear();
+        lastTime.clear();
+        return false;
+    }
+
+    // Rows cost nothing to add, but the progress still tells a user what a
+    // long fill is doing; it is refreshed about a hundred times per fill.
+    const int step = n / 100;
+    int counter = 0;
+    for (int i = 0; i < n; ++i) {
+        if (counter > step) {
+            counter = counter + 1 - step;
+            if (m_frame)
+                m_frame->SetPaneText(0, StrF(IDS_READING, double(i) / double(n) * 100.0));
+        } else {
+            ++counter;
+        }
+    }
+    m_model->setRecordCount(n);
+
+    setUpdatesEnabled(true);
+    if (m_frame)
+        m_frame->SetPaneText(0, Str(AFX_IDS_IDLEMESSAGE));
+    scrollToBottom();
+
+    if (n > 0) {
+        firstTime = m_model->fetch(0)[FieldTime];
+        lastTime = m_model->fetch(n - 1)[FieldTime];
+    } else {
+        firstTime.clear();
+        lastTime.clear();
+    }
+    if (m_frame)
+        m_frame->SetRecordCount(n);
+
+    const int groupColumn = m_model->columnOfField(FieldGroup);
+    const int subgroupColumn = m_model->columnOfField(FieldSubgroup);
+    setColumnWidth(groupColumn, m_library.LogHasGroup() ? ReadWidth(FieldGroup) : 0);
+    setColumnWidth(subgroupColumn, m_library.LogHasSubgroup() ? ReadWidth(FieldSubgroup) : 0);
+    return true;
+}
+
+void COrvaneView::OnInitialUpdate()
+{
+    if (!m_frame)
+        return;
+    CSelectionBar *bar = m_frame->selectionBar();
+    bar->groupEnable->setChecked(false);
+    m_frame->OnGroupEnable();
+    bar->timeEnable->setChecked(false);
+    m_frame->OnTimeEnable();
+    m_frame->FillGroupList();
+}
+
+void COrvaneView::OnGroupSelChange()
+{
+    if (!m_frame)
+        return;
+    CSelectionBar *bar = m_frame->selectionBar();
+    if (bar->groupList->currentIndex() < 0) {
+        ShowBox(Str(IDS_SELECT_GROUP_FIRST), BoxIcon::Warning, BoxButtons::Ok, window());
+        return;
+    }
+    const QByteArray group = bar->groupList->currentText().toUtf8();
+    bar->subgroupList->clear();
+    if (!m_library.LogHasSubgroup())
+        return;
+    QStringList names;
+    const char *name = nullptr;
+    for (int32_t cursor = m_library.LogGetSubgroup(group.constData(), 0, &name); cursor > 0;
+         cursor = m_library.LogGetSubgroup(group.constData(), cursor, &name)) {
+        names.append(QString::fromUtf8(name ? name : ""));
+        name = nullptr;
+    }
+    CSelectionBar::FillSorted(bar->subgroupList, names);
+    bar->subgroupList->setCurrentIndex(0);
+}
+
+} // namespace orvane

@@ -1,0 +1,68 @@
+#pragma once
+// The record list: one row per record the library currently selects, oldest
+// first, scrolled to the newest. Rows are virtual (see RecordModel).
+
+#include <QString>
+#include <QTableView>
+#include <optional>
+
+namespace orvane {
+
+class CMainFrame;
+class COrvaneDoc;
+class LogLibrary;
+class RecordModel;
+
+struct ColumnSetting
+{
+    const char *key;
+    int defaultWidth;
+};
+// Width keys and default widths of the six columns, by field number.
+extern const ColumnSetting kColumnSettings[6];
+
+class COrvaneView : public QTableView
+{
+    Q_OBJECT
+public:
+    explicit COrvaneView(LogLibrary &library, QWidget *parent = nullptr);
+    ~COrvaneView() override;
+
+    void Attach(CMainFrame *frame, COrvaneDoc *document);
+
+    void AddBaseColumns();
+    void AddAckColumn();
+    void AddAppendColumn();
+
+    // Selects records through the library (nullopt = any) and refills the list.
+    bool LoadRecords(const std::optional<QString> &group, const std::optional<QString> &subgroup);
+    void ClearRecords();
+    void ResetRecordStatus();
+    // Runs after every open or new document: resets the selection bar.
+    void OnInitialUpdate();
+    // The group list's selection changed: refill the subgroup list.
+    void OnGroupSelChange();
+    void SaveColumnWidths() const;
+
+    int recordCount() const;
+    RecordModel *recordModel() const { return m_model; }
+    // Texts of column `column` of row `row`, as drawn.
+    QString cellText(int row, int column) const;
+
+    QString title;
+    QString ackHeader;
+    QString appendHeader;
+    QString firstTime;
+    QString lastTime;
+
+private:
+    void AddColumn(int field, const QString &header);
+    static int ReadWidth(int field);
+
+    LogLibrary &m_library;
+    RecordModel *m_model;
+    CMainFrame *m_frame = nullptr;
+    COrvaneDoc *m_document = nullptr;
+};
+
+} // namespace orvane

@@ -1,0 +1,115 @@
+#include "selectionbar.h"
+
+#include "stringtable.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimeEdit>
+#include <algorithm>
+
+namespace orvane {
+
+namespace {
+
+QString DateDisplayFormat()
+{
+    return CurrentLanguage() == Language::Chinese ? QStringLiteral("yyyy/MM/dd")
+                                                  : QStringLiteral("MM/dd/yyyy");
+}
+
+template <typename Picker> Picker *MakePicker(QWidget *parent, const QString &format)
+{
+    auto *picker = new Picker(parent);
+    picker->setDisplayFormat(format);
+    picker->setCalendarPopup(false);
+    picker->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
+    picker->setEnabled(false);
+    return picker;
+}
+
+} // namespace
+
+CSelectionBar::CSelectionBar(QWidget *parent) : QWidget(parent)
+{
+    auto *outer = new QHBoxLayout(this);
+    outer->setContentsMargins(4, 2, 4, 2);
+
+    timeBox = new QGroupBox(Str(IDS_BAR_SELECT_TIME), this);
+    auto *timeLayout = new QGridLayout(timeBox);
+    timeLayout->setContentsMargins(6, 2, 6, 4);
+    timeLayout->setVerticalSpacing(2);
+    timeEnable = new QCheckBox(Str(IDS_BAR_ENABLE), timeBox);
+    fromLabel = new QLabel(Str(IDS_BAR_FROM), timeBox);
+    toLabel = new QLabel(Str(IDS_BAR_TO), timeBox);
+    fromDate = MakePicker<QDateEdit>(timeBox, DateDisplayFormat());
+    fromTime = MakePicker<QTimeEdit>(timeBox, QStringLiteral("HH:mm:ss"));
+    toDate = MakePicker<QDateEdit>(timeBox, DateDisplayFormat());
+    toTime = MakePicker<QTimeEdit>(timeBox, QStringLiteral("HH:mm:ss"));
+    const QDateTime now = QDateTime::currentDateTime();
+    for (QDateEdit *d : {fromDate, toDate})
+        d->setDate(now.date());
+    for (QTimeEdit *t : {fromTime, toTime})
+        t->setTime(now.time());
+    timeLayout->addWidget(timeEnable, 0, 0, 2, 1);
+    timeLayout->addWidget(fromLabel, 0, 1);
+    timeLayout->addWidget(fromDate, 0, 2);
+    timeLayout->addWidget(fromTime, 0, 3);
+    timeLayout->addWidget(toLabel, 1, 1);
+    timeLayout->addWidget(toDate, 1, 2);
+    timeLayout->addWidget(toTime, 1, 3);
+
+    groupBox = new QGroupBox(Str(IDS_BAR_SELECT_GROUP), this);
+    auto *groupLayout = new QGridLayout(groupBox);
+    groupLayout->setContentsMargins(6, 2, 6, 4);
+    groupLayout->setVerticalSpacing(2);
+    groupEnable = new QCheckBox(Str(IDS_BAR_ENABLE), groupBox);
+    groupList = new QComboBox(groupBox);
+    subgroupList = new QComboBox(groupBox);
+    for (QComboBox *list : {groupList, subgroupList}) {
+        list->setEnabled(false);
+        list->setMinimumContentsLength(16);
+        list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        list->setMaxVisibleItems(20);
+    }
+    groupLayout->addWidget(groupEnable, 0, 0, 2, 1);
+    groupLayout->addWidget(groupList, 0, 1);
+    groupLayout->addWidget(subgroupList, 1, 1);
+
+    listButton = new QPushButton(Str(IDS_BAR_LIST), this);
+    listButton->setMinimumWidth(72);
+
+    outer->addWidget(timeBox);
+    outer->addWidget(groupBox);
+    outer->addWidget(listButton, 0, Qt::AlignVCenter);
+    outer->addStretch(1);
+}
+
+void CSelectionBar::FillSorted(QComboBox *list, QStringList names)
+{
+    // Sorted like the platform's sorted lists, byte order of the text, with
+    // "[All]" always on top where it means "no restriction".
+    std::sort(names.begin(), names.end(),
+              [](const QString &a, const QString &b) { return a.toUtf8() < b.toUtf8(); });
+    list->clear();
+    list->addItem(Str(IDS_ALL));
+    list->addItems(names);
+    list->setCurrentIndex(-1);
+}
+
+QByteArray CSelectionBar::DateText(const QDateEdit *picker)
+{
+    return picker->date().toString(QStringLiteral("MM/dd/yyyy")).toLatin1();
+}
+
+QByteArray CSelectionBar::TimeText(const QTimeEdit *picker)
+{
+    return picker->time().toString(QStringLiteral("HH:mm:ss")).toLatin1();
+}
+
+} // namespace orvane
