@@ -317,6 +317,8 @@ bool CommSMS::openAndInitialize(const QString &commSetting)
     const bool ok = setErrorReportMode();
     if (ok)
         readDeviceType(m_deviceType);
+    else if (m_errorCode == 0)
+        m_errorCode = 1; // the device answered its polls, the modem never did
     m_modelName = QStringLiteral("SIEMENS");
     return ok;
 }
@@ -487,6 +489,10 @@ bool CommSMS::DeleteSMSOnSIM(qint16 index)
         }
         m_errorCode = 1;
     }
+    // Polls the device answered leave code 0 behind; a failed delete must
+    // not read as "Success.".
+    if (m_errorCode == 0)
+        m_errorCode = 1;
     return false;
 }
 
