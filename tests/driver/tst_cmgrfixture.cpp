@@ -91,7 +91,8 @@ void TestCMGRFixture::parse()
         if (line.isEmpty() || line.startsWith(u'#'))
             continue;
         const qsizetype colon = line.indexOf(QLatin1String(": "));
-        const QString key = colon < 0 ? line.chopped(line.endsWith(u':') ? 1 : 0) : line.left(colon);
+        const QString key =
+            colon < 0 ? line.chopped(line.endsWith(u':') ? 1 : 0) : line.left(colon);
         const QString value = colon < 0 ? QString() : line.mid(colon + 2);
         QByteArray bytes;
         QString text;
@@ -125,8 +126,9 @@ void TestCMGRFixture::parse()
     QCOMPARE(phone, expected.value(QStringLiteral("phone")));
     QCOMPARE(sms, expected.value(QStringLiteral("sms")));
     const QString when = expected.value(QStringLiteral("date"));
-    QCOMPARE(date, when == u"zero" ? ZeroDate()
-                                   : QDateTime::fromString(when, QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    QCOMPARE(date, when == u"zero"
+                       ? ZeroDate()
+                       : QDateTime::fromString(when, QStringLiteral("yyyy-MM-dd hh:mm:ss")));
 
     // The wait for this reply ends only with its last byte, and an accepted
     // message is never taken for an error or an empty slot.
