@@ -40,8 +40,10 @@ public:
     }
     ~ExchangeGuard()
     {
-        if (m_acquired)
+        if (m_acquired) {
             m_driver.m_busy = false;
+            m_driver.m_abandoned = false;
+        }
     }
     ExchangeGuard(const ExchangeGuard &) = delete;
     ExchangeGuard &operator=(const ExchangeGuard &) = delete;
@@ -125,12 +127,12 @@ CommSMS::ExchangeResult CommSMS::exchangeAT(const Exchange &x)
 
     qint16 attempt = 1;
     qint64 elapsed = 0;
-    while (!r.completed && attempt <= x.retryMax) {
+    while (!r.completed && attempt <= x.retryMax && !m_abandoned) {
         bool sent = false;
         if (device) {
             sent = passthrough(x.command + x.eol);
             WriteDebugTrace(QStringLiteral("ATCommand=") + x.command);
-        } else {
+        } else if (mayUseDevice()) {
             const QByteArray bytes = (x.command + x.eol).toUtf8();
             sent = WriteComm(*m_port, bytes, bytes.size());
         }
@@ -144,7 +146,7 @@ CommSMS::ExchangeResult CommSMS::exchangeAT(const Exchange &x)
             QByteArray direct;
             for (;;) {
                 elapsed = seconds() - start;
-                if (elapsed > x.timeout)
+                if (elapsed > x.timeout || m_abandoned)
                     break;
                 if (device) {
                     // The device hands back the modem's whole output so far,
@@ -221,7 +223,7 @@ bool CommSMS::SendATCommand(const QString &tmpATCommand, QString &tmpATCommandRe
 
 bool CommSMS::passthrough(const QString &atCommand)
 {
-    if (!IsATCommandPassable(atCommand))
+    if (!IsATCommandPassable(atCommand) || !mayUseDevice())
         return false;
     QByteArray request = ATPassthroughRequest(atCommand.toUtf8(), m_stationID);
     if (request.isEmpty()) {
@@ -247,6 +249,8 @@ bool CommSMS::readATCommandReply(QString &reply, QByteArray &source)
 {
     reply.clear();
     source.clear();
+    if (!mayUseDevice())
+        return false;
     QByteArray request = ReadATReplyRequest(m_stationID);
     QByteArray response;
     int count = 0;
@@ -342,8 +346,18 @@ bool CommSMS::readDeviceType(QString &deviceType)
     return ok;
 }
 
+bool CommSMS::mayUseDevice()
+{
+    if (!m_abandoned)
+        return true;
+    m_errorCode = 1;
+    return false;
+}
+
 void CommSMS::Terminate()
 {
+    if (m_busy)
+        m_abandoned = true;
     if (m_port->isOpen())
         CloseComm(*m_port);
 }

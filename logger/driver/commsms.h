@@ -46,6 +46,9 @@ public:
 
     bool Initialize(qint16 commPort, const QString &commSetting);
     bool Initialize(const QString &portName, const QString &commSetting);
+    // Closes the port. Called while an exchange waits (the operator leaving
+    // in the middle of a poll), it also ends that exchange, which then fails
+    // instead of opening the port again.
     void Terminate();
 
     bool ReadProductSNFromDevice(QString &productSN);
@@ -109,6 +112,9 @@ private:
     // The driver's own exchanges: the driver's timeout and attempts, "\r".
     ExchangeResult simpleAT(const QString &command, const QString &ending1,
                             CompletionTest complete = {});
+    // False once the exchange in progress was abandoned: the device
+    // routines would open a closed port again.
+    bool mayUseDevice();
     bool passthrough(const QString &atCommand);
     bool readATCommandReply(QString &reply, QByteArray &source);
     bool breakAT();
@@ -130,6 +136,7 @@ private:
     QString m_modelName = QStringLiteral("SIEMENS");
     QString m_deviceType;
     bool m_busy = false;
+    bool m_abandoned = false; // Terminate ran inside the exchange in progress
 };
 
 } // namespace quillet

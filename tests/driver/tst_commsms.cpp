@@ -71,6 +71,8 @@ private slots:
     void sendSMSRetriesText();
     void nestedCallRefused_data();
     void nestedCallRefused();
+    void terminateDuringExchange_data();
+    void terminateDuringExchange();
 };
 
 void TestCommSMS::creation()
@@ -647,6 +649,46 @@ void TestCommSMS::nestedCallRefused()
     const qsizetype before = rig.dev->written.size();
     run();
     QVERIFY(rig.dev->written.size() > before);
+}
+
+void TestCommSMS::terminateDuringExchange_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::newRow("Status") << "Status";
+    QTest::newRow("Read") << "Read";
+    QTest::newRow("Send") << "Send";
+}
+
+void TestCommSMS::terminateDuringExchange()
+{
+    QFETCH(QString, call);
+
+    // The operator leaves while the modem is slow to answer: the port closes
+    // and stays closed, and the exchange gives up instead of retrying.
+    DriverRig rig;
+    rig.dev->script("AT+CMGF=1\r", kOKReply);
+    CommSMS &sms = *rig.sms;
+    QTimer::singleShot(0, [&] { sms.Terminate(); });
+    bool result = true;
+    if (call == u"Status") {
+        result = sms.Status() == 0;
+    } else if (call == u"Read") {
+        QDateTime d;
+        QString a, b, c;
+        result = sms.ReadSMSFromSIM(qint16(1), d, a, b, c);
+    } else {
+        result = sms.SendSMS(QStringLiteral("+852"), QStringLiteral("A"));
+    }
+    QVERIFY(!result);
+    QVERIFY(!sms.IsCommPortOpen());
+    QCOMPARE(rig.dev->openedPaths.size(), 1);
+    QVERIFY(rig.dev->atTexts.size() <= 1);
+    QCOMPARE(sms.ErrorCode(), qint16(1));
+    QVERIFY(!sms.IsBusy());
+
+    // Opening again works as before.
+    rig.dev->script("AT+CMEE=1\r", kOKReply);
+    QVERIFY(sms.Initialize(qint16(1), QStringLiteral("9600,N,8,1")));
 }
 
 QTEST_GUILESS_MAIN(TestCommSMS)
