@@ -18,6 +18,7 @@ const QChar kCtrlZ(26);
 const QChar kEscape(27);
 // A direct-mode wait blocks at most this long before letting events run.
 constexpr int kDirectWaitSliceMs = 50;
+constexpr int kDevicePollPauseMs = 10;
 constexpr int kMaxGSMBytes = 160;
 constexpr int kMaxUCS2Characters = 70;
 
@@ -163,6 +164,11 @@ CommSMS::ExchangeResult CommSMS::exchangeAT(const Exchange &x)
                     break;
                 }
                 ProcessPendingEvents();
+                // A breath between polls: about as often as a 9600 baud line
+                // allows anyway, without running the CPU and the device hot
+                // when the line is fast.
+                if (device)
+                    m_port->transport().waitForReadyRead(kDevicePollPauseMs);
             }
         }
         WriteDebugTrace(QStringLiteral("ATCommandResult=") + r.reply +

@@ -165,13 +165,14 @@ void TestATExchange::timeoutCountsWholeSeconds_data()
     QTest::addColumn<int>("polls");
     QTest::addColumn<int>("elapsed");
 
-    // Every device exchange takes 100 ms; the wait ends in the first pass
-    // after more than `timeout` second boundaries have passed.
+    // Every device exchange takes 100 ms and the pause after it 10 ms; the
+    // wait ends in the first pass after more than `timeout` second
+    // boundaries have passed.
     QTest::newRow("0 s from mid-second") << 0 << 500 << 4 << 1;
-    QTest::newRow("1 s from mid-second") << 1 << 500 << 14 << 2;
-    QTest::newRow("3 s from mid-second") << 3 << 500 << 34 << 4;
-    QTest::newRow("1 s from late in a second") << 1 << 950 << 20 << 2;
-    QTest::newRow("1 s from a second's start") << 1 << 0 << 19 << 2;
+    QTest::newRow("1 s from mid-second") << 1 << 500 << 13 << 2;
+    QTest::newRow("3 s from mid-second") << 3 << 500 << 31 << 4;
+    QTest::newRow("1 s from late in a second") << 1 << 950 << 18 << 2;
+    QTest::newRow("1 s from a second's start") << 1 << 0 << 18 << 2;
 }
 
 void TestATExchange::timeoutCountsWholeSeconds()

@@ -175,7 +175,7 @@ void TestCommSMS::initializeFailures()
         QVERIFY(!rig.sms->Initialize(qint16(1), QStringLiteral("9600,N,8,1")));
         QVERIFY(rig.sms->IsCommPortOpen());
         QCOMPARE(rig.dev->atTexts.size(), 1);
-        QCOMPARE(rig.dev->polls, 14);
+        QCOMPARE(rig.dev->polls, 13);
         QCOMPARE(rig.dev->registerReads, 0);
         QCOMPARE(rig.sms->ErrorCode(), qint16(1));
     }
