@@ -1,0 +1,161 @@
+// One +CMGR reply fixture, named on the command line after the mode:
+//   tst_cmgrfixture accept|refuse FILE
+// A fixture holds the raw reply bytes ("reply:" lines, joined) and what the
+// parser must make of them ("status:", "phone:", "date:", "sms:"). Values
+// take the escapes \r \n \t \\ \xHH (a byte in a reply, a character in a
+// text) and \uHHHH (texts only).
+#include "atreply.h"
+#include "gsmcodemap.h"
+
+#include <QFile>
+#include <QTest>
+
+using namespace quillet;
+
+namespace {
+
+// False on a broken escape.
+bool unescape(const QString &text, bool bytes, QByteArray &outBytes, QString &outText)
+{
+    auto put = [&](uint code) {
+        if (bytes)
+            outBytes.append(char(code));
+        else
+            outText.append(QChar(char16_t(code)));
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c != u'\\') {
+            if (bytes && c.unicode() > 127)
+                return false; // reply bytes beyond ASCII go in as \xHH
+            if (bytes)
+                outBytes.append(char(c.unicode()));
+            else
+                outText.append(c);
+            continue;
+        }
+        if (++i >= text.size())
+            return false;
+        const QChar e = text.at(i);
+        if (e == u'r') {
+            put('\r');
+        } else if (e == u'n') {
+            put('\n');
+        } else if (e == u't') {
+            put('\t');
+        } else if (e == u'\\') {
+            put('\\');
+        } else if (e == u'x' || (e == u'u' && !bytes)) {
+            const int digits = e == u'x' ? 2 : 4;
+            bool ok = false;
+            const uint code = text.mid(i + 1, digits).toUInt(&ok, 16);
+            if (!ok || i + digits >= text.size())
+                return false;
+            put(code);
+            i += digits;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+QString g_mode;
+QString g_file;
+
+} // namespace
+
+class TestCMGRFixture : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void parse();
+};
+
+void TestCMGRFixture::initTestCase()
+{
+    QVERIFY(LoadGSMCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_FILE)));
+    QVERIFY2(g_mode == u"accept" || g_mode == u"refuse", "mode must be accept or refuse");
+}
+
+void TestCMGRFixture::parse()
+{
+    QFile file(g_file);
+    QVERIFY2(file.open(QIODevice::ReadOnly | QIODevice::Text), qPrintable(g_file));
+    QByteArray raw;
+    QMap<QString, QString> expected;
+    bool sawReply = false;
+    for (const QByteArray &lineBytes : file.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(lineBytes);
+        if (line.isEmpty() || line.startsWith(u'#'))
+            continue;
+        const qsizetype colon = line.indexOf(QLatin1String(": "));
+        const QString key =
+            colon < 0 ? line.chopped(line.endsWith(u':') ? 1 : 0) : line.left(colon);
+        const QString value = colon < 0 ? QString() : line.mid(colon + 2);
+        QByteArray bytes;
+        QString text;
+        QVERIFY2(unescape(value, key == u"reply", bytes, text), qPrintable(line));
+        if (key == u"reply") {
+            raw += bytes;
+            sawReply = true;
+        } else {
+            QVERIFY2(key == u"status" || key == u"phone" || key == u"date" || key == u"sms",
+                     qPrintable(line));
+            expected.insert(key, text);
+        }
+    }
+    QVERIFY2(sawReply, "a fixture needs a reply line");
+
+    const CMGRTokens tokens = CMGRTokens::fromCodeMap();
+    QString phone = QStringLiteral("stale"), sms = QStringLiteral("stale"), status;
+    QDateTime date;
+    const bool parsed = ParseCMGRReply(raw, tokens, phone, date, sms, status);
+    if (expected.contains(QStringLiteral("status")))
+        QCOMPARE(status, expected.value(QStringLiteral("status")));
+
+    if (g_mode == u"refuse") {
+        QVERIFY(!parsed);
+        QVERIFY(phone.isEmpty());
+        QVERIFY(sms.isEmpty());
+        return;
+    }
+
+    QVERIFY(parsed);
+    QCOMPARE(phone, expected.value(QStringLiteral("phone")));
+    QCOMPARE(sms, expected.value(QStringLiteral("sms")));
+    const QString when = expected.value(QStringLiteral("date"));
+    QCOMPARE(date, when == u"zero"
+                       ? ZeroDate()
+                       : QDateTime::fromString(when, QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+
+    // The wait for this reply ends only with its last byte, and an accepted
+    // message is never taken for an error or an empty slot.
+    QString text;
+    QByteArray unmapped;
+    GSMToText(raw, text, unmapped);
+    QVERIFY(IsCMGRReplyComplete(text));
+    QVERIFY(!IsErrorReply(text));
+    QVERIFY(!IsEmptySlotReply(text));
+    for (qsizetype n = 1; n < text.size(); ++n)
+        QVERIFY2(!IsCMGRReplyComplete(text.left(n)), qPrintable(QString::number(n)));
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 3) {
+        fprintf(stderr, "usage: %s accept|refuse FILE [test options]\n", argv[0]);
+        return 2;
+    }
+    g_mode = QString::fromLocal8Bit(argv[1]);
+    g_file = QString::fromLocal8Bit(argv[2]);
+    std::vector<char *> rest{argv[0]};
+    for (int i = 3; i < argc; ++i)
+        rest.push_back(argv[i]);
+    TestCMGRFixture test;
+    return QTest::qExec(&test, int(rest.size()), rest.data());
+}
+
+#include "tst_cmgrfixture.moc"
