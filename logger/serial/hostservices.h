@@ -8,9 +8,27 @@
 
 namespace quillet {
 
-enum class BoxIcon { None, Information, Question, Warning, Critical };
-enum class BoxButtons { Ok, OkCancel, YesNo };
-enum class BoxAnswer { Ok, Cancel, Yes, No };
+enum class BoxIcon
+{
+    None,
+    Information,
+    Question,
+    Warning,
+    Critical
+};
+enum class BoxButtons
+{
+    Ok,
+    OkCancel,
+    YesNo
+};
+enum class BoxAnswer
+{
+    Ok,
+    Cancel,
+    Yes,
+    No
+};
 
 struct BoxRequest
 {
