@@ -1,0 +1,576 @@
+#include "commsms.h"
+
+#include "gsmcodemap.h"
+#include "hostservices.h"
+#include "uievents.h"
+
+namespace quillet {
+
+namespace {
+
+const QString kModBus = QStringLiteral("ModBus");
+const QString kCR = QStringLiteral("\r");
+const QString kCRLF = QStringLiteral("\r\n");
+const QString kLineOK = QStringLiteral("\r\nOK\r\n");
+const QString kOK = QStringLiteral("OK");
+// Ends the text of an outgoing message.
+const QChar kCtrlZ(26);
+const QChar kEscape(27);
+// A direct-mode wait blocks at most this long before letting events run.
+constexpr int kDirectWaitSliceMs = 50;
+constexpr int kMaxGSMBytes = 160;
+constexpr int kMaxUCS2Characters = 70;
+
+} // namespace
+
+// Holds the busy flag for one public call that talks to the device. A call
+// made while another one waits (from a timer tick or a menu command run by
+// the wait's event processing) is refused before it sends anything.
+class CommSMS::ExchangeGuard
+{
+public:
+    explicit ExchangeGuard(CommSMS &driver) : m_driver(driver), m_acquired(!driver.m_busy)
+    {
+        if (m_acquired) {
+            driver.m_busy = true;
+        } else {
+            driver.m_errorCode = 1;
+            WriteDebugTrace(QStringLiteral("Refused: a device exchange is in progress"));
+        }
+    }
+    ~ExchangeGuard()
+    {
+        if (m_acquired)
+            m_driver.m_busy = false;
+    }
+    ExchangeGuard(const ExchangeGuard &) = delete;
+    ExchangeGuard &operator=(const ExchangeGuard &) = delete;
+    explicit operator bool() const { return m_acquired; }
+
+private:
+    CommSMS &m_driver;
+    bool m_acquired;
+};
+
+CommSMS::CommSMS(std::unique_ptr<SerialTransport> transport, const QString &codeMapPath)
+    : m_port(std::make_unique<CommPort>(std::move(transport)))
+{
+    SetCommDiagnostics(false);
+    if (LoadGSMCodeMap(codeMapPath)) {
+        m_modemType = kModBus;
+        m_tokens = CMGRTokens::fromCodeMap();
+    } else {
+        MsgBox(QStringLiteral("ActiveX 引用失敗, 請檢查 [GSMCodeMap.cod] 檔案是否存在!"),
+               BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("引用失敗"));
+        Terminate();
+    }
+}
+
+CommSMS::~CommSMS()
+{
+    Terminate();
+}
+
+QString CommSMS::GetErrorText(qint16 code)
+{
+    switch (code) {
+    case 0:
+        return QStringLiteral("Success.");
+    case 1:
+        return QStringLiteral("Fail! Communication error.");
+    case 2:
+        return QStringLiteral("Fail! Queue is full.");
+    case 3:
+        return QStringLiteral("Fail! No short message.");
+    case 4:
+        return QStringLiteral("Fail! No Telephone number.");
+    case 5:
+        return QStringLiteral("Fail! Memory is full.");
+    case 6:
+        return QStringLiteral("Fail! The short message is blank.");
+    case 7:
+        return QStringLiteral("Fail! The telephone number is blank.");
+    case 8:
+        return QStringLiteral("Fail! The shot message is too long.");
+    case 9:
+        return QStringLiteral("Fail! The modem model name is unknown.");
+    default:
+        return QStringLiteral("Fail! Unknown error.");
+    }
+}
+
+QString CommSMS::ErrorMessage() const
+{
+    return GetErrorText(m_errorCode);
+}
+
+// ---- AT exchange ---------------------------------------------------------
+
+CommSMS::ExchangeResult CommSMS::exchangeAT(const Exchange &x)
+{
+    ExchangeResult r;
+    const bool device = m_modemType == kModBus;
+    auto seconds = [this] { return m_port->nowMs() / 1000; };
+    auto isComplete = [&x](const QString &reply) {
+        if (x.complete)
+            return x.complete(reply);
+        if (!x.ending1.isEmpty() && reply.contains(x.ending1))
+            return true;
+        if (!x.ending2.isEmpty() && reply.contains(x.ending2))
+            return true;
+        if (x.numCRLF > 0 && CountSubString(reply, kCRLF) >= x.numCRLF)
+            return true;
+        return x.endingByError && IsErrorReply(reply);
+    };
+
+    qint16 attempt = 1;
+    qint64 elapsed = 0;
+    while (!r.completed && attempt <= x.retryMax) {
+        bool sent = false;
+        if (device) {
+            sent = passthrough(x.command + x.eol);
+            WriteDebugTrace(QStringLiteral("ATCommand=") + x.command);
+        } else {
+            const QByteArray bytes = (x.command + x.eol).toUtf8();
+            sent = WriteComm(*m_port, bytes, bytes.size());
+        }
+        if (sent) {
+            r.reply.clear();
+            if (!x.needReply) {
+                r.completed = true;
+                break;
+            }
+            const qint64 start = seconds();
+            QByteArray direct;
+            for (;;) {
+                elapsed = seconds() - start;
+                if (elapsed > x.timeout)
+                    break;
+                if (device) {
+                    // The device hands back the modem's whole output so far,
+                    // so each poll's text replaces the last one.
+                    readATCommandReply(r.reply, r.source);
+                } else if (m_port->transport().bytesAvailable() > 0) {
+                    direct += m_port->transport().read(m_port->transport().bytesAvailable());
+                    r.reply = QString::fromUtf8(direct);
+                } else {
+                    m_port->transport().waitForReadyRead(kDirectWaitSliceMs);
+                }
+                if (!r.reply.isEmpty() && isComplete(r.reply)) {
+                    r.completed = true;
+                    break;
+                }
+                ProcessPendingEvents();
+            }
+        }
+        WriteDebugTrace(QStringLiteral("ATCommandResult=") + r.reply +
+                        QStringLiteral(", ElapseTime =") + QString::number(elapsed));
+        ProcessPendingEvents();
+        WriteDebugTrace(QStringLiteral("Retry Count=") + QString::number(attempt));
+        ++attempt;
+    }
+    r.retryCount = qint16(attempt - 1);
+    return r;
+}
+
+CommSMS::ExchangeResult CommSMS::simpleAT(const QString &command, const QString &ending1,
+                                          CompletionTest complete)
+{
+    Exchange x;
+    x.command = command;
+    x.retryMax = m_commRetry;
+    x.timeout = m_commTimeout;
+    x.ending1 = ending1;
+    x.complete = std::move(complete);
+    return exchangeAT(x);
+}
+
+bool CommSMS::SendATCommand(const QString &tmpATCommand, QString &tmpATCommandResult,
+                            qint16 &tmpATCommandRetryCnt, qint16 tmpATCommandRetryMax,
+                            QByteArray &tmpATCommandSourceResult, qint32 tmpATCommandTimeOut,
+                            const QString &tmpATCommandEOL, bool tmpIsATCommandNeedReply,
+                            const QString &tmpATCommandReplyEnddingString1,
+                            const QString &tmpATCommandReplyEnddingString2,
+                            qint16 tmpATCommandReplyNumCRLF, bool tmpATCommandReplyEnddingByError,
+                            const QString &tmpModemType)
+{
+    tmpATCommandSourceResult.clear();
+    tmpATCommandRetryCnt = 0;
+    ExchangeGuard guard(*this);
+    if (!guard)
+        return false;
+    Exchange x;
+    x.command = tmpATCommand;
+    x.eol = tmpATCommandEOL;
+    x.retryMax = tmpATCommandRetryMax;
+    x.timeout = tmpATCommandTimeOut;
+    x.needReply = tmpIsATCommandNeedReply;
+    x.ending1 = tmpATCommandReplyEnddingString1;
+    x.ending2 = tmpATCommandReplyEnddingString2;
+    x.numCRLF = tmpATCommandReplyNumCRLF;
+    x.endingByError = tmpATCommandReplyEnddingByError;
+    // The exchange follows the caller's transport choice for this one call.
+    const QString ownType = std::exchange(m_modemType, tmpModemType);
+    const ExchangeResult r = exchangeAT(x);
+    m_modemType = ownType;
+    tmpATCommandResult = r.reply;
+    tmpATCommandRetryCnt = r.retryCount;
+    tmpATCommandSourceResult = r.source;
+    return r.completed;
+}
+
+bool CommSMS::passthrough(const QString &atCommand)
+{
+    if (!IsATCommandPassable(atCommand))
+        return false;
+    QByteArray request = ATPassthroughRequest(atCommand.toUtf8(), m_stationID);
+    if (request.isEmpty()) {
+        WriteDebugTrace(QStringLiteral("AT text too long for one frame: %1 bytes")
+                            .arg(atCommand.toUtf8().size()));
+        m_errorCode = 1;
+        return false;
+    }
+    QByteArray response;
+    const bool ok = SendDeviceCommand(*m_port, request, int(request.size()), response,
+                                      kATPassthroughResponseLength, m_commTimeout, m_commRetry);
+    m_errorCode = ok ? 0 : 1;
+    return ok;
+}
+
+bool CommSMS::ATCommandPassthrough(const QString &atCommand)
+{
+    ExchangeGuard guard(*this);
+    return guard && passthrough(atCommand);
+}
+
+bool CommSMS::readATCommandReply(QString &reply, QByteArray &source)
+{
+    reply.clear();
+    source.clear();
+    QByteArray request = ReadATReplyRequest(m_stationID);
+    QByteArray response;
+    int count = 0;
+    const bool ok = SendDeviceQuery(*m_port, request, int(request.size()), response, count,
+                                    m_commTimeout, m_commRetry);
+    if (ok && count >= 7) {
+        source = ATReplyData(response, count);
+        QByteArray unmapped;
+        GSMToText(source, reply, unmapped);
+    }
+    m_errorCode = ok ? 0 : 1;
+    return ok;
+}
+
+bool CommSMS::breakAT()
+{
+    Exchange x;
+    x.command = QString(kEscape);
+    x.eol = kCR;
+    x.retryMax = m_commRetry;
+    x.timeout = m_commTimeout;
+    x.needReply = false;
+    return exchangeAT(x).completed;
+}
+
+bool CommSMS::BreakATCommand()
+{
+    ExchangeGuard guard(*this);
+    return guard && breakAT();
+}
+
+// ---- Driver object and status -------------------------------------------
+
+bool CommSMS::Initialize(qint16 commPort, const QString &commSetting)
+{
+    ExchangeGuard guard(*this);
+    if (!guard)
+        return false;
+    if (m_port->isOpen())
+        CloseComm(*m_port);
+    m_port->setPortNumber(commPort);
+    return openAndInitialize(commSetting);
+}
+
+bool CommSMS::Initialize(const QString &portName, const QString &commSetting)
+{
+    ExchangeGuard guard(*this);
+    if (!guard)
+        return false;
+    if (m_port->isOpen())
+        CloseComm(*m_port);
+    m_port->setPortName(portName);
+    return openAndInitialize(commSetting);
+}
+
+bool CommSMS::openAndInitialize(const QString &commSetting)
+{
+    m_port->setSettings(commSetting);
+    const bool opened = EnsureCommOpen(*m_port);
+    m_stationID = kDeviceStation;
+    if (!opened) {
+        m_commRetry = 3;
+        m_commTimeout = 1;
+        m_errorCode = 1;
+        return false;
+    }
+    m_errorCode = 0;
+    const bool ok = setErrorReportMode();
+    if (ok)
+        readDeviceType(m_deviceType);
+    m_modelName = QStringLiteral("SIEMENS");
+    return ok;
+}
+
+// AT+CMEE=1: errors reported with their numbers.
+bool CommSMS::setErrorReportMode()
+{
+    Exchange x;
+    x.command = QStringLiteral("AT+CMEE=1");
+    x.ending1 = kLineOK;
+    return exchangeAT(x).completed;
+}
+
+bool CommSMS::readDeviceType(QString &deviceType)
+{
+    QByteArray request = DeviceTypeRequest(m_stationID);
+    QByteArray response;
+    const bool ok = SendDeviceCommand(*m_port, request, int(request.size()), response,
+                                      kDeviceTypeResponseLength, m_commTimeout, m_commRetry);
+    deviceType = ok ? DeviceTypeFromResponse(response) : QString();
+    return ok;
+}
+
+void CommSMS::Terminate()
+{
+    if (m_port->isOpen())
+        CloseComm(*m_port);
+}
+
+bool CommSMS::IsConnected()
+{
+    ExchangeGuard guard(*this);
+    return guard && queryDeviceLink();
+}
+
+bool CommSMS::queryDeviceLink()
+{
+    m_errorCode = 0;
+    QByteArray request = LinkQueryRequest(m_stationID);
+    QByteArray response;
+    const bool ok = SendDeviceCommand(*m_port, request, int(request.size()), response,
+                                      kLinkQueryResponseLength, m_commTimeout, m_commRetry);
+    if (!ok)
+        m_errorCode = 1;
+    return ok;
+}
+
+qint16 CommSMS::Status()
+{
+    ExchangeGuard guard(*this);
+    if (!guard)
+        return -1;
+    return querySIMReady();
+}
+
+// AT+CPIN? (SIM ready): a SIM waiting for its PIN never says READY, so that
+// exchange runs into its timeout.
+qint16 CommSMS::querySIMReady()
+{
+    qint16 status = -1;
+    const ExchangeResult r = simpleAT(QStringLiteral("AT+CPIN?"), QStringLiteral("READY\r\n"));
+    if (r.completed && !IsErrorReply(r.reply) && r.reply.contains(QLatin1String("+CPIN:")) &&
+        r.reply.contains(QLatin1String("READY")))
+        status = 0;
+    m_status = status;
+    return m_status;
+}
+
+bool CommSMS::ReadProductSNFromDevice(QString &productSN)
+{
+    productSN.clear();
+    ExchangeGuard guard(*this);
+    if (!guard)
+        return false;
+    QByteArray request = ProductSNRequest(m_stationID);
+    QByteArray response;
+    const bool ok = SendDeviceCommand(*m_port, request, int(request.size()), response,
+                                      kProductSNResponseLength, m_commTimeout, m_commRetry);
+    if (ok)
+        productSN = ProductSNFromResponse(response);
+    return ok;
+}
+
+// ---- SIM message store ---------------------------------------------------
+
+bool CommSMS::GetSMSCountFromSIM(qint16 &currentSMSCount)
+{
+    currentSMSCount = 0;
+    ExchangeGuard guard(*this);
+    return guard && storageCount(false, currentSMSCount);
+}
+
+bool CommSMS::GetSMSMaxCountFromSIM(qint16 &smsMaxCount)
+{
+    smsMaxCount = 0;
+    ExchangeGuard guard(*this);
+    return guard && storageCount(true, smsMaxCount);
+}
+
+bool CommSMS::storageCount(bool wantTotal, qint16 &value)
+{
+    if (m_modelName == QLatin1String("SIEMENS")) {
+        const ExchangeResult select = simpleAT(QStringLiteral("AT+CPMS=\"MT\",\"MT\",\"MT\""), kOK);
+        if (!select.completed || !select.reply.contains(kOK)) {
+            m_errorCode = 1;
+            return false;
+        }
+    }
+    const ExchangeResult query = simpleAT(QStringLiteral("AT+CPMS?"), kOK);
+    if (!query.completed) {
+        m_errorCode = 1;
+        return false;
+    }
+    qint16 used = 0;
+    qint16 total = 0;
+    if (!query.reply.contains(kOK) || !ParseCPMSQueryReply(query.reply, used, total)) {
+        WriteDebugTrace(
+            QStringLiteral("Could not parse CPMS query response '%1'").arg(query.reply));
+        m_errorCode = -1;
+        return false;
+    }
+    value = wantTotal ? total : used;
+    m_errorCode = 0;
+    return true;
+}
+
+bool CommSMS::ReadSMSFromSIM(qint16 index, QDateTime &smsDate, QString &sms, QString &phoneNo,
+                             QString &smsStatus)
+{
+    sms.clear();
+    phoneNo.clear();
+    ExchangeGuard guard(*this);
+    if (!guard)
+        return false;
+    const QString command = QStringLiteral("AT+CMGR=") + QString::number(index);
+    bool parsed = false;
+    for (int pass = 0; pass < m_commRetry && !parsed; ++pass) {
+        ProcessPendingEvents();
+        const ExchangeResult r = simpleAT(command, kLineOK, IsCMGRReplyComplete);
+        if (!r.completed)
+            continue;
+        if (IsErrorReply(r.reply) || IsEmptySlotReply(r.reply)) {
+            m_errorCode = 3;
+            return false;
+        }
+        parsed = ParseCMGRReply(r.source, m_tokens, phoneNo, smsDate, sms, smsStatus);
+        if (!parsed)
+            WriteDebugTrace(QStringLiteral("Could not parse CMGR response '%1'").arg(r.reply));
+    }
+    m_errorCode = parsed ? 0 : 1;
+    return parsed;
+}
+
+bool CommSMS::DeleteSMSOnSIM(qint16 index)
+{
+    ExchangeGuard guard(*this);
+    if (!guard)
+        return false;
+    const QString command = QStringLiteral("AT+CMGD=") + QString::number(index);
+    for (int pass = 0; pass < m_commRetry; ++pass) {
+        ProcessPendingEvents();
+        const ExchangeResult r = simpleAT(command, kOK);
+        if (!r.completed)
+            continue;
+        if (r.reply.contains(kOK)) {
+            m_errorCode = 0;
+            return true;
+        }
+        m_errorCode = 1;
+    }
+    return false;
+}
+
+// ---- Sending -------------------------------------------------------------
+
+bool CommSMS::SendSMS(const QString &phoneNo, const QString &message, bool isUnicode)
+{
+    ExchangeGuard guard(*this);
+    if (!guard)
+        return false;
+    if (!m_port->isOpen()) {
+        m_errorCode = 1;
+        return false;
+    }
+    if (phoneNo.trimmed().isEmpty()) {
+        m_errorCode = 7;
+        return false;
+    }
+    qsizetype size = 0;
+    if (isUnicode) {
+        size = message.size();
+    } else {
+        // Characters of the extension table take two bytes; characters the
+        // code map cannot write take none.
+        QByteArray gsm;
+        QString unmapped;
+        TextToGSM(message, gsm, unmapped);
+        size = gsm.size();
+    }
+    if (size == 0) {
+        m_errorCode = 6;
+        return false;
+    }
+    if (size > (isUnicode ? kMaxUCS2Characters : kMaxGSMBytes)) {
+        m_errorCode = 8;
+        return false;
+    }
+
+    const QString setup[] = {QStringLiteral("AT+CMGF=1"),
+                             isUnicode ? QStringLiteral("AT+CSMP=1,167,0,8")
+                                       : QStringLiteral("AT+CSMP=1,167,0,0")};
+    for (const QString &command : setup) {
+        const ExchangeResult r = simpleAT(command, kLineOK);
+        if (!r.completed) {
+            m_errorCode = 1;
+            return false;
+        }
+        if (!r.reply.contains(kOK)) {
+            m_errorCode = -1;
+            return false;
+        }
+    }
+
+    Exchange text;
+    text.command = (isUnicode ? TextToUCS2Hex(message) : message) + kCtrlZ;
+    text.eol = QString(kCtrlZ);
+    text.retryMax = 1;
+    text.timeout = 3 * qint32(m_commTimeout);
+    text.ending1 = kOK;
+
+    const QString destination = QStringLiteral("AT+CMGS=\"") + phoneNo + QLatin1Char('"');
+    for (qint16 attempt = 1; attempt <= m_commRetry; ++attempt) {
+        const ExchangeResult prompt = simpleAT(destination, QStringLiteral(">"));
+        if (!prompt.completed) {
+            m_errorCode = -1;
+            return false;
+        }
+        if (!prompt.reply.contains(u'>')) {
+            breakAT();
+            m_errorCode = -1;
+            return false;
+        }
+        const ExchangeResult ack = exchangeAT(text);
+        if (ack.completed && ack.reply.contains(kOK)) {
+            WriteDebugTrace(QStringLiteral("SendSMS=True, RetryTime=") + QString::number(attempt));
+            m_errorCode = 0;
+            return true;
+        }
+        // The break's own hand-over would read as success; the message failed.
+        breakAT();
+        m_errorCode = -1;
+    }
+    WriteDebugTrace(QStringLiteral("SendSMS=False, RetryTime=") + QString::number(m_commRetry + 1));
+    return false;
+}
+
+} // namespace quillet

@@ -1,0 +1,135 @@
+#pragma once
+// CommSMS, the modem driver: AT commands to the GSM modem inside the SMS
+// device (carried in the device's pass-through frames, or written straight to
+// the port when the code map could not be loaded), the SIM's message store,
+// and sending a message. One object per serial port; not re-entrant: while an
+// exchange waits, events run, and any call that would start a second
+// exchange fails at once with ErrorCode 1.
+
+#include "atreply.h"
+#include "commport.h"
+#include "deviceprotocol.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace quillet {
+
+class CommSMS
+{
+public:
+    // Loads the code map from `codeMapPath` (the current folder's file by
+    // default). When that fails the operator is told and the driver talks
+    // to the port directly, without the device's frames.
+    explicit CommSMS(std::unique_ptr<SerialTransport> transport = {},
+                     const QString &codeMapPath = QStringLiteral("GSMCodeMap.cod"));
+    ~CommSMS();
+    CommSMS(const CommSMS &) = delete;
+    CommSMS &operator=(const CommSMS &) = delete;
+
+    qint16 CommTimeout() const { return m_commTimeout; }
+    void setCommTimeout(qint16 seconds) { m_commTimeout = seconds; }
+    qint16 CommRetry() const { return m_commRetry; }
+    void setCommRetry(qint16 attempts) { m_commRetry = attempts; }
+
+    bool IsCommPortOpen() const { return m_port->isOpen(); }
+    // Asks the device for its link register; only the answer's arrival counts.
+    bool IsConnected();
+    // 0 when the SIM answers AT+CPIN? with READY, else -1. Asks every time.
+    qint16 Status();
+    qint16 ErrorCode() const { return m_errorCode; }
+    QString ErrorMessage() const;
+    static QString GetErrorText(qint16 code);
+
+    bool Initialize(qint16 commPort, const QString &commSetting);
+    bool Initialize(const QString &portName, const QString &commSetting);
+    void Terminate();
+
+    bool ReadProductSNFromDevice(QString &productSN);
+    bool GetSMSCountFromSIM(qint16 &currentSMSCount);
+    bool GetSMSMaxCountFromSIM(qint16 &smsMaxCount);
+    bool ReadSMSFromSIM(qint16 index, QDateTime &smsDate, QString &sms, QString &phoneNo,
+                        QString &smsStatus);
+    bool DeleteSMSOnSIM(qint16 index);
+    bool SendSMS(const QString &phoneNo, const QString &message, bool isUnicode = false);
+
+    // Hands an already terminated AT text to the device; true when the
+    // device acknowledged the frame.
+    bool ATCommandPassthrough(const QString &atCommand);
+    // Sends ESC to abandon a half-entered message; waits for no reply.
+    bool BreakATCommand();
+    bool SendATCommand(const QString &tmpATCommand, QString &tmpATCommandResult,
+                       qint16 &tmpATCommandRetryCnt, qint16 tmpATCommandRetryMax,
+                       QByteArray &tmpATCommandSourceResult, qint32 tmpATCommandTimeOut,
+                       const QString &tmpATCommandEOL, bool tmpIsATCommandNeedReply,
+                       const QString &tmpATCommandReplyEnddingString1,
+                       const QString &tmpATCommandReplyEnddingString2,
+                       qint16 tmpATCommandReplyNumCRLF, bool tmpATCommandReplyEnddingByError,
+                       const QString &tmpModemType);
+
+    bool IsBusy() const { return m_busy; }
+    CommPort &port() { return *m_port; }
+
+    // "ModBus" through the device, empty when writing to the port directly.
+    QString ModemType() const { return m_modemType; }
+    // What the last device type query answered: "40", "41", "UNKNOWN", or
+    // empty when it got no answer.
+    QString DeviceType() const { return m_deviceType; }
+
+private:
+    class ExchangeGuard;
+    using CompletionTest = std::function<bool(const QString &)>;
+
+    struct Exchange
+    {
+        QString command;
+        QString eol = QStringLiteral("\r");
+        qint16 retryMax = 1;
+        qint32 timeout = 1;
+        bool needReply = true;
+        QString ending1;
+        QString ending2;
+        qint16 numCRLF = 0;
+        bool endingByError = true;
+        // Replaces the ending tests when set.
+        CompletionTest complete;
+    };
+    struct ExchangeResult
+    {
+        bool completed = false;
+        QString reply;
+        QByteArray source;
+        qint16 retryCount = 0;
+    };
+
+    ExchangeResult exchangeAT(const Exchange &exchange);
+    // The driver's own exchanges: the driver's timeout and attempts, "\r".
+    ExchangeResult simpleAT(const QString &command, const QString &ending1,
+                            CompletionTest complete = {});
+    bool passthrough(const QString &atCommand);
+    bool readATCommandReply(QString &reply, QByteArray &source);
+    bool breakAT();
+    bool readDeviceType(QString &deviceType);
+    bool setErrorReportMode();
+    qint16 querySIMReady();
+    bool queryDeviceLink();
+    bool storageCount(bool wantTotal, qint16 &value);
+    bool openAndInitialize(const QString &commSetting);
+
+    std::unique_ptr<CommPort> m_port;
+    qint16 m_status = 0;
+    quint8 m_stationID = kDeviceStation;
+    qint16 m_commTimeout = 1;
+    qint16 m_commRetry = 3;
+    CMGRTokens m_tokens;
+    qint16 m_errorCode = 0;
+    QString m_modemType;
+    QString m_modelName = QStringLiteral("SIEMENS");
+    QString m_deviceType;
+    bool m_busy = false;
+};
+
+} // namespace quillet
