@@ -15,6 +15,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPainterPath>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
