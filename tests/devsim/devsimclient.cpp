@@ -25,7 +25,7 @@ bool DevSimClient::start(const QStringList &args)
     const QString program = QCoreApplication::applicationDirPath() + "/quillet-devsim";
     m_process.setProgram(program);
     m_process.setArguments(args + QStringList{"--control-socket", m_dir.filePath("control.sock"),
-                                              "--state-file", stateFile()});
+                                              "--state-file", stateFile(), "--exit-with-parent"});
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setReadChannel(QProcess::StandardOutput);
     m_process.start();

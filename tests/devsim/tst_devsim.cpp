@@ -117,7 +117,7 @@ void TestDevSim::registers()
 void TestDevSim::answerGrowsWhileTyping()
 {
     DevSimClient sim;
-    QVERIFY2(sim.start({"--type-rate", "40", "--latency", "150"}), qPrintable(sim.error()));
+    QVERIFY2(sim.start({"--type-rate", "40", "--latency", "500"}), qPrintable(sim.error()));
     QVERIFY(sim.sendAT("AT+CPIN?\r"));
     const QByteArray full = "\r\n+CPIN: READY\r\n\r\nOK\r\n";
     QList<QByteArray> seen;
@@ -365,7 +365,7 @@ void TestDevSim::faults_data()
     QTest::newRow("answers dropped") << "drop 100" << serial << 13 << QByteArray();
     QTest::newRow("answers cut") << "truncate 100" << serial << 13 << QByteArray("prefix");
     QTest::newRow("silent") << "silent on" << serial << 13 << QByteArray();
-    QTest::newRow("paced like 9600 baud") << "baud 9600" << serial << 13 << serialAnswer;
+    QTest::newRow("paced like the wire") << "baud on" << serial << 13 << serialAnswer;
 }
 
 void TestDevSim::faults()
@@ -399,10 +399,10 @@ void TestDevSim::silentDeviceComesBack()
     QCOMPARE(sim.exchange(link, 7, 200), QByteArray());
     QCOMPARE(sim.control("silent off"), QString("ok"));
     QCOMPARE(sim.exchange(link, 7), WithCRC(Hex("f704020001")));
-    QCOMPARE(sim.control("silent 1"), QString("ok silent for 1 s"));
+    QCOMPARE(sim.control("silent 2"), QString("ok silent for 2 s"));
     QCOMPARE(sim.exchange(link, 7, 100), QByteArray());
     QByteArray answer;
-    for (int i = 0; i < 50 && answer.isEmpty(); ++i)
+    for (int i = 0; i < 80 && answer.isEmpty(); ++i)
         answer = sim.exchange(link, 7, 100);
     QCOMPARE(answer, WithCRC(Hex("f704020001")));
 }

@@ -2,7 +2,9 @@
 // the byte stream.
 
 #include "frames.h"
+#include "gsmtext.h"
 #include "messageline.h"
+#include "modem.h"
 
 #include <QTest>
 
@@ -12,6 +14,7 @@ class TestDevSimParts : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void quotedValueReadsBack_data();
     void quotedValueReadsBack();
     void brokenLinesAreRefused_data();
@@ -19,7 +22,16 @@ private slots:
     void wordsSplitAtUnquotedBlanks();
     void requestsFoundInStream_data();
     void requestsFoundInStream();
+    void modemCommands_data();
+    void modemCommands();
+    void answerTypedAtItsRate();
 };
+
+void TestDevSimParts::initTestCase()
+{
+    QString error;
+    QVERIFY2(LoadCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_FILE), error), qPrintable(error));
+}
 
 void TestDevSimParts::quotedValueReadsBack_data()
 {
@@ -131,6 +143,106 @@ void TestDevSimParts::requestsFoundInStream()
     found += assembler.gap();
     QCOMPARE(found, expected);
     QVERIFY(!assembler.pending());
+}
+
+namespace {
+
+// Slots 1 to 4 of a 5-slot store: read, unread, sent, unsent.
+void FillStore(SimStore &store)
+{
+    const QString stamp = QStringLiteral("26/12/08,09:15:00+32");
+    store.put(1, {SmsStatus::RecRead, "+1", {}, false, stamp, SmsAlphabet::Gsm, "old"});
+    store.put(2, {SmsStatus::RecUnread, "+1", {}, false, stamp, SmsAlphabet::Gsm, "hello"});
+    store.put(3, {SmsStatus::StoSent, "2", {}, false, {}, SmsAlphabet::Gsm, "out"});
+    store.put(4, {SmsStatus::StoUnsent, "2", {}, false, {}, SmsAlphabet::Gsm, "draft"});
+}
+
+} // namespace
+
+void TestDevSimParts::modemCommands_data()
+{
+    QTest::addColumn<QStringList>("commands"); // each ends with CR unless it holds Ctrl-Z
+    QTest::addColumn<QString>("answer");       // to the last command
+    QTest::addColumn<QList<int>>("slotsLeft");
+
+    const QList<int> all{1, 2, 3, 4};
+    const QString ok = "\r\nOK\r\n";
+    const QString error = "\r\nERROR\r\n";
+    QTest::newRow("delete one") << QStringList{"AT+CMGD=3"} << ok << QList<int>{1, 2, 4};
+    QTest::newRow("delete empty slot") << QStringList{"AT+CMGD=5"} << ok << all;
+    QTest::newRow("delete outside") << QStringList{"AT+CMGD=6"} << error << all;
+    QTest::newRow("delete read") << QStringList{"AT+CMGD=1,1"} << ok << QList<int>{2, 3, 4};
+    QTest::newRow("delete read and sent") << QStringList{"AT+CMGD=1,2"} << ok << QList<int>{2, 4};
+    QTest::newRow("delete all but unread") << QStringList{"AT+CMGD=1,3"} << ok << QList<int>{2};
+    QTest::newRow("delete all") << QStringList{"AT+CMGD=1,4"} << ok << QList<int>{};
+    QTest::newRow("delete flag 5")
+        << QStringList{"AT+CMEE=1", "AT+CMGD=1,5"} << "\r\n+CMS ERROR: 304\r\n"
+        << all;
+    QTest::newRow("short header")
+        << QStringList{"AT+CSDH=0", "AT+CMGR=2"}
+        << "\r\n+CMGR: \"REC UNREAD\",\"+1\",,\"26/12/08,09:15:00+32\"\r\nhello\r\n\r\nOK\r\n"
+        << all;
+    QTest::newRow("short outgoing header")
+        << QStringList{"AT+CSDH=0", "AT+CMGR=4"}
+        << "\r\n+CMGR: \"STO UNSENT\",\"2\",\r\ndraft\r\n\r\nOK\r\n"
+        << all;
+    QTest::newRow("echo") << QStringList{"ATE1", "at"} << "at\r" + ok << all;
+    QTest::newRow("pdu mode refused")
+        << QStringList{"AT+CMEE=2", "AT+CMGF=0"} << "\r\n+CMS ERROR: operation not supported\r\n"
+        << all;
+    QTest::newRow("unknown command") << QStringList{"AT+CFUN=1"} << error << all;
+    QTest::newRow("not a command") << QStringList{"HELLO"} << error << all;
+    QTest::newRow("reset ends error numbers")
+        << QStringList{"AT+CMEE=1", "ATZ", "AT+CMGR=9"} << error << all;
+    QTest::newRow("parameters kept")
+        << QStringList{"AT+CSMP=17,11,0,8", "AT+CSMP?"} << "\r\n+CSMP: 17,11,0,8\r\n" + ok << all;
+    QTest::newRow("bad parameter")
+        << QStringList{"AT+CMEE=1", "AT+CSMP=1,x"} << "\r\n+CMS ERROR: 304\r\n"
+        << all;
+    QTest::newRow("unknown storage") << QStringList{"AT+CPMS=\"XX\""} << error << all;
+    QTest::newRow("bad ucs2 text")
+        << QStringList{"AT+CSMP=17,167,0,8", "AT+CMGS=\"1\"", "00G1\x1a"} << error << all;
+    QTest::newRow("pin wanted first") << QStringList{"AT+CPIN=\"0000\""} << error << all;
+    QTest::newRow("read marks read")
+        << QStringList{"AT+CMGR=2", "AT+CMGD=1,1"} << ok << QList<int>{3, 4};
+}
+
+void TestDevSimParts::modemCommands()
+{
+    QFETCH(QStringList, commands);
+    QFETCH(QString, answer);
+    QFETCH(QList<int>, slotsLeft);
+    SimStore store(5, 1);
+    FillStore(store);
+    Modem modem(store, [] { return qint64(0); });
+    for (const QString &command : commands)
+        modem.input(command.toUtf8() + (command.contains(QChar(0x1a)) ? "" : "\r"));
+    QCOMPARE(modem.answer(), answer);
+    QCOMPARE(modem.typedOutput(), ToGsm(answer));
+    QList<int> left;
+    for (const auto &entry : store.messages())
+        left << entry.first;
+    QCOMPARE(left, slotsLeft);
+}
+
+void TestDevSimParts::answerTypedAtItsRate()
+{
+    SimStore store;
+    qint64 now = 1000;
+    Modem modem(store, [&now] { return now; });
+    modem.settings().latencyMs = 100;
+    modem.settings().charsPerSecond = 20;
+    modem.input("AT\r"); // answer CR LF O K CR LF, six characters
+    const QList<QPair<qint64, QByteArray>> steps{
+        {1000, ""},      {1099, ""},         {1149, ""},           {1150, "\r"},
+        {1250, "\r\nO"}, {1399, "\r\nOK\r"}, {1400, "\r\nOK\r\n"}, {9000, "\r\nOK\r\n"}};
+    for (const auto &[at, typed] : steps) {
+        now = at;
+        QCOMPARE(modem.typedOutput(), typed);
+    }
+    // The next command starts its own answer from nothing.
+    modem.input("AT+CMGR=1\r");
+    QCOMPARE(modem.typedOutput(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestDevSimParts)

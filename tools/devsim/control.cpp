@@ -132,6 +132,13 @@ void ControlChannel::runLines(QByteArray &buffer,
             continue;
         answer(m_handler(line));
     }
+    // A writer that never ends its line must not eat the memory.
+    constexpr qsizetype kLongestLine = 1 << 20;
+    if (buffer.size() > kLongestLine) {
+        buffer.clear();
+        answer(
+            QStringLiteral("error: command line longer than %1 bytes dropped").arg(kLongestLine));
+    }
 }
 
 } // namespace devsim

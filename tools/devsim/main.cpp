@@ -16,6 +16,7 @@
 #include <QTextStream>
 #include <csignal>
 #include <cstdio>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -107,7 +108,8 @@ int main(int argc, char *argv[])
          "Accept control commands on the unix socket <path>; each gets its "
          "answer line back.",
          "path"},
-        {"stdin", "Read control commands from standard input."},
+        {"stdin", "Read control commands from standard input (its end ends the commands, not "
+                  "the device)."},
         {"state-file", "Write the store dump to <file> at start and after every change.", "file"},
         {"codemap",
          "The GSM code map (default GSMCodeMap.cod beside the program, else in the "
@@ -136,6 +138,8 @@ int main(int argc, char *argv[])
         {"seed", "Seed for the fault shares (default fixed, so runs repeat).", "n"},
         {"gap", "Silence in ms that ends a half-received request (default 50).", "ms", "50"},
         {"verbose", "Log every frame and what the device did to standard error."},
+        {"exit-with-parent", "End when the process that started the simulator ends (for test "
+                             "harnesses, so no simulator outlives its test)."},
     };
     parser.addOptions(options);
     parser.process(app);
@@ -247,6 +251,12 @@ int main(int argc, char *argv[])
         return Fail(error);
     if (parser.isSet("stdin"))
         control.openStdin();
+
+    if (parser.isSet("exit-with-parent")) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() == 1)
+            return Fail(QStringLiteral("the parent is already gone"));
+    }
 
     // SIGINT, SIGTERM and SIGHUP end the event loop, so the link, FIFO and socket are removed.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)

@@ -189,17 +189,17 @@ void Modem::execute(const QString &line)
                 ++end;
             const QString name = upper.mid(1, end - 1);
             const QString rest = body.mid(end);
-            QChar form = u'!';
+            Form form = Form::Run;
             QStringList args;
             if (rest == u"?")
-                form = u'?';
+                form = Form::Query;
             else if (rest == u"=?")
-                form = u't';
+                form = Form::Test;
             else if (rest.startsWith(u'=')) {
-                form = u'=';
+                form = Form::Set;
                 args = SplitArguments(rest.mid(1));
             } else if (!rest.isEmpty())
-                form = u'x';
+                form = Form::Malformed;
             executeExtended(name, form, args);
         } else {
             error();
@@ -208,21 +208,21 @@ void Modem::execute(const QString &line)
     m_answerGsm = ToGsm(m_answer);
 }
 
-void Modem::executeExtended(const QString &name, QChar form, const QStringList &args)
+void Modem::executeExtended(const QString &name, Form form, const QStringList &args)
 {
     const bool smsCommand =
         name == u"CPMS" || name == u"CMGR" || name == u"CMGD" || name == u"CMGS" || name == u"CMGL";
-    if (smsCommand && m_settings.pinWait && form != u't') {
+    if (smsCommand && m_settings.pinWait && form != Form::Test) {
         cmsError(311);
         return;
     }
-    if (form == u'x') {
+    if (form == Form::Malformed) {
         error();
     } else if (name == u"CMEE") {
-        if (form == u'?') {
+        if (form == Form::Query) {
             info(QStringLiteral("+CMEE: %1").arg(m_settings.cmee));
             ok();
-        } else if (form == u'=' && args.size() == 1 &&
+        } else if (form == Form::Set && args.size() == 1 &&
                    QStringList{"0", "1", "2"}.contains(args[0])) {
             m_settings.cmee = args[0].toInt();
             ok();
@@ -230,11 +230,11 @@ void Modem::executeExtended(const QString &name, QChar form, const QStringList &
             error();
         }
     } else if (name == u"CPIN") {
-        if (form == u'?') {
+        if (form == Form::Query) {
             info(m_settings.pinWait ? QStringLiteral("+CPIN: SIM PIN")
                                     : QStringLiteral("+CPIN: READY"));
             ok();
-        } else if (form == u'=' && !args.isEmpty()) {
+        } else if (form == Form::Set && !args.isEmpty()) {
             if (!m_settings.pinWait)
                 cmeError(3);
             else if (args[0] != m_settings.pin)
@@ -249,34 +249,34 @@ void Modem::executeExtended(const QString &name, QChar form, const QStringList &
     } else if (name == u"CPMS") {
         selectStorage(form, args);
     } else if (name == u"CMGF") {
-        if (form == u'?') {
+        if (form == Form::Query) {
             info(QStringLiteral("+CMGF: 1"));
             ok();
-        } else if (form == u'=' && args == QStringList{QStringLiteral("1")}) {
+        } else if (form == Form::Set && args == QStringList{QStringLiteral("1")}) {
             ok();
         } else {
             // Only text mode is played; PDU mode is refused.
             cmsError(303);
         }
     } else if (name == u"CSDH") {
-        if (form == u'?') {
+        if (form == Form::Query) {
             info(QStringLiteral("+CSDH: %1").arg(m_csdh));
             ok();
-        } else if (form == u'=' && args.size() == 1 && (args[0] == u"0" || args[0] == u"1")) {
+        } else if (form == Form::Set && args.size() == 1 && (args[0] == u"0" || args[0] == u"1")) {
             m_csdh = args[0].toInt();
             ok();
         } else {
             error();
         }
     } else if (name == u"CSMP") {
-        if (form == u'?') {
+        if (form == Form::Query) {
             info(QStringLiteral("+CSMP: %1,%2,%3,%4")
                      .arg(m_csmp[0])
                      .arg(m_csmp[1])
                      .arg(m_csmp[2])
                      .arg(m_csmp[3]));
             ok();
-        } else if (form == u'=' && !args.isEmpty() && args.size() <= 4) {
+        } else if (form == Form::Set && !args.isEmpty() && args.size() <= 4) {
             int values[4] = {m_csmp[0], m_csmp[1], m_csmp[2], m_csmp[3]};
             for (int i = 0; i < args.size(); ++i) {
                 bool numeric = false;
@@ -296,7 +296,7 @@ void Modem::executeExtended(const QString &name, QChar form, const QStringList &
     } else if (name == u"CMGD") {
         deleteMessages(args);
     } else if (name == u"CMGS") {
-        if (form != u'=' || args.isEmpty() || args[0].isEmpty()) {
+        if (form != Form::Set || args.isEmpty() || args[0].isEmpty()) {
             cmsError(304);
             return;
         }
@@ -309,24 +309,24 @@ void Modem::executeExtended(const QString &name, QChar form, const QStringList &
     }
 }
 
-void Modem::selectStorage(QChar form, const QStringList &args)
+void Modem::selectStorage(Form form, const QStringList &args)
 {
     const int storages = m_settings.storages == 2 ? 2 : 3;
     const int used = m_store.used();
     const int total = m_store.capacity();
-    if (form == u'?') {
+    if (form == Form::Query) {
         QStringList parts;
         for (int i = 0; i < storages; ++i)
             parts << Quoted(m_memories[i]) << QString::number(used) << QString::number(total);
         info(QStringLiteral("+CPMS: ") + parts.join(u','));
         ok();
-    } else if (form == u't') {
+    } else if (form == Form::Test) {
         QStringList parts;
         for (int i = 0; i < storages; ++i)
             parts << QStringLiteral("(\"SM\",\"ME\",\"MT\")");
         info(QStringLiteral("+CPMS: ") + parts.join(u','));
         ok();
-    } else if (form == u'=' && !args.isEmpty() && args.size() <= 3) {
+    } else if (form == Form::Set && !args.isEmpty() && args.size() <= 3) {
         for (const QString &a : args) {
             if (!IsStorageName(a)) {
                 cmsError(302);

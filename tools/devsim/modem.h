@@ -40,6 +40,16 @@ struct SentSms
 class Modem
 {
 public:
+    // The shapes of an extended command: +X, +X?, +X=?, +X=args, or none of them.
+    enum class Form
+    {
+        Run,
+        Query,
+        Test,
+        Set,
+        Malformed
+    };
+
     // Milliseconds on a monotonic clock; tests pass their own.
     using Clock = std::function<qint64()>;
 
@@ -66,7 +76,7 @@ public:
 
 private:
     void execute(const QString &line);
-    void executeExtended(const QString &name, QChar form, const QStringList &args);
+    void executeExtended(const QString &name, Form form, const QStringList &args);
     void finishMessage(bool send);
     void startAnswer();
     void reply(const QString &text) { m_answer += text; }
@@ -83,7 +93,7 @@ private:
     QString cmgrReply(const StoredSms &sms) const;
     void readMessage(const QStringList &args);
     void deleteMessages(const QStringList &args);
-    void selectStorage(QChar form, const QStringList &args);
+    void selectStorage(Form form, const QStringList &args);
 
     SimStore &m_store;
     Clock m_clock;

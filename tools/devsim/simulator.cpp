@@ -241,8 +241,10 @@ QString Simulator::execute(const QString &line)
     if (command == u"baud") {
         if (arg == u"off")
             value = 0;
+        else if (arg == u"on")
+            value = 9600; // the device's own line speed
         else if (args.size() != 1 || !ToNumber(args[0], 50, 4000000, value))
-            return Error(QStringLiteral("baud takes a rate such as 9600, or off"));
+            return Error(QStringLiteral("baud takes a rate such as 4800, on (9600) or off"));
         m_port.setBaud(value);
         return Ok();
     }
@@ -315,7 +317,7 @@ QString Simulator::CommandHelp()
         "  dump [FILE]         the store as message lines (to FILE when given)\n"
         "  latency MS          silence before the modem starts an answer\n"
         "  typerate CPS        characters the modem types per second (0: at once)\n"
-        "  baud N | baud off   pace answers like a serial line at N baud\n"
+        "  baud N|on|off       pace answers like a serial line at N baud (on: 9600)\n"
         "  badcrc PCT          share of answers sent with a wrong CRC\n"
         "  drop PCT            share of answers never sent\n"
         "  truncate PCT        share of answers cut short\n"
