@@ -3,6 +3,7 @@
 #include "globals.h"
 
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlQuery>
 
 namespace quillet {
@@ -39,6 +40,39 @@ bool OpenMDBConnection()
     q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
     q.exec(QStringLiteral("PRAGMA busy_timeout=5000"));
     return true;
+}
+
+QString MDBDateText(const QDateTime &smsDate)
+{
+    // The designator is fixed English text: the column is read by programs,
+    // not by the operator's locale.
+    return smsDate.toString(QStringLiteral("yyyy/MM/dd hh:mm:ss AP"));
+}
+
+bool InsertAlarmRow(const QDateTime &smsDate, const QString &callerID, const QString &message)
+{
+    if (G.MDBConnection.isEmpty())
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(G.MDBConnection, false);
+    if (!db.isOpen() && !db.open())
+        return false;
+    const bool transaction = db.driver()->hasFeature(QSqlDriver::Transactions);
+    if (transaction && !db.transaction())
+        return false;
+    QSqlQuery q(db);
+    const bool ok =
+        q.prepare(QStringLiteral("INSERT INTO [%1] ([Date], AlarmCallerID, AlarmMessage) "
+                                 "VALUES (?, ?, ?)")
+                      .arg(G.MDBTableName)) &&
+        (q.addBindValue(MDBDateText(smsDate)), q.addBindValue(callerID),
+         q.addBindValue(message), q.exec());
+    if (transaction) {
+        if (ok && db.commit())
+            return true;
+        db.rollback();
+        return false;
+    }
+    return ok;
 }
 
 } // namespace quillet

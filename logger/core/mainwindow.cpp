@@ -1,25 +1,137 @@
 #include "mainwindow.h"
 
 #include "globals.h"
+#include "polling.h"
+#include "sound.h"
 #include "startup.h"
+#include "hostservices.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QGuiApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 namespace quillet {
 
+namespace {
+
+ProcessStarter &processStarter()
+{
+    static ProcessStarter starter;
+    return starter;
+}
+
+// The two state icons: a bell on green (online) or grey (offline).
+QIcon makeStateIcon(bool online)
+{
+    QIcon icon;
+    for (int size : {16, 22, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QColor fill = online ? QColor(0x2e, 0x9d, 0x4f) : QColor(0x8a, 0x8f, 0x95);
+        p.setBrush(fill);
+        p.setPen(QPen(fill.darker(150), qMax(1.0, size / 16.0)));
+        p.drawEllipse(QRectF(0.5, 0.5, size - 1.0, size - 1.0));
+        // Bell: dome, rim and clapper.
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        const qreal s = size;
+        QPainterPath bell;
+        bell.moveTo(0.30 * s, 0.66 * s);
+        bell.cubicTo(0.30 * s, 0.30 * s, 0.38 * s, 0.22 * s, 0.50 * s, 0.22 * s);
+        bell.cubicTo(0.62 * s, 0.22 * s, 0.70 * s, 0.30 * s, 0.70 * s, 0.66 * s);
+        bell.lineTo(0.76 * s, 0.72 * s);
+        bell.lineTo(0.24 * s, 0.72 * s);
+        bell.closeSubpath();
+        p.drawPath(bell);
+        p.drawEllipse(QPointF(0.5 * s, 0.78 * s), 0.07 * s, 0.07 * s);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+// The client area: the newest message in three centred lines.
+class MessageDisplay : public QWidget
+{
+public:
+    explicit MessageDisplay(QWidget *parent) : QWidget(parent)
+    {
+        QFont f = font();
+        f.setPointSizeF(f.pointSizeF() * 1.4);
+        setFont(f);
+        setAutoFillBackground(true);
+        setBackgroundRole(QPalette::Base);
+        // A right click belongs to the window (the silence question).
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        if (G.LastSMSPhoneNo.isEmpty())
+            return;
+        QPainter p(this);
+        const QFontMetrics fm(font());
+        const int h = fm.height();
+        const int y = (height() - h) / 2;
+        auto centred = [&](const QString &text, int top) {
+            const int w = fm.horizontalAdvance(text);
+            p.drawText(QRect((width() - w) / 2, top, w, h), Qt::AlignLeft | Qt::AlignTop, text);
+        };
+        centred(G.LastSMSDate, y - h);
+        centred(G.LastSMSPhoneNo, y);
+        centred(G.LastSMSText, y + h);
+    }
+};
+
+} // namespace
+
+ProcessStarter SetProcessStarter(ProcessStarter starter)
+{
+    return std::exchange(processStarter(), std::move(starter));
+}
+
 frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(QStringLiteral("Quillet "));
+    setWindowIcon(makeStateIcon(true));
+    m_display = new MessageDisplay(this);
+    setCentralWidget(m_display);
+
+    tmrAlarmLogger = new QTimer(this);
+    tmrAlarmLogger->setInterval(5000);
+    connect(tmrAlarmLogger, &QTimer::timeout, this, [] { PollSIM(); });
+    tmrMCI = new QTimer(this);
+    tmrMCI->setInterval(1000);
+    connect(tmrMCI, &QTimer::timeout, this, [] { SoundAlertTick(); });
+
     buildMenus();
     buildStatusBar();
+
+    m_tray = new QSystemTrayIcon(this);
+    m_tray->setToolTip(QStringLiteral("Quillet"));
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        if (r == QSystemTrayIcon::DoubleClick)
+            ShowFromTray();
+        else if (r == QSystemTrayIcon::Context)
+            PopupTrayMenu(QCursor::pos());
+    });
+
     // The design size of the client area (5904 x 4308 twips at 15 twips a pixel).
     resize(394, 287 + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -40,12 +152,18 @@ void frmMain::buildMenus()
     mnuFileShowForm = mnuFile->addAction(QStringLiteral("Open Quillet"));
     mnuFileShowForm->setVisible(false);
     mnuFileSysExit = mnuFile->addAction(QStringLiteral("Exit"));
+    connect(mnuFileOnLine, &QAction::triggered, this, [] { OnlineCommand(); });
+    connect(mnuFileOffLine, &QAction::triggered, this, [] { GoOffline(); });
+    connect(mnuFileShowForm, &QAction::triggered, this, [this] { ShowFormCommand(); });
     connect(mnuFileSysExit, &QAction::triggered, this, [] { ExitSystem(true); });
 
     mnuTools = menuBar()->addMenu(QStringLiteral("Tools"));
     mnuToolsSettings = mnuTools->addAction(QStringLiteral("Settings"));
     mnuToolsBar1 = mnuTools->addSeparator();
     mnuToolsViewWarningMessage = mnuTools->addAction(QStringLiteral("View Messages"));
+    connect(mnuToolsSettings, &QAction::triggered, this, &frmMain::settingsRequested);
+    connect(mnuToolsViewWarningMessage, &QAction::triggered, this,
+            [] { StartViewer(G.LogFileFullPath); });
 
     mnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
     mnuHelpContents = mnuHelp->addAction(QStringLiteral("Content (&C) ..."));
@@ -53,6 +171,7 @@ void frmMain::buildMenus()
     mnuHelpBar1 = mnuHelp->addSeparator();
     mnuHelpBar1->setVisible(false);
     mnuHelpAbout = mnuHelp->addAction(QStringLiteral("About (&A) ..."));
+    connect(mnuHelpAbout, &QAction::triggered, this, &frmMain::aboutRequested);
 
     mnuSMenu = menuBar()->addMenu(QStringLiteral("小視窗"));
     mnuSMenu->menuAction()->setVisible(false);
@@ -108,47 +227,146 @@ void frmMain::LoadFormObj()
                        QStringLiteral("SMS count : %1").arg(G.ReceivedSMSCount));
 }
 
-bool frmMain::GoOnline()
+void frmMain::ShowSMSInForm()
 {
-    // No device driver yet: the logger stays offline.
-    GoOffline();
-    return false;
+    m_display->update();
 }
 
-void frmMain::GoOffline()
+QIcon frmMain::stateIcon() const
 {
-    mnuFileOffLine->setChecked(true);
-    mnuFileOnLine->setChecked(false);
-    setStatusPanelText(QStringLiteral("Status"), QStringLiteral("Offline"));
-    G.TrayIconImage = TrayImage::Offline;
-    G.IsOffline = true;
+    static const QIcon online = makeStateIcon(true);
+    static const QIcon offline = makeStateIcon(false);
+    return G.TrayIconImage == TrayImage::Online ? online : offline;
+}
+
+void frmMain::ApplyConnectionState(bool online)
+{
+    mnuFileOnLine->setChecked(online);
+    mnuFileOffLine->setChecked(!online);
+    setStatusPanelText(QStringLiteral("Status"),
+                       online ? QStringLiteral("Online") : QStringLiteral("Offline"));
+    G.TrayIconImage = online ? TrayImage::Online : TrayImage::Offline;
+    if (G.IsInTray)
+        SetTrayIcon(TrayAction::Modify);
 }
 
 bool frmMain::SetTrayIcon(TrayAction action)
 {
-    if (action == TrayAction::Delete)
+    switch (action) {
+    case TrayAction::Add:
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            return false;
+        m_tray->setIcon(stateIcon());
+        m_tray->setToolTip(QStringLiteral("Quillet"));
+        m_tray->show();
+        G.IsInTray = true;
+        return true;
+    case TrayAction::Modify:
+        m_tray->setIcon(stateIcon());
+        return true;
+    case TrayAction::Delete:
+        m_tray->hide();
         G.IsInTray = false;
-    return true;
+        return true;
+    }
+    return false;
 }
 
-void frmMain::CreateDevice() {}
+void frmMain::HideToTray()
+{
+    if (!G.IsInTray)
+        SetTrayIcon(TrayAction::Add);
+    if (G.IsInTray) {
+        hide();
+        return;
+    }
+    // No tray on this desktop: hiding would leave the window unreachable, so
+    // it is only minimised.
+    if (!isMinimized())
+        showMinimized();
+}
 
-void frmMain::TerminateDevice() {}
+void frmMain::ShowFromTray()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void frmMain::ShowFormCommand()
+{
+    mnuFileShowForm->setVisible(false);
+    mnuFileSysExit->setVisible(true);
+    ShowFromTray();
+}
+
+void frmMain::PopupTrayMenu(const QPoint &pos)
+{
+    mnuFileShowForm->setVisible(true);
+    mnuFileSysExit->setVisible(false);
+    mnuFile->popup(pos);
+}
+
+QString frmMain::ViewerProgram()
+{
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/orvane");
+    if (QFileInfo(beside).isExecutable())
+        return beside;
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("orvane"));
+    return onPath.isEmpty() ? QStringLiteral("orvane") : onPath;
+}
+
+bool frmMain::StartViewer(const QString &path)
+{
+    const QString program = ViewerProgram();
+    const QStringList args{path, QStringLiteral("-na")};
+    if (processStarter())
+        return processStarter()(program, args);
+    return QProcess::startDetached(program, args);
+}
 
 void frmMain::Unload()
 {
     m_unloading = true;
+    m_tray->hide();
     close();
 }
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
-    if (m_unloading || event->spontaneous() == false) {
+    if (m_unloading) {
         event->accept();
         return;
     }
+    // The close box hides the logger to the tray; it keeps polling there.
     event->ignore();
-    ExitSystem(true);
+    HideToTray();
+}
+
+void frmMain::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_unloading &&
+        QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Hide to the tray; the next show brings the window back un-minimised.
+        QTimer::singleShot(0, this, [this] {
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+            HideToTray();
+        });
+    }
+}
+
+void frmMain::mouseReleaseEvent(QMouseEvent *event)
+{
+    QMainWindow::mouseReleaseEvent(event);
+    if (event->button() != Qt::RightButton || !G.IsSoundPlaying)
+        return;
+    const BoxAnswer answer =
+        MsgBox(QStringLiteral("Press OK to silence the alert sound!"), BoxButtons::OkCancel,
+               BoxIcon::Question, QStringLiteral("Silence the alert sound"));
+    if (answer == BoxAnswer::Ok)
+        StopSoundAlert();
 }
 
 } // namespace quillet

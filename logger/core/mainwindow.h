@@ -1,17 +1,25 @@
 #pragma once
 // frmMain: the logger's only main window. It shows the newest message, the
-// connection state and the message count, and carries the menus.
+// connection state and the message count, carries the menus, and lives on as a
+// tray icon when closed or minimised.
 
 #include <QMainWindow>
+#include <QStringList>
+#include <functional>
 
 class QAction;
 class QLabel;
 class QMenu;
+class QSystemTrayIcon;
 class QTimer;
 
 namespace quillet {
 
 enum class TrayAction { Add = 0, Modify = 1, Delete = 2 };
+
+// Starts a program detached; replaced by tests to record what would start.
+using ProcessStarter = std::function<bool(const QString &program, const QStringList &args)>;
+ProcessStarter SetProcessStarter(ProcessStarter starter);
 
 class frmMain : public QMainWindow
 {
@@ -22,14 +30,30 @@ public:
 
     // Sets the "Action" panel to the message count.
     void LoadFormObj();
-    bool GoOnline();
-    void GoOffline();
+    // Redraws the newest message (sender, date and text, centred).
+    void ShowSMSInForm();
     bool SetTrayIcon(TrayAction action);
-    void CreateDevice();
-    void TerminateDevice();
+    // Shows the window again (tray double click, "Open Quillet").
+    void ShowFromTray();
+    void HideToTray();
+    // The File menu as popped up from the tray: "Open Quillet" instead of "Exit".
+    void PopupTrayMenu(const QPoint &pos);
+    void ShowFormCommand();
+    // Starts the viewer on a log file: the path stays one argument, then "-na".
+    static bool StartViewer(const QString &path);
+    static QString ViewerProgram();
+
+    // Applies the Online or Offline state to menus, panel and icons.
+    void ApplyConnectionState(bool online);
     // Unloads the window for good (the exit path; not the user's close box).
     void Unload();
 
+    QString statusPanelText(const QString &key) const;
+    void setStatusPanelText(const QString &key, const QString &text);
+    QSystemTrayIcon *trayIcon() const { return m_tray; }
+
+    QTimer *tmrAlarmLogger = nullptr;
+    QTimer *tmrMCI = nullptr;
     QAction *mnuFileOnLine = nullptr;
     QAction *mnuFileOffLine = nullptr;
     QAction *mnuFileBar1 = nullptr;
@@ -46,21 +70,28 @@ public:
     QMenu *mnuHelp = nullptr;
     QMenu *mnuSMenu = nullptr;
 
-    QString statusPanelText(const QString &key) const;
-    void setStatusPanelText(const QString &key, const QString &text);
+signals:
+    // Tools > Settings and Help > About: the dialogs live above the core.
+    void settingsRequested();
+    void aboutRequested();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void buildMenus();
     void buildStatusBar();
+    QIcon stateIcon() const;
 
+    QWidget *m_display = nullptr;
     QLabel *m_panelStatus = nullptr;
     QLabel *m_panelAction = nullptr;
     QLabel *m_panelDate = nullptr;
     QLabel *m_panelTime = nullptr;
     QTimer *m_clock = nullptr;
+    QSystemTrayIcon *m_tray = nullptr;
     bool m_unloading = false;
 };
 

@@ -6,6 +6,7 @@
 #include "globals.h"
 #include "hostservices.h"
 #include "mainwindow.h"
+#include "polling.h"
 #include "settings.h"
 
 #include <QApplication>
@@ -52,8 +53,8 @@ bool StartUp()
     G.LastLogFileFullPath.clear();
     G.LastMDBFileFullPath.clear();
 
-    if (G.MainForm)
-        G.MainForm->GoOnline();
+    LoadReceivedStore();
+    GoOnline();
     return true;
 }
 
@@ -71,8 +72,7 @@ bool ExitSystem(bool askConfirm)
     if (G.IsInTray && G.MainForm)
         G.MainForm->SetTrayIcon(TrayAction::Delete);
     CloseMDBConnection();
-    if (G.MainForm)
-        G.MainForm->TerminateDevice();
+    TerminateDevice();
     G.IsOffline = true;
     if (G.MainForm)
         G.MainForm->Unload();
@@ -101,7 +101,7 @@ int RunQuillet()
     G.MainForm = form;
     form->LoadFormObj();
     form->show();
-    form->CreateDevice();
+    CreateDevice();
     G.IsSoundPlaying = false;
     if (!StartUp())
         return 0;

@@ -1,0 +1,40 @@
+#pragma once
+// Going online and offline, and the poll of the SIM's message store that runs
+// at every tick of tmrAlarmLogger while online.
+
+#include <QDateTime>
+#include <QString>
+#include <memory>
+
+#include "serialtransport.h"
+
+namespace quillet {
+
+class CommSMS;
+class ReceivedStore;
+
+// The one driver object, created at start-up and released by ExitSystem.
+// Without a transport it talks through a real serial port.
+void CreateDevice(std::unique_ptr<SerialTransport> transport = {});
+void TerminateDevice();
+CommSMS *Device();
+
+// What was already recorded (kept beside the settings file).
+ReceivedStore &Received();
+void LoadReceivedStore();
+
+bool ConnectDevice();
+// Connects and switches to Online or Offline according to the outcome.
+bool GoOnline();
+// File > Online: GoOnline, with the "Communicaiton Error" box on failure.
+void OnlineCommand();
+// File > Offline.
+void GoOffline();
+// One tick: count, read every stored message, record, delete when configured.
+void PollSIM();
+bool IsPolling();
+
+bool ReadSMS(qint16 index, QDateTime &smsDate, QString &phoneNo, QString &sms, QString &smsStatus);
+bool DeleteSMS(qint16 index);
+
+} // namespace quillet
