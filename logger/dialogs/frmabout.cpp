@@ -70,10 +70,10 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
 
     lblMaker1 = new QLabel(QStringLiteral("SMS alarm logger for unattended field sites."), this);
     lblMaker2 = new QLabel(QStringLiteral("Brantwick. All rights reserved."), this);
-    QPalette muted = lblMaker2->palette();
-    muted.setColor(QPalette::WindowText, muted.color(QPalette::Disabled, QPalette::WindowText));
-    lblMaker1->setPalette(muted);
-    lblMaker2->setPalette(muted);
+    QFont small = lblMaker1->font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    lblMaker1->setFont(small);
+    lblMaker2->setFont(small);
 
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setDefault(true);
@@ -98,6 +98,7 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
     maker->addWidget(lblMaker1);
     maker->addWidget(lblMaker2);
     bottom->addLayout(maker, 1);
+    bottom->addSpacing(32);
     bottom->addWidget(cmdOK, 0, Qt::AlignBottom);
 
     auto *layout = new QVBoxLayout(this);

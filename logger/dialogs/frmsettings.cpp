@@ -182,10 +182,10 @@ QWidget *frmSettings::buildCommunicationTab()
         ++row;
     }
     grid->setColumnStretch(2, 1);
-    grid->setRowStretch(row, 1);
 
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(frame);
+    layout->addStretch(1);
     return page;
 }
 
