@@ -353,7 +353,7 @@ bool frmSettings::SaveFormObj()
     if (G.IsUseSoundAlert)
         G.SoundFilePath = txtSoundAlertFilePath->text().trimmed();
     G.IsIgnoreZoneIdentifier = chkIsIgnoreZone->isChecked();
-    G.COMPORT = cmbCommPort->currentText().trimmed();
+    // The port and the baud rate are taken by Save2SettingFile.
 
     // The rows are kept whether or not the map is on; the switch only decides
     // whether they are used.
