@@ -35,7 +35,7 @@ private slots:
                                      << "Version 1.2.7";
         QTest::newRow("missing revision") << "3.4"
                                           << "Version 3.4.0";
-        QTest::newRow("fourth part dropped") << "2.10.3.4"
+        QTest::newRow("fourth number dropped") << "2.10.3.4"
                                              << "Version 2.10.3";
         QTest::newRow("no leading zeros") << "01.002.0030"
                                           << "Version 1.2.30";
