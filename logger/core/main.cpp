@@ -1,3 +1,4 @@
+#include "dialogs.h"
 #include "qtboxes.h"
 #include "startup.h"
 
@@ -11,5 +12,7 @@ int main(int argc, char *argv[])
     // The logger lives on in the tray when its window is closed.
     QApplication::setQuitOnLastWindowClosed(false);
     quillet::InstallQtMessageBoxes();
+    // Tools > Settings and Help > About open the dialogs, which live above the core.
+    quillet::InstallDialogWiring();
     return quillet::RunQuillet();
 }

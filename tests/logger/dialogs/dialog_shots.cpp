@@ -1,0 +1,87 @@
+// Saves each settings tab, the About box and the text-input dialog as PNG
+// files at their default sizes, for looking at them as a user would:
+//   dialog_shots [folder]      (default /tmp/shots; needs a display)
+
+#include "frmabout.h"
+#include "frmsettings.h"
+#include "frmstring.h"
+#include "globals.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTextStream>
+#include <QTimer>
+
+using namespace quillet;
+
+namespace {
+
+void save(QWidget *w, const QString &path)
+{
+    QApplication::processEvents();
+    w->grab().save(path);
+    QTextStream(stdout) << path << " " << w->width() << "x" << w->height() << Qt::endl;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillet"));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLET_VERSION));
+    const QString folder =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/shots");
+    QDir().mkpath(folder);
+
+    G.LogFilePath = QStringLiteral("Logs/Quillet.log");
+    G.IsSaveAsMDB = true;
+    G.MDBFilePath = QStringLiteral("Logs/Quillet.mdb");
+    G.IsUseSoundAlert = true;
+    G.SoundFilePath = QStringLiteral("Notify.wav");
+    G.COMPORT = QStringLiteral("COM1");
+    G.BAUDRATE = QStringLiteral("9600");
+    G.DATABIT = QStringLiteral("8");
+    G.PARITYBIT = QStringLiteral("None");
+    G.STOPBIT = QStringLiteral("1");
+    G.EnableSitePhoneNumberMap = true;
+    const SiteEntry sites[] = {{QStringLiteral("5678"), QStringLiteral("North Pump Station")},
+                               {QStringLiteral("1234"), QStringLiteral("South Reservoir")},
+                               {QStringLiteral("0912345001"), QStringLiteral("東區配水池")}};
+    for (const SiteEntry &e : sites)
+        G.SitePhoneNumberMap[G.SitePhoneNumberCount++] = e;
+
+    // The About box takes its picture from the main window.
+    frmMain mainForm;
+    G.MainForm = &mainForm;
+
+    frmSettings settings;
+    settings.LoadFormObj();
+    settings.show();
+    for (int i = 0; i < settings.SSTab1->count(); ++i) {
+        settings.SSTab1->setCurrentIndex(i);
+        save(&settings, folder + QStringLiteral("/settings-%1.png").arg(i + 1));
+    }
+    settings.chkIsUseTelListMap->setChecked(false);
+    save(&settings, folder + QStringLiteral("/settings-3-map-off.png"));
+    settings.hide();
+
+    auto *about = new frmAbout;
+    about->show();
+    save(about, folder + QStringLiteral("/about.png"));
+    about->close();
+
+    frmString &input = frmString::Instance();
+    QTimer::singleShot(0, [&] {
+        save(&input, folder + QStringLiteral("/string.png"));
+        input.reject();
+    });
+    input.KeyInString(QStringLiteral("New site phone number"), QStringLiteral("Phone numer :"),
+                      QString(), QStringLiteral("Description :"), QString());
+    return 0;
+}
