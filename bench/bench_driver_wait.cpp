@@ -4,6 +4,7 @@
 // over the same pty, which is what a wait loop polling flat out would cost.
 // Needs quillet-devsim and GSMCodeMap.cod beside this program.
 #include "commsms.h"
+#include "cpushare.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,34 +13,8 @@
 #include <sys/resource.h>
 
 using namespace quillet;
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-struct Share
-{
-    double cpu = 0;
-    double wall = 0;
-    double share() const { return wall > 0 ? cpu / wall : 0; }
-};
-
-template <typename F> Share measure(F &&work)
-{
-    QElapsedTimer timer;
-    const double cpu0 = cpuSeconds();
-    timer.start();
-    work();
-    return {cpuSeconds() - cpu0, double(timer.nsecsElapsed()) / 1e9};
-}
-
-} // namespace
+using bench::measure;
+using bench::Share;
 
 int main(int argc, char **argv)
 {

@@ -6,6 +6,7 @@
 //     of one core. Target: under 1%.
 // Usage: bench_logger_poll [SECONDS_IDLE]   (default 60)
 
+#include "cpushare.h"
 #include "globals.h"
 #include "polling.h"
 #include "serialtransport.h"
@@ -54,14 +55,6 @@ private:
     QSerialPortTransport m_port;
 };
 
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 bool simEmpty(const QString &stateFile)
 {
     QFile f(stateFile);
@@ -79,16 +72,18 @@ int main(int argc, char *argv[])
     QDir::setCurrent(dir.path());
     QFile::copy(bin + "/GSMCodeMap.cod", "GSMCodeMap.cod");
     if (!QFile::exists("GSMCodeMap.cod")) {
-        std::fprintf(stderr, "bench_logger_poll: GSMCodeMap.cod not found beside %s\n", qPrintable(bin));
+        std::fprintf(stderr, "bench_logger_poll: GSMCodeMap.cod not found beside %s\n",
+                     qPrintable(bin));
         return 2;
     }
 
-    QStringList args{"--link", dir.filePath("device"), "--state-file", dir.filePath("state"),
-                     "--baud", "9600"};
+    QStringList args{
+        "--link", dir.filePath("device"), "--state-file", dir.filePath("state"), "--baud", "9600"};
     for (int k = 1; k <= 30; ++k)
         args << "--message"
-             << QString("slot=%1 number=+8869123456%2 text=\"Alarm %1: pump %2 tripped, level high\" "
-                        "time=26/12/08,06:%2:00+32")
+             << QString(
+                    "slot=%1 number=+8869123456%2 text=\"Alarm %1: pump %2 tripped, level high\" "
+                    "time=26/12/08,06:%2:00+32")
                     .arg(k)
                     .arg(k % 60, 2, 10, QChar('0'));
     QProcess sim;
@@ -136,12 +131,12 @@ int main(int argc, char *argv[])
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [] { PollSIM(); });
     tick.start(5000);
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = bench::cpuSeconds();
     QElapsedTimer wall;
     wall.start();
     QTimer::singleShot(idleSeconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
-    const double share = (cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9);
+    const double share = (bench::cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9);
     std::printf("logger_idle_online wall_s=%.1f cpu_share=%.4f (target < 0.01)\n",
                 wall.nsecsElapsed() / 1e9, share);
 

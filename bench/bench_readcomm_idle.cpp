@@ -2,6 +2,7 @@
 // The reference is a read loop that polls without blocking over the same
 // port, which shows what a spinning wait would cost on this machine.
 #include "commport.h"
+#include "cpushare.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -13,33 +14,8 @@
 #include <unistd.h>
 
 using namespace quillet;
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-struct Share
-{
-    double cpu = 0;
-    double wall = 0;
-};
-
-template <typename F> Share measure(F &&work)
-{
-    QElapsedTimer timer;
-    const double cpu0 = cpuSeconds();
-    timer.start();
-    work();
-    return {cpuSeconds() - cpu0, double(timer.nsecsElapsed()) / 1e9};
-}
-
-} // namespace
+using bench::measure;
+using bench::Share;
 
 int main(int argc, char **argv)
 {
