@@ -7,7 +7,8 @@
 
 namespace quillet {
 
-enum class AlarmOutcome {
+enum class AlarmOutcome
+{
     Recorded, // the record is in the history log (and on disk)
     Dropped,  // not recorded on purpose: unknown sender with give-up on
     Failed,   // the history log could not be written; the message must stay

@@ -26,7 +26,11 @@ struct DDEEntry
     double DDEValue = 0.0;
 };
 
-enum class TrayImage { Online, Offline };
+enum class TrayImage
+{
+    Online,
+    Offline
+};
 
 constexpr int MapSlots = 256;
 

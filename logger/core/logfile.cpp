@@ -23,7 +23,8 @@ QByteArray FormatAlarmRecord(const QDateTime &smsDate, const QString &callerID,
         body += c;
         const bool lineBreak =
             c == QLatin1Char('\n') ||
-            (c == QLatin1Char('\r') && !(i + 1 < message.size() && message.at(i + 1) == QLatin1Char('\n')));
+            (c == QLatin1Char('\r') &&
+             !(i + 1 < message.size() && message.at(i + 1) == QLatin1Char('\n')));
         if (lineBreak && i + 1 < message.size())
             body += QLatin1Char(' ');
     }
@@ -89,7 +90,9 @@ bool AppendLocked(const QString &path, const QByteArray &record)
         } while (rc < 0 && errno == EINTR);
         if (rc < 0)
             return false;
-        struct stat locked {}, named {};
+        struct stat locked
+        {
+        }, named{};
         if (::fstat(fd.get(), &locked) != 0)
             return false;
         if (::stat(native.constData(), &named) != 0 || named.st_ino != locked.st_ino ||

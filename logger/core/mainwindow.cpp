@@ -1,10 +1,10 @@
 #include "mainwindow.h"
 
 #include "globals.h"
+#include "hostservices.h"
 #include "polling.h"
 #include "sound.h"
 #include "startup.h"
-#include "hostservices.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -15,7 +15,12 @@ class QTimer;
 
 namespace quillet {
 
-enum class TrayAction { Add = 0, Modify = 1, Delete = 2 };
+enum class TrayAction
+{
+    Add = 0,
+    Modify = 1,
+    Delete = 2
+};
 
 // Starts a program detached; replaced by tests to record what would start.
 using ProcessStarter = std::function<bool(const QString &program, const QStringList &args)>;

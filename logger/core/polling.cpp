@@ -109,8 +109,8 @@ bool ConnectDevice()
 {
     if (!device())
         return false;
-    const QString setting = G.BAUDRATE + QLatin1Char(',') + G.PARITYBIT.left(1) +
-                            QLatin1Char(',') + G.DATABIT + QLatin1Char(',') + G.STOPBIT;
+    const QString setting = G.BAUDRATE + QLatin1Char(',') + G.PARITYBIT.left(1) + QLatin1Char(',') +
+                            G.DATABIT + QLatin1Char(',') + G.STOPBIT;
     // "COMn" (the number from its fourth character on) or a device path.
     return device()->Initialize(G.COMPORT, setting);
 }

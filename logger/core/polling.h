@@ -2,11 +2,11 @@
 // Going online and offline, and the poll of the SIM's message store that runs
 // at every tick of tmrAlarmLogger while online.
 
+#include "serialtransport.h"
+
 #include <QDateTime>
 #include <QString>
 #include <memory>
-
-#include "serialtransport.h"
 
 namespace quillet {
 

@@ -83,14 +83,22 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("stripped");
-        QTest::newRow("A3 and a space keeps the space") << "A3 Pump failure" << " Pump failure";
-        QTest::newRow("R64") << "R64Door" << "Door";
-        QTest::newRow("A65 is A6 then 5") << "A65 x" << "5 x";
-        QTest::newRow("A12 before A1") << "A12 Tank" << " Tank";
-        QTest::newRow("B1 unchanged") << "B1 x" << "B1 x";
-        QTest::newRow("A0 unchanged") << "A0 x" << "A0 x";
-        QTest::newRow("lower case unchanged") << "a3 x" << "a3 x";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("A3 and a space keeps the space") << "A3 Pump failure"
+                                                        << " Pump failure";
+        QTest::newRow("R64") << "R64Door"
+                             << "Door";
+        QTest::newRow("A65 is A6 then 5") << "A65 x"
+                                          << "5 x";
+        QTest::newRow("A12 before A1") << "A12 Tank"
+                                       << " Tank";
+        QTest::newRow("B1 unchanged") << "B1 x"
+                                      << "B1 x";
+        QTest::newRow("A0 unchanged") << "A0 x"
+                                      << "A0 x";
+        QTest::newRow("lower case unchanged") << "a3 x"
+                                              << "a3 x";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void stripZone()
     {
@@ -104,16 +112,23 @@ private slots:
         QTest::addColumn<QString>("caller");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QByteArray>("line");
-        QTest::newRow("plain") << "North Pump Station" << "A3 Pump failure"
-                               << QByteArray("03/07/2024 14:05:09 [North Pump Station] A3 Pump failure\r\n");
-        QTest::newRow("Chinese, bracket in caller") << "東區]站" << "水位過高"
-                                                    << QByteArray("03/07/2024 14:05:09 [東區]站] 水位過高\r\n");
+        QTest::newRow("plain")
+            << "North Pump Station"
+            << "A3 Pump failure"
+            << QByteArray("03/07/2024 14:05:09 [North Pump Station] A3 Pump failure\r\n");
+        QTest::newRow("Chinese, bracket in caller")
+            << "東區]站"
+            << "水位過高" << QByteArray("03/07/2024 14:05:09 [東區]站] 水位過高\r\n");
         // A text holding a line break and something that looks like a time
         // stamp must not read back as a record of its own.
         QTest::newRow("multi-line cannot forge a record")
-            << "+3212" << "Pump\r\n01/01/2024 00:00:00 [Fake] x\nend"
-            << QByteArray("03/07/2024 14:05:09 [+3212] Pump\r\n 01/01/2024 00:00:00 [Fake] x\n end\r\n");
-        QTest::newRow("trailing break") << "x" << "a\r\n" << QByteArray("03/07/2024 14:05:09 [x] a\r\n\r\n");
+            << "+3212"
+            << "Pump\r\n01/01/2024 00:00:00 [Fake] x\nend"
+            << QByteArray(
+                   "03/07/2024 14:05:09 [+3212] Pump\r\n 01/01/2024 00:00:00 [Fake] x\n end\r\n");
+        QTest::newRow("trailing break") << "x"
+                                        << "a\r\n"
+                                        << QByteArray("03/07/2024 14:05:09 [x] a\r\n\r\n");
     }
     void recordLine()
     {
@@ -131,19 +146,20 @@ private slots:
         QTest::addColumn<QString>("sender");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QByteArray>("log");
-        QTest::newRow("map on, known") << true << false << false << "+886900005678"
-                                       << int(AlarmOutcome::Recorded)
-                                       << QByteArray("03/07/2024 14:05:09 [North] A3 Pump\r\n");
-        QTest::newRow("map on, unknown, give-up off") << true << false << false << "0911"
-                                                      << int(AlarmOutcome::Recorded)
-                                                      << QByteArray("03/07/2024 14:05:09 [0911] A3 Pump\r\n");
-        QTest::newRow("map on, unknown, give-up on") << true << true << false << "0911"
-                                                     << int(AlarmOutcome::Dropped) << QByteArray();
-        QTest::newRow("map off ignores entries") << false << true << false << "+886900005678"
-                                                 << int(AlarmOutcome::Recorded)
-                                                 << QByteArray("03/07/2024 14:05:09 [+886900005678] A3 Pump\r\n");
-        QTest::newRow("zone stripped") << true << false << true << "5678" << int(AlarmOutcome::Recorded)
-                                       << QByteArray("03/07/2024 14:05:09 [North]  Pump\r\n");
+        QTest::newRow("map on, known")
+            << true << false << false << "+886900005678" << int(AlarmOutcome::Recorded)
+            << QByteArray("03/07/2024 14:05:09 [North] A3 Pump\r\n");
+        QTest::newRow("map on, unknown, give-up off")
+            << true << false << false << "0911" << int(AlarmOutcome::Recorded)
+            << QByteArray("03/07/2024 14:05:09 [0911] A3 Pump\r\n");
+        QTest::newRow("map on, unknown, give-up on")
+            << true << true << false << "0911" << int(AlarmOutcome::Dropped) << QByteArray();
+        QTest::newRow("map off ignores entries")
+            << false << true << false << "+886900005678" << int(AlarmOutcome::Recorded)
+            << QByteArray("03/07/2024 14:05:09 [+886900005678] A3 Pump\r\n");
+        QTest::newRow("zone stripped")
+            << true << false << true << "5678" << int(AlarmOutcome::Recorded)
+            << QByteArray("03/07/2024 14:05:09 [North]  Pump\r\n");
     }
     void processAlarm()
     {
@@ -172,7 +188,8 @@ private slots:
         quillet::test::BoxRecorder boxes;
         QCOMPARE(ProcessAlarmSMS(kStamp, QStringLiteral("1"), QStringLiteral("x")),
                  AlarmOutcome::Failed);
-        QFile::setPermissions(QStringLiteral("ro"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(QStringLiteral("ro"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void vanishedLogIsRecreated()
@@ -222,7 +239,8 @@ private slots:
         const QString file = m_dir.filePath(QStringLiteral("Quillet.rcv"));
         const QString k1 = ReceivedStore::Key(3, kStamp, QStringLiteral("+3212"),
                                               QStringLiteral("tab\there\nand \"quotes\""));
-        const QString k2 = ReceivedStore::Key(4, kStamp, QStringLiteral("+3212"), QStringLiteral("y"));
+        const QString k2 =
+            ReceivedStore::Key(4, kStamp, QStringLiteral("+3212"), QStringLiteral("y"));
         {
             ReceivedStore store;
             store.load(file);

@@ -83,9 +83,12 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("ends with /") << "Logs/" << "指定的路徑不存在!";
-        QTest::newRow("ends with backslash") << "Logs\\" << "指定的路徑不存在!";
-        QTest::newRow("names a folder") << "existing" << "請指定完整Log記錄檔檔名!";
+        QTest::newRow("ends with /") << "Logs/"
+                                     << "指定的路徑不存在!";
+        QTest::newRow("ends with backslash") << "Logs\\"
+                                             << "指定的路徑不存在!";
+        QTest::newRow("names a folder") << "existing"
+                                        << "請指定完整Log記錄檔檔名!";
     }
     void logPathErrors()
     {

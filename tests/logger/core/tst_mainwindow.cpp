@@ -145,7 +145,8 @@ private slots:
         G.LogFileFullPath = QStringLiteral("/srv/alarm logs/a b.log");
         form.mnuToolsViewWarningMessage->trigger();
         QVERIFY(program.endsWith(QStringLiteral("orvane")));
-        QCOMPARE(args, (QStringList{QStringLiteral("/srv/alarm logs/a b.log"), QStringLiteral("-na")}));
+        QCOMPARE(args,
+                 (QStringList{QStringLiteral("/srv/alarm logs/a b.log"), QStringLiteral("-na")}));
         SetProcessStarter(previous);
     }
 

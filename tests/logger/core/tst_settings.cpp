@@ -49,34 +49,61 @@ private slots:
         QTest::addColumn<QString>("expected");
 
         QTest::newRow("lower-case key and header, spaces round =")
-            << "[basic]\r\nlogfilepath  =  D:/Logs/A.log \r\n" << "BASIC" << "LogFilePath"
+            << "[basic]\r\nlogfilepath  =  D:/Logs/A.log \r\n"
+            << "BASIC"
+            << "LogFilePath"
             << "D:/Logs/A.log";
-        QTest::newRow("header with blanks inside brackets")
-            << "[ Comm ]\r\nCOMPORT=COM3\r\n" << "COMM" << "comport" << "COM3";
-        QTest::newRow("first match wins")
-            << "[COMM]\r\nCOMPORT=COM2\r\nCOMPORT=COM5\r\n" << "COMM" << "COMPORT" << "COM2";
-        QTest::newRow("line before first header never matches")
-            << "COMPORT=COM7\r\n[COMM]\r\n" << "COMM" << "COMPORT" << "<default>";
-        QTest::newRow("key in another section")
-            << "[BASIC]\r\nCOMPORT=COM7\r\n" << "COMM" << "COMPORT" << "<default>";
-        QTest::newRow("present but empty value is empty, not default")
-            << "[COMM]\r\nCOMPORT=\r\n" << "COMM" << "COMPORT" << "";
-        QTest::newRow("one-character key is ignored")
-            << "[X]\r\nA=1\r\n" << "X" << "A" << "<default>";
-        QTest::newRow("two-character key is read") << "[X]\r\nAB=1\r\n" << "X" << "AB" << "1";
+        QTest::newRow("header with blanks inside brackets") << "[ Comm ]\r\nCOMPORT=COM3\r\n"
+                                                            << "COMM"
+                                                            << "comport"
+                                                            << "COM3";
+        QTest::newRow("first match wins") << "[COMM]\r\nCOMPORT=COM2\r\nCOMPORT=COM5\r\n"
+                                          << "COMM"
+                                          << "COMPORT"
+                                          << "COM2";
+        QTest::newRow("line before first header never matches") << "COMPORT=COM7\r\n[COMM]\r\n"
+                                                                << "COMM"
+                                                                << "COMPORT"
+                                                                << "<default>";
+        QTest::newRow("key in another section") << "[BASIC]\r\nCOMPORT=COM7\r\n"
+                                                << "COMM"
+                                                << "COMPORT"
+                                                << "<default>";
+        QTest::newRow("present but empty value is empty, not default") << "[COMM]\r\nCOMPORT=\r\n"
+                                                                       << "COMM"
+                                                                       << "COMPORT"
+                                                                       << "";
+        QTest::newRow("one-character key is ignored") << "[X]\r\nA=1\r\n"
+                                                      << "X"
+                                                      << "A"
+                                                      << "<default>";
+        QTest::newRow("two-character key is read") << "[X]\r\nAB=1\r\n"
+                                                   << "X"
+                                                   << "AB"
+                                                   << "1";
         QTest::newRow("bracketed value does not switch the section")
             << "[SitePhoneNumberMAP]\r\nSitePhoneNumberMAP1=5678,Pump [North]\r\n"
                "SitePhoneNumberMAP2=9,Dam\r\n"
-            << "SitePhoneNumberMAP" << "SitePhoneNumberMap2" << "9,Dam";
+            << "SitePhoneNumberMAP"
+            << "SitePhoneNumberMap2"
+            << "9,Dam";
         QTest::newRow("bracketed folder in a path value")
-            << "[BASIC]\r\nLogFilePath=/srv/[site]/q.log\r\n" << "BASIC" << "LogFilePath"
+            << "[BASIC]\r\nLogFilePath=/srv/[site]/q.log\r\n"
+            << "BASIC"
+            << "LogFilePath"
             << "/srv/[site]/q.log";
-        QTest::newRow("LF-only line ends")
-            << "[BASIC]\nIsDeleteSMS=1\n[COMM]\nCOMPORT=COM4\n" << "COMM" << "COMPORT" << "COM4";
-        QTest::newRow("CR-only line ends") << "[COMM]\rCOMPORT=COM6\r" << "COMM" << "COMPORT"
+        QTest::newRow("LF-only line ends") << "[BASIC]\nIsDeleteSMS=1\n[COMM]\nCOMPORT=COM4\n"
+                                           << "COMM"
+                                           << "COMPORT"
+                                           << "COM4";
+        QTest::newRow("CR-only line ends") << "[COMM]\rCOMPORT=COM6\r"
+                                           << "COMM"
+                                           << "COMPORT"
                                            << "COM6";
-        QTest::newRow("value keeps inner = and case")
-            << "[DDEMAP]\r\nTOPIC=a=B\r\n" << "DDEMAP" << "TOPIC" << "a=B";
+        QTest::newRow("value keeps inner = and case") << "[DDEMAP]\r\nTOPIC=a=B\r\n"
+                                                      << "DDEMAP"
+                                                      << "TOPIC"
+                                                      << "a=B";
     }
     void lookup()
     {

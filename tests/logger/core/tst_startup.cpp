@@ -58,7 +58,8 @@ private slots:
     {
         G = GlobalState{};
         const QString sub = m_dir.path() + QLatin1Char('/') + QTest::currentTestFunction() +
-                            QLatin1Char('_') + (QTest::currentDataTag() ? QTest::currentDataTag() : "");
+                            QLatin1Char('_') +
+                            (QTest::currentDataTag() ? QTest::currentDataTag() : "");
         QDir().mkpath(sub);
         QDir::setCurrent(sub);
     }

@@ -103,7 +103,8 @@ private:
         const QString folder = m_root.filePath(QStringLiteral("run%1").arg(++m_run));
         QVERIFY(QDir().mkpath(folder));
         QDir::setCurrent(folder);
-        QVERIFY(QFile::copy(QStringLiteral(QUILLET_GSMCODEMAP_FILE), QStringLiteral("GSMCodeMap.cod")));
+        QVERIFY(
+            QFile::copy(QStringLiteral(QUILLET_GSMCODEMAP_FILE), QStringLiteral("GSMCodeMap.cod")));
 
         m_sim = std::make_unique<DevSimClient>();
         QVERIFY2(m_sim->start(QStringList{QStringLiteral("--type-rate"), QStringLiteral("100000")} +
@@ -202,8 +203,7 @@ private slots:
     {
         QTest::addColumn<bool>("giveUp");
         QTest::addColumn<QByteArray>("log");
-        QTest::newRow("give-up off") << false
-                                     << QByteArray("12/08/2026 09:15:00 [0987] who?\r\n");
+        QTest::newRow("give-up off") << false << QByteArray("12/08/2026 09:15:00 [0987] who?\r\n");
         QTest::newRow("give-up on") << true << QByteArray();
     }
     void unknownSender()
@@ -317,15 +317,20 @@ private slots:
         QVERIFY(GoOnline());
 
         m_sim.reset(); // the device goes away
-        pollUntil([&] { return form.statusPanelText(QStringLiteral("Status")) ==
-                               QLatin1String("Offline"); }, 5);
+        pollUntil(
+            [&] {
+                return form.statusPanelText(QStringLiteral("Status")) == QLatin1String("Offline");
+            },
+            5);
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
         QVERIFY(!G.IsOffline); // not the operator's Offline: the ticks go on
 
         m_sim = std::make_unique<DevSimClient>();
         QVERIFY(m_sim->start({QStringLiteral("--link"), link}));
-        QVERIFY(m_sim->control(QStringLiteral("deliver slot=2 number=+3212 text=back "
-                                              "time=26/12/08,10:00:00+00")).startsWith(QLatin1String("ok")));
+        QVERIFY(m_sim
+                    ->control(QStringLiteral("deliver slot=2 number=+3212 text=back "
+                                             "time=26/12/08,10:00:00+00"))
+                    .startsWith(QLatin1String("ok")));
         pollUntil([&] { return QFile(QStringLiteral("Quillet.log")).size() > 0; }, 5);
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Online"));
         QCOMPARE(readFile(QStringLiteral("Quillet.log")),
