@@ -70,9 +70,9 @@ void tryReconnect()
 
 } // namespace
 
-void CreateDevice()
+void CreateDevice(std::unique_ptr<SerialTransport> transport)
 {
-    device() = std::make_unique<CommSMS>();
+    device() = std::make_unique<CommSMS>(std::move(transport));
 }
 
 void TerminateDevice()

@@ -4,6 +4,9 @@
 
 #include <QDateTime>
 #include <QString>
+#include <memory>
+
+#include "serialtransport.h"
 
 namespace quillet {
 
@@ -11,7 +14,8 @@ class CommSMS;
 class ReceivedStore;
 
 // The one driver object, created at start-up and released by ExitSystem.
-void CreateDevice();
+// Without a transport it talks through a real serial port.
+void CreateDevice(std::unique_ptr<SerialTransport> transport = {});
 void TerminateDevice();
 CommSMS *Device();
 

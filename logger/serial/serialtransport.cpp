@@ -50,7 +50,17 @@ bool ParseLineSettings(const QString &text, LineSettings &settings)
     return true;
 }
 
-QSerialPortTransport::QSerialPortTransport() = default;
+QSerialPortTransport::QSerialPortTransport()
+{
+    // A device that went away (a USB adapter pulled out, a simulator ended)
+    // leaves a port that can never work again: close it, so the owner sees
+    // the port closed and can open it anew once the device is back.
+    QObject::connect(&m_port, &QSerialPort::errorOccurred, &m_port,
+                     [this](QSerialPort::SerialPortError error) {
+                         if (error == QSerialPort::ResourceError && m_port.isOpen())
+                             m_port.close();
+                     });
+}
 QSerialPortTransport::~QSerialPortTransport() = default;
 
 bool QSerialPortTransport::open(const QString &devicePath, const LineSettings &settings)

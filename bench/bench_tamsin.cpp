@@ -1,0 +1,233 @@
+// libtamsin on a large generated history file. Every time is printed as a
+// ratio to `wc -l` on the same file in the same run, so the figures compare
+// across machines; the index's memory is read from the process's anonymous
+// resident pages (the file's own pages are mapped and not counted).
+//
+//     bench_tamsin [RECORDS]     (default 1000000)
+
+#include "tamsin.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(const std::function<void()> &work, int repeats)
+{
+    double best = 1e30;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = Clock::now();
+        work();
+        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    return best;
+}
+
+long AnonymousKiB()
+{
+    FILE *f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::sscanf(line, "RssAnon: %ld kB", &kib) == 1)
+            break;
+    }
+    std::fclose(f);
+    return kib;
+}
+
+uint64_t g_state = 0x9E3779B97F4A7C15ull;
+uint32_t Random(uint32_t below)
+{
+    g_state ^= g_state << 13;
+    g_state ^= g_state >> 7;
+    g_state ^= g_state << 17;
+    return static_cast<uint32_t>(g_state % below);
+}
+
+// 50 callers, a third of them Chinese; messages of mixed length and script,
+// about 80 bytes a line like a busy site's history.
+std::vector<std::string> Callers()
+{
+    static const char *kChinese[] = {"北區泵站",   "南區水廠",   "東門加壓站", "西郊污水廠",
+                                     "中央監控室", "河濱抽水站", "山頂配水池"};
+    static const char *kLatin[] = {"North Pump Station", "Reservoir", "Tank Farm",
+                                   "Lift Station",       "Booster",   "Well Field",
+                                   "Treatment Plant"};
+    std::vector<std::string> out;
+    for (int i = 0; i < 50; ++i) {
+        char name[64];
+        if (i % 3 == 0)
+            std::snprintf(name, sizeof name, "%s%02d", kChinese[i % 7], i);
+        else
+            std::snprintf(name, sizeof name, "%s %02d", kLatin[i % 7], i);
+        out.push_back(name);
+    }
+    return out;
+}
+
+std::string Message(bool chinese)
+{
+    static const char *kChinese[] = {"水位過高警報", "泵浦故障 請派員檢查", "電源異常 已切換備援",
+                                     "流量低於設定值", "通訊中斷後恢復"};
+    static const char *kLatin[] = {"A3 Pump failure", "High level alarm in wet well",
+                                   "Power fail, running on battery backup",
+                                   "Flow below setpoint for 15 minutes", "Door open intrusion"};
+    char text[160];
+    if (chinese)
+        std::snprintf(text, sizeof text, "%s 代碼%u", kChinese[Random(5)], Random(1000));
+    else
+        std::snprintf(text, sizeof text, "%s, code %u", kLatin[Random(5)], Random(100000));
+    return text;
+}
+
+void Generate(const std::string &path, long records, std::vector<std::string> *stamps,
+              std::string *middle)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        std::perror(path.c_str());
+        std::exit(1);
+    }
+    const std::vector<std::string> callers = Callers();
+    // Civil time walked forward by 1..60 s per record from 01/01/2020.
+    int year = 2020, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    for (long i = 0; i < records; ++i) {
+        second += 1 + static_cast<int>(Random(60));
+        minute += second / 60;
+        second %= 60;
+        hour += minute / 60;
+        minute %= 60;
+        day += hour / 24;
+        hour %= 24;
+        const bool leap = year % 4 == 0;
+        const int inMonth = month == 2 && leap ? 29 : kDays[month - 1];
+        if (day > inMonth) {
+            day -= inMonth;
+            if (++month > 12) {
+                month = 1;
+                ++year;
+            }
+        }
+        const uint32_t c = Random(50);
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, "%02d/%02d/%04d %02d:%02d:%02d", month, day, year, hour,
+                      minute, second);
+        std::fprintf(f, "%s [%s] %s\r\n", stamp, callers[c].c_str(), Message(c % 3 == 0).c_str());
+        if (i % (records / 8 + 1) == 0)
+            stamps->push_back(stamp);
+        if (i == records / 2)
+            *middle = stamp;
+    }
+    std::fclose(f);
+}
+
+void Line(const char *what, double seconds, double reference, const char *target)
+{
+    std::printf("  %-34s %8.3f s  %6.2fx wc -l  %s\n", what, seconds, seconds / reference, target);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const long records = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000000;
+    const char *tmp = std::getenv("TMPDIR");
+    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/bench-tamsin-XXXXXX";
+    if (!mkdtemp(dir.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string path = dir + "/Quillet.log";
+    std::vector<std::string> stamps;
+    std::string middle;
+    Generate(path, records, &stamps, &middle);
+    struct stat st;
+    stat(path.c_str(), &st);
+
+    const std::string wc = "wc -l < '" + path + "' > /dev/null";
+    const double reference = Seconds([&] { (void)!std::system(wc.c_str()); }, 5);
+
+    // Memory first, before other work leaves freed heap behind.
+    const long before = AnonymousKiB();
+    int32_t total = LogOpen(path.c_str());
+    const long afterOpen = AnonymousKiB();
+    const int32_t all = LogSelect(nullptr, nullptr);
+    const long afterOpenSelect = AnonymousKiB();
+    LogSetTimeRange("01/01/2000", "00:00:00", middle.substr(0, 10).c_str(),
+                    middle.substr(11).c_str());
+    const int32_t half = LogSelect(nullptr, nullptr);
+    const long afterSelect = AnonymousKiB();
+    LogSetTimeRange(nullptr, nullptr, nullptr, nullptr);
+    LogClose();
+    if (total != records || all != records || half != records / 2 + 1) {
+        std::fprintf(stderr, "unexpected counts: %d %d %d\n", total, all, half);
+        return 1;
+    }
+
+    const double open = Seconds([&] { total = LogOpen(path.c_str()); }, 3);
+
+    // A quarter of the file's time span, and one caller of fifty.
+    const std::string &from = stamps[2];
+    const std::string &to = stamps[4];
+    LogSetTimeRange(from.substr(0, 10).c_str(), from.substr(11).c_str(), to.substr(0, 10).c_str(),
+                    to.substr(11).c_str());
+    const std::string group = Callers()[7];
+    int32_t selected = 0;
+    const double select = Seconds([&] { selected = LogSelect(group.c_str(), nullptr); }, 3);
+
+    LogSetTimeRange(nullptr, nullptr, nullptr, nullptr);
+    LogSelect(nullptr, nullptr);
+    size_t bytes = 0;
+    const double read = Seconds(
+        [&] {
+            for (int32_t i = 0; i < total; ++i) {
+                const char *t[6];
+                LogGetRecord(i, &t[0], &t[1], &t[2], &t[3], &t[4], &t[5]);
+                bytes += std::strlen(t[3]);
+            }
+        },
+        1);
+
+    const int32_t key = LogTimeKey(middle.substr(0, 10).c_str(), middle.substr(11).c_str());
+    int32_t deleted = 0;
+    const double trim = Seconds([&] { deleted = LogDeleteBefore(key, path.c_str()); }, 1);
+    LogClose();
+    const int32_t remaining = LogOpen(path.c_str());
+    LogClose();
+
+    std::printf("libtamsin: %ld records, %.1f MB, 50 callers (a third Chinese)\n", records,
+                st.st_size / 1e6);
+    std::printf("  %-34s %8.3f s  (reference)\n", "wc -l", reference);
+    Line("LogOpen", open, reference, "(target <= 4x)");
+    char what[64];
+    std::snprintf(what, sizeof what, "LogSelect time+group (%d)", selected);
+    Line(what, select, reference, "(target <= 1x)");
+    Line("LogGetRecord, every row", read, reference, "");
+    std::snprintf(what, sizeof what, "LogDeleteBefore half (%d left)", remaining);
+    Line(what, trim, reference, deleted ? "" : "FAILED");
+    std::printf("  %-34s %8.1f bytes/record (target <= 16)\n", "index after LogOpen",
+                (afterOpen - before) * 1024.0 / records);
+    std::printf("  %-34s %8.1f bytes/record\n", "after selecting every record",
+                (afterOpenSelect - before) * 1024.0 / records);
+    std::printf("  %-34s %8.1f bytes/record\n", "after selecting half by time",
+                (afterSelect - before) * 1024.0 / records);
+
+    std::remove(path.c_str());
+    rmdir(dir.c_str());
+    return deleted && bytes > 0 ? 0 : 1;
+}

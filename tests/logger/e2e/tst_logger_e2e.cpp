@@ -1,0 +1,352 @@
+// The logger's main job against the device simulator over a real pty: every
+// message on the SIM becomes exactly one line in the history log, whatever the
+// line does (bad frames, a silent device, a log folder that cannot be written).
+
+#include "boxrecorder.h"
+#include "commsms.h"
+#include "devsimclient.h"
+#include "globals.h"
+#include "hostservices.h"
+#include "mainwindow.h"
+#include "polling.h"
+#include "startup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace quillet;
+using devsim::test::DevSimClient;
+using quillet::test::BoxRecorder;
+using quillet::test::TerminateRecorder;
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Slots still holding a message, from the simulator's state file.
+QList<int> storedSlots(const DevSimClient &sim)
+{
+    QList<int> used;
+    const QString state = QString::fromUtf8(readFile(sim.stateFile()));
+    static const QRegularExpression slotRe(QStringLiteral("^slot=(\\d+) "),
+                                           QRegularExpression::MultilineOption);
+    auto it = slotRe.globalMatch(state);
+    while (it.hasNext())
+        used << it.next().captured(1).toInt();
+    return used;
+}
+
+struct Delivery
+{
+    int slot;
+    QString extra; // number=, text= and the rest, in control syntax
+};
+
+// Twenty messages with gaps between their slots, of every awkward kind.
+QList<Delivery> awkwardStore()
+{
+    QList<Delivery> d{
+        {1, R"(number=+886912345678 text="A3 Pump failure" time=24/03/07,14:05:09+32)"},
+        {2, R"(number=0911222333 text="Level \"low\", tank 2" time=24/03/07,14:06:00-16)"},
+        {4, R"(number=+886900001234 alphabet=ucs2 text="水位過低" time=24/03/07,14:07:00+32)"},
+        {5, R"(number=0900000000 status=sent text="outgoing, not an alarm")"},
+        {7, R"(number=+3212345 text="PUMP ERROR\r\nOK\r\nERROR" time=24/03/07,14:08:00+04)"},
+        {9, R"(number=+8869005678 name="Site 7" text="R12 Door open" time=24/03/07,14:09:00+32)"},
+    };
+    int slot = 10;
+    for (int k = 1; d.size() < 20; ++k, slot += (k % 3 == 0 ? 2 : 1))
+        d.append({slot, QStringLiteral("number=+4479%1 text=\"Alarm %1, \\\"q\\\"\" "
+                                       "time=24/03/08,10:%2:00+00")
+                            .arg(k)
+                            .arg(k, 2, 10, QLatin1Char('0'))});
+    return d;
+}
+
+QByteArray expectedAwkwardLog()
+{
+    QByteArray log = "03/07/2024 14:05:09 [North Pump Station]  Pump failure\r\n"
+                     "03/07/2024 14:06:00 [0911222333] Level \"low\", tank 2\r\n"
+                     "03/07/2024 14:07:00 [東區配水池] 水位過低\r\n"
+                     "03/07/2024 14:08:00 [+3212345] PUMP ERROR\r\n OK\r\n ERROR\r\n"
+                     "03/07/2024 14:09:00 [North Pump Station]  Door open\r\n";
+    for (int k = 1; k <= 14; ++k)
+        log += QStringLiteral("03/08/2024 10:%1:00 [+4479%2] Alarm %2, \"q\"\r\n")
+                   .arg(k, 2, 10, QLatin1Char('0'))
+                   .arg(k)
+                   .toUtf8();
+    return log;
+}
+
+} // namespace
+
+class tst_LoggerE2E : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    QString m_oldCwd;
+    std::unique_ptr<DevSimClient> m_sim;
+    int m_run = 0;
+
+    // A fresh folder with the code map, the settings the logger runs on, and
+    // a simulator with the given deliveries.
+    void prepare(const QList<Delivery> &deliveries, const QStringList &simArgs = {})
+    {
+        const QString folder = m_root.filePath(QStringLiteral("run%1").arg(++m_run));
+        QVERIFY(QDir().mkpath(folder));
+        QDir::setCurrent(folder);
+        QVERIFY(QFile::copy(QStringLiteral(QUILLET_GSMCODEMAP_FILE), QStringLiteral("GSMCodeMap.cod")));
+
+        m_sim = std::make_unique<DevSimClient>();
+        QVERIFY2(m_sim->start(QStringList{QStringLiteral("--type-rate"), QStringLiteral("100000")} +
+                              simArgs),
+                 qPrintable(m_sim->error()));
+        for (const Delivery &d : deliveries) {
+            const QString answer =
+                m_sim->control(QStringLiteral("deliver slot=%1 ").arg(d.slot) + d.extra);
+            QVERIFY2(answer.startsWith(QLatin1String("ok")), qPrintable(answer));
+        }
+
+        G = GlobalState{};
+        G.LogFilePath = QStringLiteral("Quillet.log");
+        G.COMPORT = m_sim->ptyPath();
+        G.BAUDRATE = QStringLiteral("9600");
+        G.DATABIT = QStringLiteral("8");
+        G.PARITYBIT = QStringLiteral("None");
+        G.STOPBIT = QStringLiteral("1");
+        G.EnableSitePhoneNumberMap = true;
+        G.SitePhoneNumberCount = 2;
+        G.SitePhoneNumberMap[0] = {QStringLiteral("5678"), QStringLiteral("North Pump Station")};
+        G.SitePhoneNumberMap[1] = {QStringLiteral("1234"), QStringLiteral("東區配水池")};
+        G.IsIgnoreZoneIdentifier = true;
+        G.IsDeleteSMS = true;
+        CreateDevice();
+        LoadReceivedStore();
+    }
+
+    void pollUntil(const std::function<bool()> &done, int maxPolls)
+    {
+        for (int i = 0; i < maxPolls && !done(); ++i)
+            PollSIM();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        m_oldCwd = QDir::currentPath();
+    }
+    void cleanup()
+    {
+        TerminateDevice();
+        m_sim.reset();
+        QDir::setCurrent(m_oldCwd);
+    }
+
+    void everyMessageOnceWithDeleteOn()
+    {
+        BoxRecorder boxes;
+        prepare(awkwardStore());
+        frmMain form;
+        G.MainForm = &form;
+        QVERIFY(GoOnline());
+        QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Online"));
+        QVERIFY(form.tmrAlarmLogger->isActive());
+        QCOMPARE(int(G.SMSMaxCount), 30);
+
+        PollSIM();
+        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+        QCOMPARE(storedSlots(*m_sim), QList<int>{});
+        QCOMPARE(int(G.ReceivedSMSCount), 19); // the stored outgoing one is no alarm
+        QCOMPARE(form.statusPanelText(QStringLiteral("Action")), QStringLiteral("SMS count : 19"));
+        QCOMPARE(G.LastSMSPhoneNo, QStringLiteral("+447914"));
+
+        PollSIM();
+        PollSIM();
+        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+        QCOMPARE(boxes.count(), 0);
+        G.MainForm = nullptr;
+    }
+
+    void deleteOffLeavesTheSimAndLogsOnce()
+    {
+        prepare(awkwardStore());
+        G.IsDeleteSMS = false;
+        QVERIFY(GoOnline());
+        const QList<int> before = storedSlots(*m_sim);
+        QCOMPARE(before.size(), 20);
+        for (int i = 0; i < 3; ++i)
+            PollSIM();
+        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+        QCOMPARE(storedSlots(*m_sim), before);
+        QCOMPARE(int(G.ReceivedSMSCount), 19);
+
+        // A restart remembers what was recorded.
+        TerminateDevice();
+        CreateDevice();
+        LoadReceivedStore();
+        QVERIFY(GoOnline());
+        PollSIM();
+        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+    }
+
+    void unknownSender_data()
+    {
+        QTest::addColumn<bool>("giveUp");
+        QTest::addColumn<QByteArray>("log");
+        QTest::newRow("give-up off") << false
+                                     << QByteArray("12/08/2026 09:15:00 [0987] who?\r\n");
+        QTest::newRow("give-up on") << true << QByteArray();
+    }
+    void unknownSender()
+    {
+        QFETCH(bool, giveUp);
+        QFETCH(QByteArray, log);
+        prepare({{3, QStringLiteral("number=0987 text=\"who?\" time=26/12/08,09:15:00+32")}});
+        G.IsGiveUpUnknownSitePhoneNumberSMS = giveUp;
+        QVERIFY(GoOnline());
+        PollSIM();
+        PollSIM();
+        QCOMPARE(readFile(QStringLiteral("Quillet.log")), log);
+        // Shown and counted either way, deleted as configured, and only once.
+        QCOMPARE(int(G.ReceivedSMSCount), 1);
+        QCOMPARE(G.LastSMSText, QStringLiteral("who?"));
+        QCOMPARE(storedSlots(*m_sim), QList<int>{});
+    }
+
+    void badFramesLoseNothing()
+    {
+        BoxRecorder boxes; // CRC boxes do not hold the exchange up
+        prepare(awkwardStore(), {QStringLiteral("--bad-crc"), QStringLiteral("5"),
+                                 QStringLiteral("--seed"), QStringLiteral("7")});
+        QVERIFY(GoOnline() || GoOnline());
+        pollUntil([&] { return storedSlots(*m_sim).isEmpty(); }, 30);
+        QCOMPARE(storedSlots(*m_sim), QList<int>{});
+        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+    }
+
+    void silentDeviceComesBack()
+    {
+        prepare(awkwardStore());
+        QVERIFY(GoOnline());
+        // The device falls silent in the middle of the first poll.
+        int reads = 0;
+        const auto previous = SetTraceHandler([&](const QString &line) {
+            if (line.startsWith(QLatin1String("TotalReadSMSCount=")) && ++reads == 5)
+                m_sim->control(QStringLiteral("silent 4"));
+        });
+        pollUntil([&] { return storedSlots(*m_sim).isEmpty(); }, 20);
+        SetTraceHandler(previous);
+        QCOMPARE(storedSlots(*m_sim), QList<int>{});
+        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+    }
+
+    void unwritableLogFolderKeepsMessages()
+    {
+        prepare(awkwardStore());
+        QFile blocker(QStringLiteral("blocked"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder must go
+        blocker.close();
+        G.LogFilePath = QStringLiteral("blocked/Quillet.log");
+        QVERIFY(GoOnline());
+        PollSIM();
+        // Only the stored outgoing message may go: it is no alarm.
+        QCOMPARE(storedSlots(*m_sim).size(), 19);
+        QVERIFY(!QFile::exists(QStringLiteral("blocked/Quillet.log")));
+
+        QVERIFY(QFile::remove(QStringLiteral("blocked")));
+        PollSIM();
+        PollSIM();
+        QCOMPARE(storedSlots(*m_sim), QList<int>{});
+        QCOMPARE(readFile(QStringLiteral("blocked/Quillet.log")), expectedAwkwardLog());
+    }
+
+    void offlineDuringAPollStopsBeforeTheNextSlot()
+    {
+        prepare(awkwardStore());
+        QVERIFY(GoOnline());
+        const auto previous = SetTraceHandler([](const QString &line) {
+            if (line == QLatin1String("TotalReadSMSCount=3"))
+                GoOffline();
+        });
+        PollSIM();
+        SetTraceHandler(previous);
+        QVERIFY(G.IsOffline);
+        // Three messages read; the third is finished (recorded and deleted).
+        const QByteArray log = readFile(QStringLiteral("Quillet.log"));
+        QCOMPARE(log.count("\r\n0"), 2);
+        QCOMPARE(storedSlots(*m_sim).size(), 17);
+    }
+
+    void exitDuringAPoll()
+    {
+        prepare(awkwardStore());
+        QVERIFY(GoOnline());
+        BoxRecorder boxes;
+        boxes.script({BoxAnswer::Yes});
+        TerminateRecorder ended;
+        const auto previous = SetTraceHandler([](const QString &line) {
+            if (line == QLatin1String("TotalReadSMSCount=2"))
+                ExitSystem(true);
+        });
+        PollSIM();
+        SetTraceHandler(previous);
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(boxes.last().text, QStringLiteral("Are you sure to exit system?"));
+        QVERIFY(G.IsOffline);
+        QVERIFY(!IsPolling());
+        // The poll stopped before the next slot.
+        QCOMPARE(readFile(QStringLiteral("Quillet.log")).count("\r\n0"), 1);
+    }
+
+    void recoversWhenTheDeviceComesBack()
+    {
+        const QString link = m_root.filePath(QStringLiteral("device-link"));
+        prepare({}, {QStringLiteral("--link"), link});
+        G.COMPORT = link;
+        frmMain form;
+        G.MainForm = &form;
+        QVERIFY(GoOnline());
+
+        m_sim.reset(); // the device goes away
+        pollUntil([&] { return form.statusPanelText(QStringLiteral("Status")) ==
+                               QLatin1String("Offline"); }, 5);
+        QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
+        QVERIFY(!G.IsOffline); // not the operator's Offline: the ticks go on
+
+        m_sim = std::make_unique<DevSimClient>();
+        QVERIFY(m_sim->start({QStringLiteral("--link"), link}));
+        QVERIFY(m_sim->control(QStringLiteral("deliver slot=2 number=+3212 text=back "
+                                              "time=26/12/08,10:00:00+00")).startsWith(QLatin1String("ok")));
+        pollUntil([&] { return QFile(QStringLiteral("Quillet.log")).size() > 0; }, 5);
+        QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Online"));
+        QCOMPARE(readFile(QStringLiteral("Quillet.log")),
+                 QByteArray("12/08/2026 10:00:00 [+3212] back\r\n"));
+        G.MainForm = nullptr;
+    }
+
+    void onlineRefusedOnAMissingPort()
+    {
+        prepare({});
+        BoxRecorder boxes;
+        G.COMPORT = QStringLiteral("/dev/quillet-no-such-port");
+        OnlineCommand();
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last().title, QStringLiteral("Communicaiton Error"));
+        QCOMPARE(boxes.last().text,
+                 QStringLiteral("Unable to connect to Device.\r\nPlease check cable connection "
+                                "and communicaiton parameter settings."));
+        QVERIFY(G.IsOffline);
+    }
+};
+
+QTEST_MAIN(tst_LoggerE2E)
+#include "tst_logger_e2e.moc"

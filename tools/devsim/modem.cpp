@@ -1,0 +1,468 @@
+#include "modem.h"
+
+#include "gsmcodemap.h"
+#include "gsmtext.h"
+
+#include <QRegularExpression>
+
+namespace devsim {
+
+namespace {
+
+constexpr char kCtrlZ = 0x1A;
+constexpr char kEscape = 0x1B;
+
+QString CmsText(int code)
+{
+    switch (code) {
+    case 302:
+        return QStringLiteral("operation not allowed");
+    case 303:
+        return QStringLiteral("operation not supported");
+    case 304:
+        return QStringLiteral("invalid text mode parameter");
+    case 311:
+        return QStringLiteral("SIM PIN required");
+    case 321:
+        return QStringLiteral("invalid memory index");
+    default:
+        return QStringLiteral("unknown error");
+    }
+}
+
+QString CmeText(int code)
+{
+    switch (code) {
+    case 3:
+        return QStringLiteral("operation not allowed");
+    case 4:
+        return QStringLiteral("operation not supported");
+    case 16:
+        return QStringLiteral("incorrect password");
+    default:
+        return QStringLiteral("unknown");
+    }
+}
+
+QString Quoted(const QString &text)
+{
+    return u'"' + text + u'"';
+}
+
+// Type of address: international when the number carries its "+".
+int AddressType(const QString &number)
+{
+    return number.startsWith(u'+') ? 145 : 129;
+}
+
+bool IsStorageName(const QString &name)
+{
+    const QString n = name.toUpper();
+    return n == u"SM" || n == u"ME" || n == u"MT";
+}
+
+} // namespace
+
+QStringList SplitArguments(const QString &text)
+{
+    QStringList args;
+    if (text.isEmpty())
+        return args;
+    QString current;
+    bool quoted = false;
+    for (QChar c : text) {
+        if (c == u'"')
+            quoted = !quoted;
+        else if (c == u',' && !quoted) {
+            args.append(current);
+            current.clear();
+        } else
+            current += c;
+    }
+    args.append(current);
+    return args;
+}
+
+Modem::Modem(SimStore &store, Clock clock) : m_store(store), m_clock(std::move(clock)) {}
+
+void Modem::input(const QByteArray &bytes)
+{
+    m_answerStarted = false;
+    for (const char b : bytes) {
+        if (m_enteringText) {
+            if (b == kCtrlZ || b == kEscape)
+                finishMessage(b == kCtrlZ);
+            else
+                m_messageBytes += b;
+            continue;
+        }
+        if (b == '\r') {
+            const QString line = QString::fromUtf8(m_line).trimmed();
+            m_line.clear();
+            if (!line.isEmpty())
+                execute(line);
+        } else if (b == kEscape || b == kCtrlZ) {
+            // A stray terminator (the second Ctrl-Z after a message, the ESC
+            // that abandons one) cancels a half-typed line, as on a terminal.
+            m_line.clear();
+        } else if (b != '\n') {
+            m_line += b;
+        }
+    }
+}
+
+QByteArray Modem::typedOutput() const
+{
+    if (m_settings.charsPerSecond <= 0 && m_settings.latencyMs <= 0)
+        return m_answerGsm;
+    const qint64 typing = m_clock() - m_answerStart - m_settings.latencyMs;
+    if (typing < 0)
+        return {};
+    if (m_settings.charsPerSecond <= 0)
+        return m_answerGsm;
+    const qint64 count = typing * m_settings.charsPerSecond / 1000;
+    return m_answerGsm.left(qsizetype(qMin<qint64>(count, m_answerGsm.size())));
+}
+
+void Modem::startAnswer()
+{
+    if (m_answerStarted)
+        return;
+    m_answerStarted = true;
+    m_answer.clear();
+    m_answerGsm.clear();
+    m_answerStart = m_clock();
+}
+
+void Modem::cmsError(int code)
+{
+    if (m_settings.cmee == 1)
+        info(QStringLiteral("+CMS ERROR: %1").arg(code));
+    else if (m_settings.cmee == 2)
+        info(QStringLiteral("+CMS ERROR: ") + CmsText(code));
+    else
+        error();
+}
+
+void Modem::cmeError(int code)
+{
+    if (m_settings.cmee == 1)
+        info(QStringLiteral("+CME ERROR: %1").arg(code));
+    else if (m_settings.cmee == 2)
+        info(QStringLiteral("+CME ERROR: ") + CmeText(code));
+    else
+        error();
+}
+
+void Modem::storeChanged()
+{
+    if (onStoreChanged)
+        onStoreChanged();
+}
+
+void Modem::execute(const QString &line)
+{
+    startAnswer();
+    if (m_echo)
+        reply(line + u'\r');
+    if (!line.startsWith(QLatin1String("AT"), Qt::CaseInsensitive)) {
+        error();
+    } else {
+        const QString body = line.mid(2);
+        const QString upper = body.toUpper();
+        if (body.isEmpty()) {
+            ok();
+        } else if (upper == u"E0" || upper == u"E1") {
+            m_echo = upper == u"E1";
+            ok();
+        } else if (upper == u"Z") {
+            m_echo = false;
+            m_settings.cmee = 0;
+            ok();
+        } else if (upper == u"I") {
+            info(QStringLiteral("Quillet device simulator"));
+            ok();
+        } else if (upper.startsWith(u'+')) {
+            // +NAME, +NAME?, +NAME=?, +NAME=args
+            qsizetype end = 1;
+            while (end < upper.size() && upper.at(end).isLetter())
+                ++end;
+            const QString name = upper.mid(1, end - 1);
+            const QString rest = body.mid(end);
+            Form form = Form::Run;
+            QStringList args;
+            if (rest == u"?")
+                form = Form::Query;
+            else if (rest == u"=?")
+                form = Form::Test;
+            else if (rest.startsWith(u'=')) {
+                form = Form::Set;
+                args = SplitArguments(rest.mid(1));
+            } else if (!rest.isEmpty())
+                form = Form::Malformed;
+            executeExtended(name, form, args);
+        } else {
+            error();
+        }
+    }
+    m_answerGsm = ToGsm(m_answer);
+}
+
+void Modem::executeExtended(const QString &name, Form form, const QStringList &args)
+{
+    const bool smsCommand =
+        name == u"CPMS" || name == u"CMGR" || name == u"CMGD" || name == u"CMGS" || name == u"CMGL";
+    if (smsCommand && m_settings.pinWait && form != Form::Test) {
+        cmsError(311);
+        return;
+    }
+    if (form == Form::Malformed) {
+        error();
+    } else if (name == u"CMEE") {
+        if (form == Form::Query) {
+            info(QStringLiteral("+CMEE: %1").arg(m_settings.cmee));
+            ok();
+        } else if (form == Form::Set && args.size() == 1 &&
+                   QStringList{"0", "1", "2"}.contains(args[0])) {
+            m_settings.cmee = args[0].toInt();
+            ok();
+        } else {
+            error();
+        }
+    } else if (name == u"CPIN") {
+        if (form == Form::Query) {
+            info(m_settings.pinWait ? QStringLiteral("+CPIN: SIM PIN")
+                                    : QStringLiteral("+CPIN: READY"));
+            ok();
+        } else if (form == Form::Set && !args.isEmpty()) {
+            if (!m_settings.pinWait)
+                cmeError(3);
+            else if (args[0] != m_settings.pin)
+                cmeError(16);
+            else {
+                m_settings.pinWait = false;
+                ok();
+            }
+        } else {
+            error();
+        }
+    } else if (name == u"CPMS") {
+        selectStorage(form, args);
+    } else if (name == u"CMGF") {
+        if (form == Form::Query) {
+            info(QStringLiteral("+CMGF: 1"));
+            ok();
+        } else if (form == Form::Set && args == QStringList{QStringLiteral("1")}) {
+            ok();
+        } else {
+            // Only text mode is played; PDU mode is refused.
+            cmsError(303);
+        }
+    } else if (name == u"CSDH") {
+        if (form == Form::Query) {
+            info(QStringLiteral("+CSDH: %1").arg(m_csdh));
+            ok();
+        } else if (form == Form::Set && args.size() == 1 && (args[0] == u"0" || args[0] == u"1")) {
+            m_csdh = args[0].toInt();
+            ok();
+        } else {
+            error();
+        }
+    } else if (name == u"CSMP") {
+        if (form == Form::Query) {
+            info(QStringLiteral("+CSMP: %1,%2,%3,%4")
+                     .arg(m_csmp[0])
+                     .arg(m_csmp[1])
+                     .arg(m_csmp[2])
+                     .arg(m_csmp[3]));
+            ok();
+        } else if (form == Form::Set && !args.isEmpty() && args.size() <= 4) {
+            int values[4] = {m_csmp[0], m_csmp[1], m_csmp[2], m_csmp[3]};
+            for (int i = 0; i < args.size(); ++i) {
+                bool numeric = false;
+                values[i] = args[i].toInt(&numeric);
+                if (!numeric || values[i] < 0 || values[i] > 255) {
+                    cmsError(304);
+                    return;
+                }
+            }
+            std::copy(std::begin(values), std::end(values), std::begin(m_csmp));
+            ok();
+        } else {
+            error();
+        }
+    } else if (name == u"CMGR") {
+        readMessage(args);
+    } else if (name == u"CMGD") {
+        deleteMessages(args);
+    } else if (name == u"CMGS") {
+        if (form != Form::Set || args.isEmpty() || args[0].isEmpty()) {
+            cmsError(304);
+            return;
+        }
+        m_destination = args[0];
+        m_messageBytes.clear();
+        m_enteringText = true;
+        reply(QStringLiteral("\r\n> "));
+    } else {
+        error();
+    }
+}
+
+void Modem::selectStorage(Form form, const QStringList &args)
+{
+    const int storages = m_settings.storages == 2 ? 2 : 3;
+    const int used = m_store.used();
+    const int total = m_store.capacity();
+    if (form == Form::Query) {
+        QStringList parts;
+        for (int i = 0; i < storages; ++i)
+            parts << Quoted(m_memories[i]) << QString::number(used) << QString::number(total);
+        info(QStringLiteral("+CPMS: ") + parts.join(u','));
+        ok();
+    } else if (form == Form::Test) {
+        QStringList parts;
+        for (int i = 0; i < storages; ++i)
+            parts << QStringLiteral("(\"SM\",\"ME\",\"MT\")");
+        info(QStringLiteral("+CPMS: ") + parts.join(u','));
+        ok();
+    } else if (form == Form::Set && !args.isEmpty() && args.size() <= 3) {
+        for (const QString &a : args) {
+            if (!IsStorageName(a)) {
+                cmsError(302);
+                return;
+            }
+        }
+        for (int i = 0; i < args.size(); ++i)
+            m_memories[i] = args[i].toUpper();
+        QStringList parts;
+        for (int i = 0; i < storages; ++i)
+            parts << QString::number(used) << QString::number(total);
+        info(QStringLiteral("+CPMS: ") + parts.join(u','));
+        ok();
+    } else {
+        error();
+    }
+}
+
+QString Modem::cmgrReply(const StoredSms &sms) const
+{
+    const bool received = sms.status == SmsStatus::RecUnread || sms.status == SmsStatus::RecRead;
+    const bool ucs2 = sms.alphabet == SmsAlphabet::Ucs2;
+    const QString body = ucs2 ? quillet::TextToUCS2Hex(sms.text) : sms.text;
+    // UCS2 lengths count octets, GSM lengths count characters.
+    const int length = int(ucs2 ? sms.text.size() * 2 : sms.text.size());
+    const int dcs = ucs2 ? 8 : 0;
+
+    QStringList fields{Quoted(StatusWord(sms.status)), Quoted(sms.number),
+                       sms.hasName ? Quoted(sms.name) : QString()};
+    if (received) {
+        fields << Quoted(sms.timeStamp);
+        if (m_csdh) {
+            fields << QString::number(AddressType(sms.number)) << QStringLiteral("4")
+                   << QStringLiteral("0") << QString::number(dcs)
+                   << Quoted(m_settings.serviceCentre)
+                   << QString::number(AddressType(m_settings.serviceCentre))
+                   << QString::number(length);
+        }
+    } else if (m_csdh) {
+        fields << QString::number(AddressType(sms.number)) << QStringLiteral("17")
+               << QStringLiteral("0") << QString::number(dcs) << QStringLiteral("167")
+               << Quoted(m_settings.serviceCentre)
+               << QString::number(AddressType(m_settings.serviceCentre)) << QString::number(length);
+    }
+    return QStringLiteral("\r\n+CMGR: ") + fields.join(u',') + QStringLiteral("\r\n") + body +
+           QStringLiteral("\r\n\r\nOK\r\n");
+}
+
+void Modem::readMessage(const QStringList &args)
+{
+    bool numeric = false;
+    const int slot = args.size() == 1 ? args[0].toInt(&numeric) : 0;
+    if (!numeric || !m_store.inRange(slot)) {
+        cmsError(321);
+        return;
+    }
+    StoredSms *sms = m_store.at(slot);
+    if (!sms) {
+        cmsError(321);
+        return;
+    }
+    reply(cmgrReply(*sms));
+    if (sms->status == SmsStatus::RecUnread) {
+        sms->status = SmsStatus::RecRead;
+        storeChanged();
+    }
+}
+
+void Modem::deleteMessages(const QStringList &args)
+{
+    bool numeric = false;
+    const int slot = args.isEmpty() ? 0 : args[0].toInt(&numeric);
+    int flag = 0;
+    if (args.size() == 2) {
+        bool flagNumeric = false;
+        flag = args[1].toInt(&flagNumeric);
+        if (!flagNumeric || flag < 0 || flag > 4) {
+            cmsError(304);
+            return;
+        }
+    }
+    if (args.isEmpty() || args.size() > 2 || !numeric || !m_store.inRange(slot)) {
+        cmsError(321);
+        return;
+    }
+    if (flag == 0) {
+        if (m_store.remove(slot))
+            storeChanged();
+        ok();
+        return;
+    }
+    // Flags 1 to 4 widen the delete: read; read and sent; all but unread; all.
+    QList<int> doomed;
+    for (const auto &[index, sms] : m_store.messages()) {
+        const bool hit = flag == 4 || sms.status == SmsStatus::RecRead ||
+                         (flag >= 2 && sms.status == SmsStatus::StoSent) ||
+                         (flag >= 3 && sms.status == SmsStatus::StoUnsent);
+        if (hit)
+            doomed << index;
+    }
+    for (int index : doomed)
+        m_store.remove(index);
+    if (!doomed.isEmpty())
+        storeChanged();
+    ok();
+}
+
+void Modem::finishMessage(bool send)
+{
+    m_enteringText = false;
+    startAnswer();
+    if (send) {
+        SentSms sms;
+        sms.number = m_destination;
+        const QString typed = QString::fromUtf8(m_messageBytes);
+        if (m_csmp[3] == 8) {
+            sms.alphabet = SmsAlphabet::Ucs2;
+            static const QRegularExpression hex(QStringLiteral("^([0-9A-Fa-f]{4})*$"));
+            if (!hex.match(typed).hasMatch()) {
+                cmsError(304);
+                m_answerGsm = ToGsm(m_answer);
+                return;
+            }
+            sms.text = quillet::UCS2HexToText(typed);
+        } else {
+            sms.text = typed;
+        }
+        sms.reference = m_nextReference;
+        m_nextReference = m_nextReference % 255 + 1;
+        m_sent.append(sms);
+        info(QStringLiteral("+CMGS: %1").arg(sms.reference));
+        ok();
+        storeChanged();
+    }
+    m_messageBytes.clear();
+    m_answerGsm = ToGsm(m_answer);
+}
+
+} // namespace devsim

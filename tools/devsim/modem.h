@@ -1,0 +1,123 @@
+#pragma once
+// The GSM modem inside the simulated device: text mode (AT+CMGF=1) with the
+// detailed header parameters shown (AT+CSDH=1), no echo, replies laid out as
+// CR LF <lines> CR LF, then CR LF "OK" CR LF.
+//
+// The device hands it the AT text of each pass-through frame; the device's
+// reply frames show what the modem has "typed" so far for the current command.
+// The answer starts after a latency and grows at a fixed character rate, so a
+// client polling quickly sees it grow.
+
+#include "simstore.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <functional>
+
+namespace devsim {
+
+struct ModemSettings
+{
+    int latencyMs = 0;      // silence before the first character of an answer
+    int charsPerSecond = 0; // typing rate of the answer; 0 shows it at once
+    int storages = 3;       // storages listed by AT+CPMS? (2 or 3)
+    bool pinWait = false;   // the SIM waits for its PIN: AT+CPIN? gives "SIM PIN"
+    QString pin = QStringLiteral("0000");
+    int cmee = 0; // error report mode as set by AT+CMEE
+    QString serviceCentre = QStringLiteral("+85290000000");
+};
+
+// A message the modem sent with AT+CMGS.
+struct SentSms
+{
+    int reference = 0;
+    QString number;
+    SmsAlphabet alphabet = SmsAlphabet::Gsm;
+    QString text; // decoded: UCS2 hex digits are turned back into text
+};
+
+class Modem
+{
+public:
+    // The shapes of an extended command: +X, +X?, +X=?, +X=args, or none of them.
+    enum class Form
+    {
+        Run,
+        Query,
+        Test,
+        Set,
+        Malformed
+    };
+
+    // Milliseconds on a monotonic clock; tests pass their own.
+    using Clock = std::function<qint64()>;
+
+    Modem(SimStore &store, Clock clock);
+
+    ModemSettings &settings() { return m_settings; }
+    const ModemSettings &settings() const { return m_settings; }
+
+    // Bytes of AT text as the device received them (UTF-8). Every command line
+    // ends with CR; while a message text is being entered, Ctrl-Z sends it and
+    // ESC abandons it. The first command completed by a call starts a new answer.
+    void input(const QByteArray &bytes);
+
+    // The answer to the current command as typed so far, in GSM codes.
+    QByteArray typedOutput() const;
+    // The whole answer to the current command, as text.
+    const QString &answer() const { return m_answer; }
+    qsizetype answerBytes() const { return m_answerGsm.size(); }
+
+    const QList<SentSms> &sent() const { return m_sent; }
+
+    // Called whenever the store changed (a read marked a message, a delete).
+    std::function<void()> onStoreChanged;
+
+private:
+    void execute(const QString &line);
+    void executeExtended(const QString &name, Form form, const QStringList &args);
+    void finishMessage(bool send);
+    void startAnswer();
+    void reply(const QString &text) { m_answer += text; }
+    void ok() { reply(QStringLiteral("\r\nOK\r\n")); }
+    void info(const QString &line)
+    {
+        reply(QStringLiteral("\r\n") + line + QStringLiteral("\r\n"));
+    }
+    void error() { reply(QStringLiteral("\r\nERROR\r\n")); }
+    void cmsError(int code);
+    void cmeError(int code);
+    void storeChanged();
+
+    QString cmgrReply(const StoredSms &sms) const;
+    void readMessage(const QStringList &args);
+    void deleteMessages(const QStringList &args);
+    void selectStorage(Form form, const QStringList &args);
+
+    SimStore &m_store;
+    Clock m_clock;
+    ModemSettings m_settings;
+
+    QByteArray m_line;           // command line being received
+    bool m_enteringText = false; // after the "> " prompt of AT+CMGS
+    QByteArray m_messageBytes;
+    QString m_destination;
+    bool m_answerStarted = false; // a command already completed in this input call
+
+    QString m_answer;
+    QByteArray m_answerGsm;
+    qint64 m_answerStart = 0;
+
+    bool m_echo = false;
+    int m_csdh = 1;
+    int m_csmp[4] = {17, 167, 0, 0};
+    QStringList m_memories{QStringLiteral("MT"), QStringLiteral("MT"), QStringLiteral("MT")};
+    int m_nextReference = 1;
+    QList<SentSms> m_sent;
+};
+
+// Splits AT arguments at commas outside double quotes and removes the quotes.
+QStringList SplitArguments(const QString &text);
+
+} // namespace devsim

@@ -1,0 +1,69 @@
+#pragma once
+// Ties the pieces together: the pty, the frame assembler, the device with its
+// faults, the modem and its SIM store, and the commands that steer them.
+
+#include "device.h"
+#include "frames.h"
+#include "modem.h"
+#include "ptyport.h"
+#include "simstore.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace devsim {
+
+class Simulator : public QObject
+{
+    Q_OBJECT
+public:
+    Simulator(int capacity, int firstSlot, QObject *parent = nullptr);
+
+    SimStore &store() { return m_store; }
+    Modem &modem() { return m_modem; }
+    Device &device() { return m_device; }
+    PtyPort &port() { return m_port; }
+
+    // Runs one control command (see CommandHelp) and returns its answer:
+    // "ok ..." or "error: ...", or the lines of a dump.
+    QString execute(const QString &line);
+
+    // Stores the message a message line describes; false with a message otherwise.
+    bool deliver(const QString &line, QString &answer);
+
+    // The store as message lines, between "# store ..." and "# end".
+    QString dump() const;
+    // Rewrite this file with the dump after every change of the store.
+    void setStateFile(const QString &path) { m_stateFile = path; }
+    bool writeDump(const QString &path, QString &error) const;
+
+    void setGapMs(int ms) { m_gap.setInterval(ms); }
+    void setVerbose(bool on) { m_verbose = on; }
+
+    static QString CommandHelp();
+
+signals:
+    void quitRequested();
+
+private:
+    void onReceived(const QByteArray &bytes);
+    void serve(const QList<QByteArray> &requests);
+    void storeChanged();
+    QString faultSummary() const;
+    void log(const QString &text) const;
+
+    QElapsedTimer m_clock;
+    SimStore m_store;
+    Modem m_modem;
+    Device m_device;
+    PtyPort m_port;
+    FrameAssembler m_assembler;
+    QTimer m_gap;
+    QTimer m_silentEnd;
+    QString m_stateFile;
+    bool m_verbose = false;
+};
+
+} // namespace devsim
