@@ -5,6 +5,7 @@
 #include "alarms.h"
 #include "dde.h"
 #include "globals.h"
+#include "outputrig.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -13,12 +14,12 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <csignal>
 
 using namespace quillet;
+using quillet::test::PrivateSessionBus;
+using Receiver = quillet::test::ReceiverProcess;
 
 namespace {
 
@@ -57,45 +58,6 @@ void setMap(const QStringList &entries)
     }
 }
 
-// The receiver tool on the private bus; its printed lines are collected.
-class Receiver
-{
-public:
-    explicit Receiver(const QStringList &args)
-    {
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
-                         [this] { m_out += m_process.readAllStandardOutput(); });
-        m_process.start(kBin + QStringLiteral("/quillet-ddereceiver"), args);
-    }
-    ~Receiver()
-    {
-        ::kill(pid_t(m_process.processId()), SIGCONT);
-        m_process.kill();
-        m_process.waitForFinished(10000);
-    }
-    bool waitUntilListening()
-    {
-        QByteArray err;
-        for (int i = 0; i < 100 && !err.contains("listening as"); ++i) {
-            if (!m_process.waitForReadyRead(100) && m_process.state() != QProcess::Running)
-                break;
-            err += m_process.readAllStandardError();
-        }
-        return err.contains("listening as");
-    }
-    QStringList lines() const
-    {
-        QStringList out = QString::fromUtf8(m_out).split(QLatin1Char('\n'));
-        out.removeLast(); // the part after the last line end
-        return out;
-    }
-    QProcess &process() { return m_process; }
-
-private:
-    QProcess m_process;
-    QByteArray m_out;
-};
-
 } // namespace
 
 class tst_DDE : public QObject
@@ -105,48 +67,18 @@ class tst_DDE : public QObject
 private:
     QTemporaryDir m_dir;
     QString m_oldCwd;
-    QProcess m_bus;
+    PrivateSessionBus m_bus;
 
 private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        QVERIFY2(!daemon.isEmpty(), "dbus-daemon is missing (scripts/install-deps.sh installs it)");
-        const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
-        {
-            QFile f(config);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
-                    "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                    "<busconfig><type>session</type><listen>unix:dir=" +
-                    QFile::encodeName(m_dir.path()) +
-                    "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                    "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                    "<allow own=\"*\"/></policy></busconfig>\n");
-        }
-        m_bus.start(daemon, {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                             QStringLiteral("--print-address")});
-        QVERIFY(m_bus.waitForStarted(10000));
-        QByteArray address;
-        for (int i = 0; i < 100 && !address.contains('\n'); ++i) {
-            m_bus.waitForReadyRead(100);
-            address += m_bus.readAllStandardOutput();
-        }
-        address = address.trimmed();
-        QVERIFY2(!address.isEmpty(), m_bus.readAllStandardError());
-        // Before the first use of the session bus in this process.
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        QVERIFY2(m_bus.start(), qPrintable(m_bus.error()));
         QVERIFY(QDBusConnection::sessionBus().isConnected());
         m_oldCwd = QDir::currentPath();
         QDir::setCurrent(m_dir.path());
     }
-    void cleanupTestCase()
-    {
-        QDir::setCurrent(m_oldCwd);
-        m_bus.kill();
-        m_bus.waitForFinished(10000);
-    }
+    void cleanupTestCase() { QDir::setCurrent(m_oldCwd); }
     void init()
     {
         G = GlobalState{};
