@@ -221,7 +221,7 @@ private slots:
         QCOMPARE(currentState(), State::Sounding);
         QVERIFY(m_form->tmrMCI->isActive());
         // Let the back end load (or fail) and the loop tick a few times.
-        QTest::qWait(2500);
+        QTest::qWait(1200);
         SoundAlertTick();
         StopSoundAlert();
         QCOMPARE(currentState(), State::Silenced);
