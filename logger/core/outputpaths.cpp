@@ -80,8 +80,11 @@ bool CheckMDBFilePath(bool exitOnError)
 {
     G.MDBFileFullPath = G.MDBFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.mdb"))
                                                 : G.MDBFilePath;
+    // The shortcut needs an open connection to a file that is still there: a
+    // database that could not be opened, or that went away, is tried again in
+    // full (created anew from the template) with every record.
     if (G.MDBFileFullPath == G.LastMDBFileFullPath && !EndsWithSeparator(G.MDBFileFullPath) &&
-        !FolderExists(G.MDBFileFullPath))
+        !FolderExists(G.MDBFileFullPath) && IsMDBConnectionOpen() && FileExists(G.MDBFileFullPath))
         return true;
     const int state = checkPath(PathKind::Database, G.MDBFileFullPath, exitOnError);
     if (state < 0) {
@@ -89,10 +92,13 @@ bool CheckMDBFilePath(bool exitOnError)
             G.LastMDBFileFullPath = G.MDBFileFullPath;
         return false;
     }
-    if (state == 0)
+    if (state == 0) {
+        CloseMDBConnection();
+        NoteMDBFailure(QStringLiteral("the folder of the file cannot be created"));
         return false;
+    }
     if (!FileExists(G.MDBFileFullPath))
-        QFile::copy(G.SystemFile, G.MDBFileFullPath);
+        CreateMDBFromTemplate(G.SystemFile, G.MDBFileFullPath);
     OpenMDBConnection();
     G.LastMDBFileFullPath = G.MDBFileFullPath;
     return true;

@@ -152,7 +152,11 @@ bool LoadSettings()
     if (G.IsSaveAsMDB) {
         G.MDBFilePath = orDefault(value("BASIC", QStringLiteral("MDBFilePath")), "Quillet.mdb");
         G.MDBTableName = QStringLiteral("Tarrow");
-        if (!CheckMDBFilePath(true))
+        // Only a bad path stops loading (its box ended the program). A database
+        // that cannot be prepared is reported by start-up and the logger runs
+        // on with its log file.
+        if (!CheckMDBFilePath(true) &&
+            (EndsWithSeparator(G.MDBFileFullPath) || FolderExists(G.MDBFileFullPath)))
             return false;
     }
 

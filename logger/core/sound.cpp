@@ -25,7 +25,12 @@ public:
         if (m_effect)
             m_effect->play();
     }
-    bool isStopped() const override { return m_effect && !m_effect->isPlaying(); }
+    // Like the media device's mode query: a file that could not be loaded has
+    // no mode, so only a loaded sound that has finished counts as stopped.
+    bool isStopped() const override
+    {
+        return m_effect && m_effect->status() == QSoundEffect::Ready && !m_effect->isPlaying();
+    }
     void rewind() override {} // a QSoundEffect always plays from the start
     void close() override { m_effect.reset(); }
 
@@ -35,8 +40,11 @@ private:
 
 std::unique_ptr<SoundPlayer> &player()
 {
-    static std::unique_ptr<SoundPlayer> p = std::make_unique<EffectPlayer>();
-    return p;
+    // Never destroyed: the exit path ends the process without closing the
+    // sound, and a media object torn down among the static destructors, after
+    // the multimedia back end, can crash the exit.
+    static auto *p = new std::unique_ptr<SoundPlayer>(std::make_unique<EffectPlayer>());
+    return *p;
 }
 
 QTimer *timer()

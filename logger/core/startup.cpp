@@ -48,6 +48,13 @@ bool StartUp()
     }
     if (!LoadSettings())
         return false;
+    // The log file is the primary record: a database that cannot be opened is
+    // shown once, and every later record tries it again.
+    if (G.IsSaveAsMDB && !IsMDBConnectionOpen())
+        MsgBox(QStringLiteral("無法開啟資料庫!\r\nMDBFileFullPath=") + G.MDBFileFullPath +
+                   QStringLiteral("\r\n") + MDBLastError() +
+                   QStringLiteral("\r\n警報仍記錄在Log記錄檔, 每筆警報都會再試開資料庫."),
+               BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("資料庫錯誤"));
 
     // The first record re-checks both paths.
     G.LastLogFileFullPath.clear();
