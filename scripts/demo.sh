@@ -13,7 +13,7 @@ bin=$root/build/bin
 demo=$root/demo
 rm -rf "$demo"
 mkdir -p "$demo/Logs"
-cp "$bin/Quillet.sys" "$bin/GSMCodeMap.cod" "$demo/"
+cp "$bin/Quillet.sys" "$bin/GSMCodeMap.cod" "$bin/Notify.wav" "$demo/"
 
 # The simulated device: a SIM with sample alarms from several sites, a
 # Chinese (UCS2) text and one unknown sender; more arrive over the FIFO.

@@ -12,7 +12,11 @@ namespace quillet {
 
 namespace {
 
-enum class PathKind { Log, Database };
+enum class PathKind
+{
+    Log,
+    Database
+};
 
 QString defaultBeside(const QString &fileName)
 {
@@ -34,8 +38,8 @@ int checkPath(PathKind kind, const QString &fullPath, bool exitOnError)
         reason = isLog ? QStringLiteral("請指定完整Log記錄檔檔名!")
                        : QStringLiteral("請指定完整 Access 記錄檔檔名!");
     if (!reason.isEmpty()) {
-        const QString label = isLog ? QStringLiteral("LogFileFullPath=")
-                                    : QStringLiteral("MDBFileFullPath=");
+        const QString label =
+            isLog ? QStringLiteral("LogFileFullPath=") : QStringLiteral("MDBFileFullPath=");
         MsgBox(QStringLiteral("設定錯誤!\r\n") + label + fullPath + QStringLiteral("\r\n") + reason,
                BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("設定錯誤"));
         if (exitOnError)
@@ -54,8 +58,8 @@ int checkPath(PathKind kind, const QString &fullPath, bool exitOnError)
 
 bool CheckLogFilePath(bool exitOnError)
 {
-    G.LogFileFullPath = G.LogFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.log"))
-                                                : G.LogFilePath;
+    G.LogFileFullPath =
+        G.LogFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.log")) : G.LogFilePath;
     if (G.LogFileFullPath == G.LastLogFileFullPath && !EndsWithSeparator(G.LogFileFullPath) &&
         !FolderExists(G.LogFileFullPath))
         return true;
@@ -78,8 +82,8 @@ bool CheckLogFilePath(bool exitOnError)
 
 bool CheckMDBFilePath(bool exitOnError)
 {
-    G.MDBFileFullPath = G.MDBFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.mdb"))
-                                                : G.MDBFilePath;
+    G.MDBFileFullPath =
+        G.MDBFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.mdb")) : G.MDBFilePath;
     // The shortcut needs an open connection to a file that is still there: a
     // database that could not be opened, or that went away, is tried again in
     // full (created anew from the template) with every record.

@@ -143,8 +143,8 @@ bool LoadSettings()
         return v.isEmpty() ? QString::fromLatin1(def) : v;
     };
 
-    G.LogFilePath = orDefault(value("BASIC", QStringLiteral("LogFilePath"), "Quillet.log"),
-                              "Quillet.log");
+    G.LogFilePath =
+        orDefault(value("BASIC", QStringLiteral("LogFilePath"), "Quillet.log"), "Quillet.log");
     if (!CheckLogFilePath(true))
         return false;
 
@@ -181,8 +181,8 @@ bool LoadSettings()
 
     G.SitePhoneNumberCount = 0;
     G.EnableSitePhoneNumberMap =
-        LeadingNumber(value("SitePhoneNumberMAP", QStringLiteral("EnableSitePhoneNumberMap"),
-                            "0")) == 1;
+        LeadingNumber(
+            value("SitePhoneNumberMAP", QStringLiteral("EnableSitePhoneNumberMap"), "0")) == 1;
     G.IsGiveUpUnknownSitePhoneNumberSMS =
         G.EnableSitePhoneNumberMap &&
         LeadingNumber(value("SitePhoneNumberMAP",
@@ -281,8 +281,7 @@ bool Save2SettingFile()
     QSaveFile file(G.SettingFile);
     file.setDirectWriteFallback(false);
     if (QFileInfo::exists(G.SettingFile) && !QFileInfo(G.SettingFile).isWritable())
-        QFile::setPermissions(G.SettingFile,
-                              QFile::permissions(G.SettingFile) | QFile::WriteOwner);
+        QFile::setPermissions(G.SettingFile, QFile::permissions(G.SettingFile) | QFile::WriteOwner);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     if (file.write(bytes) != bytes.size()) {
