@@ -338,17 +338,7 @@ void COrvaneView::OnFilePrintSetup()
 bool COrvaneView::ExportReportPdf(const QString &path)
 {
     QPrinter pdf(QPrinter::HighResolution);
-    pdf.setOutputFormat(QPrinter::PdfFormat);
-    pdf.setOutputFileName(path);
-    // A laser printer's resolution, so the report's fixed margins come out
-    // as they do on paper.
-    pdf.setResolution(600);
-    if (m_printer) {
-        pdf.setPageSize(m_printer->pageLayout().pageSize());
-        pdf.setPageOrientation(m_printer->pageLayout().orientation());
-    }
-    // The report keeps its own margins; the paper's edge is the page.
-    pdf.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+    PreparePdfPrinter(pdf, path, m_printer.get());
     pdf.setDocName(title);
     pdf.setCreator(Str(AFX_IDS_APP_TITLE));
     return CReportPrinter(MakeReportSource()).Print(&pdf);

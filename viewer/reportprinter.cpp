@@ -235,6 +235,21 @@ void CReportPrinter::PrintPageFooter(QPainter &painter, int page)
     painter.drawText(line, Qt::AlignRight | Qt::AlignTop | Qt::TextDontClip, pageText);
 }
 
+void PreparePdfPrinter(QPrinter &pdf, const QString &path, const QPrinter *pageSetup)
+{
+    pdf.setOutputFormat(QPrinter::PdfFormat);
+    pdf.setOutputFileName(path);
+    // The report's margins are fixed in device pixels; at this resolution
+    // they come out as on the office printer.
+    pdf.setResolution(600);
+    if (pageSetup) {
+        pdf.setPageSize(pageSetup->pageLayout().pageSize());
+        pdf.setPageOrientation(pageSetup->pageLayout().orientation());
+    }
+    // The report keeps its own margins; the paper's edge is the page's.
+    pdf.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+}
+
 bool CReportPrinter::Print(QPrinter *printer)
 {
     QPainter painter;

@@ -80,4 +80,8 @@ private:
     QList<int> m_right;
 };
 
+// Readies a printer to write a PDF file at a laser printer's resolution, on
+// the paper chosen in Print Setup (pageSetup, when given).
+void PreparePdfPrinter(QPrinter &pdf, const QString &path, const QPrinter *pageSetup);
+
 } // namespace orvane
