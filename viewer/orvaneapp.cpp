@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
 
@@ -102,7 +103,10 @@ void COrvaneApp::WritePdfReport()
     const QString output = m_cmdInfo.value(QStringLiteral("pdf"));
     // A switch without a value word reads "1"; no file name is that short
     // without an extension, and a report needs a log file to come from.
-    if (m_cmdInfo.fileName.isEmpty() || output.isEmpty() || output == QStringLiteral("1")) {
+    // "-pdf OUT" given first makes OUT the log file as well; the report must
+    // never be written over the file it comes from.
+    if (m_cmdInfo.fileName.isEmpty() || output.isEmpty() || output == QStringLiteral("1") ||
+        QFileInfo(output).absoluteFilePath() == QFileInfo(m_cmdInfo.fileName).absoluteFilePath()) {
         std::fprintf(stderr, "usage: orvane FILE [switches] -pdf OUT.pdf\n");
         m_exitCode = 2;
         return;

@@ -14,6 +14,8 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QProcess>
@@ -96,6 +98,7 @@ private slots:
     void pdfSwitch_data();
     void pdfSwitch();
     void printDirectWithoutPrinter();
+    void previewShowsEveryPage();
 
 private:
     std::unique_ptr<COrvaneApp> start(QList<FakeRecord> records, QStringList switches = {});
@@ -360,6 +363,7 @@ void tst_OrvanePrint::pdfSwitch_data()
         << QStringList{"-t", "Night Report", "-c", "g1", "-pdf", "%1/out.pdf"} << 0
         << "Group select : G1";
     QTest::newRow("no value") << QStringList{"-pdf"} << 2 << "";
+    QTest::newRow("over the log itself") << QStringList{"-pdf", "%1/history.log"} << 2 << "";
     QTest::newRow("folder missing") << QStringList{"-pdf", "%1/none/out.pdf"} << 1 << "";
 }
 
@@ -414,6 +418,35 @@ void tst_OrvanePrint::printDirectWithoutPrinter()
     app->mainFrame()->action(ID_FILE_PRINT_DIRECT)->trigger();
     SetBoxHandler(previous);
     QCOMPARE(boxes, QStringList{Str(IDS_NO_PRINTER)});
+}
+
+void tst_OrvanePrint::previewShowsEveryPage()
+{
+    auto app = start(FakeLogLibrary::makeRecords(120, 2));
+    QVERIFY(app);
+    COrvaneView *view = app->mainFrame()->view();
+    CReportPrinter layout(view->MakeReportSource());
+    layout.OnBeginPrinting(view->printer());
+    QVERIFY(layout.pageCount > 1);
+
+    int shown = -1;
+    QTimer poll;
+    poll.setInterval(20);
+    int polls = 0;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *dialog = qobject_cast<QPrintPreviewDialog *>(modal)) {
+            if (auto *pages = dialog->findChild<QPrintPreviewWidget *>())
+                shown = pages->pageCount();
+            dialog->reject();
+        } else if (modal && ++polls > 500) {
+            modal->close(); // something else came up: do not wait on it
+        }
+    });
+    poll.start();
+    app->mainFrame()->action(ID_FILE_PRINT_PREVIEW)->trigger();
+    poll.stop();
+    QCOMPARE(shown, layout.pageCount);
 }
 
 QTEST_MAIN(tst_OrvanePrint)
