@@ -303,6 +303,10 @@ void COrvaneView::OnFilePrint()
     QPrinter *job = printer();
     QPrintDialog dialog(job, window());
     dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
+    // The page range offered is the report's, as laid out on this printer.
+    CReportPrinter layout(MakeReportSource());
+    layout.OnBeginPrinting(job);
+    dialog.setMinMax(1, layout.pageCount);
     if (dialog.exec() != QDialog::Accepted)
         return;
     if (!CReportPrinter(MakeReportSource()).Print(job)) {

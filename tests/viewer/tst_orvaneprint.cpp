@@ -99,6 +99,7 @@ private slots:
     void pdfSwitch();
     void printDirectWithoutPrinter();
     void previewShowsEveryPage();
+    void pageRange();
 
 private:
     std::unique_ptr<COrvaneApp> start(QList<FakeRecord> records, QStringList switches = {});
@@ -447,6 +448,27 @@ void tst_OrvanePrint::previewShowsEveryPage()
     app->mainFrame()->action(ID_FILE_PRINT_PREVIEW)->trigger();
     poll.stop();
     QCOMPARE(shown, layout.pageCount);
+}
+
+void tst_OrvanePrint::pageRange()
+{
+    auto app = start(FakeLogLibrary::makeRecords(150, 2));
+    QVERIFY(app);
+    const QString file = pdfPath(QStringLiteral("range.pdf"));
+    QPrinter pdf(QPrinter::HighResolution);
+    PreparePdfPrinter(pdf, file, nullptr);
+    pdf.setPrintRange(QPrinter::PageRange);
+    pdf.setFromTo(2, 2);
+    CReportPrinter report(app->mainFrame()->view()->MakeReportSource());
+    QVERIFY(report.Print(&pdf));
+    QVERIFY(report.pageCount >= 3);
+    QCOMPARE(PageCount(file), 1);
+    const QString text = PageText(file);
+    QVERIFY(text.contains(QStringLiteral("Page 2 of %1").arg(report.pageCount)));
+    // The page's first row is the one after the first page's last.
+    const QString firstRow = LineWith(text, QStringLiteral("message "));
+    QVERIFY2(firstRow.contains(QStringLiteral("message %1").arg(report.rowsPerPage)),
+             qPrintable(firstRow));
 }
 
 QTEST_MAIN(tst_OrvanePrint)
