@@ -1,6 +1,7 @@
 #include "savedialog.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace orvane {
 
@@ -26,9 +27,20 @@ QString AskSaveFileName(const SaveFileRequest &request, QWidget *parent)
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
     if (!request.initialName.isEmpty())
         dialog.selectFile(request.initialName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return dialog.selectedFiles().constFirst();
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        const QString chosen = dialog.selectedFiles().constFirst();
+        const QFileInfo info(chosen);
+        const QString name = info.fileName();
+        if (!name.contains(u'*') && !name.contains(u'?'))
+            return chosen;
+        // The initial "*.log" accepted as it stands, or any pattern typed as
+        // the name, filters the listing instead of naming a file.
+        dialog.setDirectory(info.path());
+        dialog.setNameFilter(name);
+        dialog.selectFile(QString());
+    }
 }
 
 SaveFileHandler SetSaveFileHandler(SaveFileHandler handler)
