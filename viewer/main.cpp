@@ -26,6 +26,6 @@ int main(int argc, char *argv[])
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     if (!orvaneApp.InitInstance(arguments))
-        return 0;
+        return orvaneApp.exitCode();
     return QApplication::exec();
 }

@@ -1,11 +1,13 @@
 #include "mainframe.h"
 
 #include "aboutdialog.h"
+#include "exportdlg.h"
 #include "icons.h"
 #include "loglibrary.h"
 #include "messagebox.h"
 #include "orvanedoc.h"
 #include "orvaneview.h"
+#include "savedialog.h"
 #include "selectionbar.h"
 #include "settings.h"
 #include "stringtable.h"
@@ -126,19 +128,23 @@ void CMainFrame::CreateMenus()
     connect(newDoc, &QAction::triggered, this, &CMainFrame::OnFileNew);
     addAction(newDoc); // reachable through its key only
 
-    // Export and the print commands arrive with their own dialogs; until
-    // then they are shown greyed so nothing pretends to work.
     QAction *exportData = AddCommand(ID_EXPORT_DATA, IDS_MENU_EXPORT, int(IconKind::Export), {});
+    connect(exportData, &QAction::triggered, this, &CMainFrame::OnExportData);
     QAction *print = AddCommand(ID_FILE_PRINT, IDS_MENU_PRINT, int(IconKind::Print),
                                 QKeySequence(Qt::CTRL | Qt::Key_P));
-    QAction *printDirect =
-        AddCommand(ID_FILE_PRINT_DIRECT, IDS_MENU_PRINT_DIRECT, int(IconKind::PrintDirect), {});
+    connect(print, &QAction::triggered, m_view, &COrvaneView::OnFilePrint);
+    // The menu names F7 as its key, so F7 prints directly.
+    QAction *printDirect = AddCommand(ID_FILE_PRINT_DIRECT, IDS_MENU_PRINT_DIRECT,
+                                      int(IconKind::PrintDirect), QKeySequence(Qt::Key_F7));
+    connect(printDirect, &QAction::triggered, m_view, &COrvaneView::OnFilePrintDirect);
     QAction *preview =
         AddCommand(ID_FILE_PRINT_PREVIEW, IDS_MENU_PRINT_PREVIEW, int(IconKind::PrintPreview), {});
+    connect(preview, &QAction::triggered, m_view, &COrvaneView::OnFilePrintPreview);
     QAction *setup =
         AddCommand(ID_FILE_PRINT_SETUP, IDS_MENU_PRINT_SETUP, int(IconKind::PrintSetup), {});
-    for (QAction *a : {exportData, print, printDirect, preview, setup})
-        a->setEnabled(false);
+    connect(setup, &QAction::triggered, m_view, &COrvaneView::OnFilePrintSetup);
+    auto *exportPdf = new QAction(Str(IDS_MENU_EXPORT_PDF), this);
+    connect(exportPdf, &QAction::triggered, this, &CMainFrame::OnExportPdf);
 
     QAction *exitApp = AddCommand(ID_APP_EXIT, IDS_MENU_EXIT, kNoIcon, {});
     connect(exitApp, &QAction::triggered, this, &QWidget::close);
@@ -151,6 +157,7 @@ void CMainFrame::CreateMenus()
     m_fileMenu->addAction(printDirect);
     m_fileMenu->addAction(preview);
     m_fileMenu->addAction(setup);
+    m_fileMenu->addAction(exportPdf);
     m_fileMenu->addSeparator();
     m_recentSeparator = m_fileMenu->addSeparator();
     m_fileMenu->addAction(exitApp);
@@ -428,6 +435,33 @@ void CMainFrame::OnAppAbout()
 {
     CAboutDlg dialog(this);
     dialog.exec();
+}
+
+void CMainFrame::OnExportData()
+{
+    // After a failed open the total is -1: there is nothing to move either.
+    if (m_document->recordTotal <= 0) {
+        ShowBox(Str(IDS_DATA_SOURCE_ERROR), BoxIcon::Warning, BoxButtons::Ok, this);
+        return;
+    }
+    CExportDlg dialog(m_library, this);
+    dialog.exec();
+}
+
+void CMainFrame::OnExportPdf()
+{
+    SaveFileRequest request;
+    request.filter = Str(IDS_PDF_FILTER);
+    request.defaultSuffix = QStringLiteral("pdf");
+    const QString path = m_document->pathName();
+    request.initialName =
+        path.isEmpty() ? QStringLiteral("report.pdf") : QFileInfo(path).completeBaseName() + ".pdf";
+    const QString chosen = AskSaveFileName(request, this);
+    if (chosen.isEmpty())
+        return;
+    if (!m_view->ExportReportPdf(chosen))
+        ShowBox(StrF(IDS_PDF_WRITE_FAIL, chosen.toUtf8().constData()), BoxIcon::Warning,
+                BoxButtons::Ok, this);
 }
 
 void CMainFrame::LoadRecentFiles()

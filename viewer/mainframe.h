@@ -44,6 +44,10 @@ public:
     void OnFileOpen();
     void OnFileNew();
     void OnAppAbout();
+    // Export Data: the export dialog, when the file has records.
+    void OnExportData();
+    // Asks for a file name and writes the report there as PDF.
+    void OnExportPdf();
 
     COrvaneDoc *document() const { return m_document.get(); }
     COrvaneView *view() const { return m_view; }

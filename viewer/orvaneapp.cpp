@@ -11,7 +11,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QTimer>
+#include <cstdio>
 
 namespace orvane {
 
@@ -68,6 +70,10 @@ bool COrvaneApp::InitInstance(const QStringList &arguments)
     m_cmdInfo = COrvaneCommandLineInfo::Parse(arguments);
     if (!RegisterWindowClass())
         return false;
+    if (m_cmdInfo.has(QStringLiteral("pdf"))) {
+        WritePdfReport();
+        return false;
+    }
     if (!FirstInstance()) {
         // A file was handed to the running viewer, which opens it; a bare
         // start only brings that viewer forward and says so.
@@ -90,6 +96,38 @@ bool COrvaneApp::InitInstance(const QStringList &arguments)
 
     m_frame->showMaximized();
     return true;
+}
+
+void COrvaneApp::WritePdfReport()
+{
+    const QString output = m_cmdInfo.value(QStringLiteral("pdf"));
+    // A switch without a value word reads "1"; no file name is that short
+    // without an extension, and a report needs a log file to come from.
+    // "-pdf OUT" given first makes OUT the log file as well; the report must
+    // never be written over the file it comes from.
+    if (m_cmdInfo.fileName.isEmpty() || output.isEmpty() || output == QStringLiteral("1") ||
+        QFileInfo(output).absoluteFilePath() == QFileInfo(m_cmdInfo.fileName).absoluteFilePath()) {
+        std::fprintf(stderr, "usage: orvane FILE [switches] -pdf OUT.pdf\n");
+        m_exitCode = 2;
+        return;
+    }
+    // No one is there to answer a box: its text goes to the error output.
+    const BoxHandler previous = SetBoxHandler([](const BoxRequest &request) {
+        std::fprintf(stderr, "orvane: %s\n", request.text.toLocal8Bit().constData());
+        return request.buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
+    });
+    m_frame = std::make_unique<CMainFrame>(m_library);
+    m_exitCode = 1;
+    if (m_frame->OpenDocumentFile(m_cmdInfo.fileName) && m_frame->document()->recordTotal >= 0) {
+        m_frame->document()->reportProgress = true;
+        ApplyStartupSwitches();
+        if (m_frame->view()->ExportReportPdf(output))
+            m_exitCode = 0;
+        else
+            ShowBox(StrF(IDS_PDF_WRITE_FAIL, output.toUtf8().constData()));
+    }
+    m_frame.reset();
+    SetBoxHandler(previous);
 }
 
 void COrvaneApp::ApplyStartupSwitches()

@@ -25,11 +25,17 @@ public:
     bool RegisterWindowClass();
     bool FirstInstance();
 
+    // What the program returns when InitInstance gave false: 0, or 1 when a
+    // report could not be written, 2 when the switch lacked what it needs.
+    int exitCode() const { return m_exitCode; }
+
     CMainFrame *mainFrame() const { return m_frame.get(); }
     const COrvaneCommandLineInfo &commandLine() const { return m_cmdInfo; }
 
 private:
     void ApplyStartupSwitches();
+    // -pdf OUT: the report of the named file, written without a window.
+    void WritePdfReport();
     void OnRequest(const QString &path);
 
     LogLibrary &m_library;
@@ -37,6 +43,7 @@ private:
     COrvaneCommandLineInfo m_cmdInfo;
     std::unique_ptr<CInstanceChannel> m_channel;
     std::unique_ptr<CMainFrame> m_frame;
+    int m_exitCode = 0;
 };
 
 } // namespace orvane

@@ -5,6 +5,7 @@
 #include "messagebox.h"
 #include "orvanedoc.h"
 #include "recordmodel.h"
+#include "reportprinter.h"
 #include "selectionbar.h"
 #include "settings.h"
 #include "stringtable.h"
@@ -13,6 +14,10 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QScrollBar>
 #include <QSettings>
 
@@ -254,6 +259,93 @@ void COrvaneView::OnGroupSelChange()
     }
     CSelectionBar::FillSorted(bar->subgroupList, names);
     bar->subgroupList->setCurrentIndex(0);
+}
+
+ReportSource COrvaneView::MakeReportSource() const
+{
+    ReportSource source;
+    source.list = this;
+    source.title = title;
+    source.firstTime = firstTime;
+    source.lastTime = lastTime;
+    source.path = m_document ? m_document->pathName() : QString();
+    const bool open = m_document && !m_document->pathName().isEmpty();
+    source.hasGroup = open && m_library.LogHasGroup() != 0;
+    source.hasSubgroup = open && m_library.LogHasSubgroup() != 0;
+    if (m_frame) {
+        source.selectedGroup = m_frame->selectedGroup;
+        source.selectedSubgroup = m_frame->selectedSubgroup;
+    }
+    return source;
+}
+
+QPrinter *COrvaneView::printer()
+{
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return m_printer.get();
+}
+
+namespace {
+
+// Without an installed printer Qt falls back to writing a PDF file; with no
+// file named that cannot print anything.
+bool HasPrinter(const QPrinter *printer)
+{
+    return printer->outputFormat() == QPrinter::NativeFormat ||
+           !printer->outputFileName().isEmpty();
+}
+
+} // namespace
+
+void COrvaneView::OnFilePrint()
+{
+    QPrinter *job = printer();
+    QPrintDialog dialog(job, window());
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
+    // The page range offered is the report's, as laid out on this printer.
+    CReportPrinter layout(MakeReportSource());
+    layout.OnBeginPrinting(job);
+    dialog.setMinMax(1, layout.pageCount);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (!CReportPrinter(MakeReportSource()).Print(job)) {
+        const QString target = job->outputFileName();
+        ShowBox(target.isEmpty() ? Str(IDS_NO_PRINTER)
+                                 : StrF(IDS_PDF_WRITE_FAIL, target.toUtf8().constData()),
+                BoxIcon::Warning, BoxButtons::Ok, window());
+    }
+}
+
+void COrvaneView::OnFilePrintDirect()
+{
+    QPrinter *job = printer();
+    if (!HasPrinter(job) || !CReportPrinter(MakeReportSource()).Print(job))
+        ShowBox(Str(IDS_NO_PRINTER), BoxIcon::Warning, BoxButtons::Ok, window());
+}
+
+void COrvaneView::OnFilePrintPreview()
+{
+    QPrintPreviewDialog dialog(printer(), window());
+    dialog.setWindowTitle(TooltipOf(ID_FILE_PRINT_PREVIEW));
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter *preview) { CReportPrinter(MakeReportSource()).Print(preview); });
+    dialog.exec();
+}
+
+void COrvaneView::OnFilePrintSetup()
+{
+    QPageSetupDialog dialog(printer(), window());
+    dialog.exec();
+}
+
+bool COrvaneView::ExportReportPdf(const QString &path)
+{
+    QPrinter pdf(QPrinter::HighResolution);
+    PreparePdfPrinter(pdf, path, m_printer.get());
+    pdf.setDocName(title);
+    pdf.setCreator(Str(AFX_IDS_APP_TITLE));
+    return CReportPrinter(MakeReportSource()).Print(&pdf);
 }
 
 } // namespace orvane

@@ -2,9 +2,14 @@
 // The record list: one row per record the library currently selects, oldest
 // first, scrolled to the newest. Rows are virtual (see RecordModel).
 
+#include "reportprinter.h"
+
 #include <QString>
 #include <QTableView>
+#include <memory>
 #include <optional>
+
+class QPrinter;
 
 namespace orvane {
 
@@ -49,6 +54,17 @@ public:
     // Texts of column `column` of row `row`, as drawn.
     QString cellText(int row, int column) const;
 
+    // Printing: every command draws through one CReportPrinter.
+    ReportSource MakeReportSource() const;
+    // The printer the print commands use; Print Setup changes it.
+    QPrinter *printer();
+    void OnFilePrint();
+    void OnFilePrintDirect();
+    void OnFilePrintPreview();
+    void OnFilePrintSetup();
+    // Writes the report to a PDF file; false (and no box) when it cannot.
+    bool ExportReportPdf(const QString &path);
+
     QString title;
     QString ackHeader;
     QString appendHeader;
@@ -63,6 +79,7 @@ private:
     RecordModel *m_model;
     CMainFrame *m_frame = nullptr;
     COrvaneDoc *m_document = nullptr;
+    std::unique_ptr<QPrinter> m_printer;
 };
 
 } // namespace orvane

@@ -114,6 +114,26 @@ const std::unordered_map<int, Entry> &Table()
         {IDS_YES, {"&Yes", "是(&Y)"}},
         {IDS_NO, {"&No", "否(&N)"}},
         {IDS_NUM, {"NUM", "NUM"}},
+
+        {IDS_EXPORT_TITLE, {"Export Data", "匯出資料"}},
+        {IDS_EXPORT_METHOD, {"Export method", "匯出方法"}},
+        {IDS_EXPORT_BEFORE, {"Export or delete records before", "匯出指定時間之前的記錄:"}},
+        {IDS_EXPORT_EXPORT, {"Export", "存到其它檔案"}},
+        {IDS_EXPORT_DELETE, {"Delete", "刪除"}},
+        {IDS_DATA_SOURCE_ERROR, {"Data source error !!", "資料來源錯誤!!"}},
+        {IDS_SOURCE_ILLEGAL, {"Source illegal !!", "目的不可與來源相同!!"}},
+        {IDS_EXPORT_ERROR, {"Export data error !!", "匯出資料錯誤!!"}},
+        {IDS_DELETE_FAIL, {"Delete data fail !!", "刪除資料失敗!!"}},
+        {IDS_EXPORT_SUCCESS, {"Export success !!", "匯出成功!!"}},
+        {IDS_DELETE_SUCCESS, {"Delete success !!", "刪除成功!!"}},
+        {IDS_DELETE_QUESTION, {"Are you sure you want to delete", "確定要刪除嗎"}},
+        {IDS_LOG_FILES_FILTER, {"Log Files, (*.LOG) (*.log)", "Log Files, (*.LOG) (*.log)"}},
+        {IDS_MENU_EXPORT_PDF, {"Export Report as P&DF...", "匯出報表為 PDF(&D)..."}},
+        {IDS_PDF_FILTER, {"PDF Files (*.pdf)", "PDF 檔案 (*.pdf)"}},
+        {IDS_NO_PRINTER,
+         {"No printer is installed. Use Export Report as PDF instead.",
+          "沒有安裝印表機，請改用匯出報表為 PDF。"}},
+        {IDS_PDF_WRITE_FAIL, {"%s\nCannot write this file.", "%s\n無法寫入這個檔案。"}},
     };
     return table;
 }
@@ -188,7 +208,7 @@ QString DocStringField(int n)
 
 bool StringTableComplete(QString *missing)
 {
-    for (int id = IDS_PROGRAM_RUNNING; id <= IDS_NUM; ++id) {
+    for (int id = IDS_PROGRAM_RUNNING; id <= IDS_PDF_WRITE_FAIL; ++id) {
         const auto &table = Table();
         const auto it = table.find(id);
         if (it == table.end() || !*it->second.english || !*it->second.chinese) {

@@ -165,6 +165,24 @@ int32_t FakeLogLibrary::LogGetRecord(int32_t index, const char **time, const cha
     return 1;
 }
 
+int32_t FakeLogLibrary::LogTimeKey(const char *date, const char *time)
+{
+    calls.append(QStringLiteral("LogTimeKey %1 %2").arg(Show(date), Show(time)));
+    return timeKeyResult;
+}
+
+int32_t FakeLogLibrary::LogExportBefore(int32_t timeKey, const char *destinationPath)
+{
+    calls.append(QStringLiteral("LogExportBefore %1 %2").arg(timeKey).arg(Show(destinationPath)));
+    return exportResult;
+}
+
+int32_t FakeLogLibrary::LogDeleteBefore(int32_t timeKey, const char *sourcePath)
+{
+    calls.append(QStringLiteral("LogDeleteBefore %1 %2").arg(timeKey).arg(Show(sourcePath)));
+    return deleteResult;
+}
+
 int32_t FakeLogLibrary::LogClose()
 {
     calls.append(QStringLiteral("LogClose"));

@@ -42,9 +42,9 @@ public:
     int32_t LogGetRecord(int32_t index, const char **time, const char **group,
                          const char **subgroup, const char **message, const char **ackMessage,
                          const char **appendMessage) override;
-    int32_t LogTimeKey(const char *, const char *) override { return -1; }
-    int32_t LogExportBefore(int32_t, const char *) override { return 0; }
-    int32_t LogDeleteBefore(int32_t, const char *) override { return 0; }
+    int32_t LogTimeKey(const char *date, const char *time) override;
+    int32_t LogExportBefore(int32_t timeKey, const char *destinationPath) override;
+    int32_t LogDeleteBefore(int32_t timeKey, const char *sourcePath) override;
     int32_t LogClose() override;
     int32_t LogHasGroup() override;
     int32_t LogHasSubgroup() override;
@@ -52,6 +52,10 @@ public:
     QStringList calls; // "LogOpen <path>", "LogClose", "LogSelect <g>|<s>", "LogSetTimeRange ..."
     int recordFetches = 0;
     bool refuseTimeRange = false;
+    // What the moving calls answer; they change no file.
+    int32_t timeKeyResult = -1;
+    int32_t exportResult = 0;
+    int32_t deleteResult = 0;
 
 private:
     const QList<FakeRecord> *current() const;

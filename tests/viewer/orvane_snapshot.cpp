@@ -1,8 +1,9 @@
 // Pictures of the viewer as a user sees it, for looking at by eye: the main
-// window on a file, the File menu and the About box.
+// window on a file, the File menu, the About box and the export dialog.
 // Usage: orvane_snapshot OUTPUT_PREFIX [viewer arguments...]
 
 #include "aboutdialog.h"
+#include "exportdlg.h"
 #include "loglibrary.h"
 #include "mainframe.h"
 #include "orvaneapp.h"
@@ -60,5 +61,11 @@ int main(int argc, char *argv[])
     about.show();
     Settle(400);
     ok = about.grab().save(prefix + QStringLiteral("-about.png")) && ok;
+    about.hide();
+
+    CExportDlg exportDialog(*library, frame);
+    exportDialog.show();
+    Settle(400);
+    ok = exportDialog.grab().save(prefix + QStringLiteral("-export.png")) && ok;
     return ok ? 0 : 1;
 }

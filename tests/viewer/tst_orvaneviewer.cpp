@@ -677,8 +677,7 @@ void tst_OrvaneViewer::frameBeforeAnyFile()
     CMainFrame *frame = app->mainFrame();
     QCOMPARE(frame->paneText(1), QString("Record : 0/0            "));
     QCOMPARE(frame->windowTitle(), QString("Orvane - Untitled"));
-    // Toolbar commands carry their icons into the menu; the ones that are not
-    // built yet are greyed rather than pretending to work.
+    // Toolbar commands carry their icons into the menu.
     for (int id : {ID_FILE_OPEN, ID_EXPORT_DATA, ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW,
                    ID_FILE_PRINT_SETUP, ID_FILE_PRINT_DIRECT, ID_APP_ABOUT}) {
         QAction *action = frame->action(id);
@@ -686,7 +685,11 @@ void tst_OrvaneViewer::frameBeforeAnyFile()
         QVERIFY(frame->toolBar()->actions().contains(action));
     }
     QVERIFY(frame->action(ID_FILE_OPEN)->isEnabled());
-    QVERIFY(!frame->action(ID_FILE_PRINT)->isEnabled());
+    QVERIFY(frame->action(ID_FILE_PRINT)->isEnabled());
+    QVERIFY(frame->action(ID_EXPORT_DATA)->isEnabled());
+    QCOMPARE(frame->action(ID_FILE_PRINT_DIRECT)->shortcut(), QKeySequence("F7"));
+    QCOMPARE(frame->action(ID_EXPORT_DATA)->toolTip(), QString("Export"));
+    QCOMPARE(frame->action(ID_EXPORT_DATA)->statusTip(), QString("Move data before select time"));
     QCOMPARE(frame->action(ID_FILE_OPEN)->shortcut(), QKeySequence("Ctrl+O"));
     QCOMPARE(frame->action(ID_FILE_NEW)->shortcut(), QKeySequence("Ctrl+N"));
     QCOMPARE(frame->action(ID_FILE_PRINT)->shortcut(), QKeySequence("Ctrl+P"));

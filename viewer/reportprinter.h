@@ -1,0 +1,87 @@
+#pragma once
+// The printed report of the record list: a title block, a ruled table of the
+// listed rows in the columns as shown (order and widths), and a footer with
+// the file and the page number. One class draws the pages for the printer,
+// the preview and PDF files, so what is previewed is what is printed.
+
+#include <QFont>
+#include <QList>
+#include <QRect>
+#include <QString>
+
+class QPaintDevice;
+class QPainter;
+class QPrinter;
+class QTableView;
+
+namespace orvane {
+
+// What a report shows besides the rows, taken from the viewer when the job
+// starts.
+struct ReportSource
+{
+    const QTableView *list = nullptr;
+    QString title;
+    QString firstTime;
+    QString lastTime;
+    QString path;
+    bool hasGroup = false;
+    bool hasSubgroup = false;
+    QString selectedGroup;
+    QString selectedSubgroup;
+};
+
+class CReportPrinter
+{
+public:
+    explicit CReportPrinter(ReportSource source);
+
+    // Lays the report out for the device (fonts, rectangles, pages). All
+    // coordinates are the device's pixels.
+    void OnBeginPrinting(const QPaintDevice *device);
+    // Draws page `page` (from 1).
+    void OnPrint(QPainter &painter, int page);
+    // A whole job: every page, or the printer's page range. False when the
+    // printer could not be started (no printer, a file that cannot be written).
+    bool Print(QPrinter *printer);
+
+    // Font metrics: character width and line height.
+    struct Metrics
+    {
+        int charWidth = 0;
+        int lineHeight = 0;
+    };
+
+    QFont subtitleFont, footerFont, columnFont, rowFont;
+    Metrics subtitle, footer, row, column; // (cw1, lh1) (cw2, lh2) (cw3, lh3) (cw4, lh4)
+    QRect pageRect, printArea, headerRect, footerRect, bodyRect;
+    double scale = 1.0;
+    int itemCount = 0;
+    int columnCount = 0;
+    int rowsPerPage = 1;
+    int pageCount = 1;
+    QList<int> columnOrder;
+
+    // The cells of display position n: the header cell, and the cell of row r.
+    QRect HeaderCell(int position) const;
+    QRect RowCell(int row, int position) const;
+
+private:
+    QFont CreatePrinterFont(const QString &face, int points, int weight) const;
+    Metrics Measure(const QFont &font) const;
+    int ColumnWidth(int position) const;
+    void PrintPageHeader(QPainter &painter);
+    void PrintPageBody(QPainter &painter, int page);
+    void PrintPageFooter(QPainter &painter, int page);
+
+    ReportSource m_source;
+    const QPaintDevice *m_device = nullptr;
+    QList<int> m_left; // left edge of each display position
+    QList<int> m_right;
+};
+
+// Readies a printer to write a PDF file at a laser printer's resolution, on
+// the paper chosen in Print Setup (pageSetup, when given).
+void PreparePdfPrinter(QPrinter &pdf, const QString &path, const QPrinter *pageSetup);
+
+} // namespace orvane
