@@ -54,6 +54,10 @@ cd "$demo"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: Quillet runs on the offscreen platform."
     export QT_QPA_PLATFORM=offscreen
+    # The viewer's side: once the first poll has logged the alarms, it writes
+    # its report of the log as a PDF.
+    ( sleep 12; "$bin/orvane" "$demo/Logs/Quillet.log" -na -pdf "$demo/report.pdf" 2>/dev/null &&
+        echo "viewer: report of the log written to $demo/report.pdf" ) &
     "$bin/quillet"
 else
     # The viewer opens the log once the first poll has written it.

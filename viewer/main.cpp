@@ -5,9 +5,20 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QTranslator>
+#include <algorithm>
+#include <cstring>
 
 int main(int argc, char *argv[])
 {
+    // A report written with -pdf needs no screen: on a machine without one
+    // it runs on the offscreen platform instead of failing to start.
+    const bool pdfOnly = std::any_of(argv + 1, argv + argc,
+                                     [](const char *a) { return std::strcmp(a, "-pdf") == 0; });
+    if (pdfOnly && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Brantwick"));
     QApplication::setApplicationName(QStringLiteral("Orvane"));
