@@ -6,6 +6,7 @@
 #include "globals.h"
 #include "logfile.h"
 #include "receivedstore.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,15 +17,10 @@
 #include <thread>
 #include <unistd.h>
 
+using quillet::test::ReadFileBytes;
 using namespace quillet;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 const QDateTime kStamp(QDate(2024, 3, 7), QTime(14, 5, 9));
 
@@ -35,17 +31,10 @@ class tst_Alarms : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QString m_oldCwd;
+    quillet::test::TempWorkingFolder m_dir;
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        m_oldCwd = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-    }
-    void cleanupTestCase() { QDir::setCurrent(m_oldCwd); }
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void init()
     {
         G = GlobalState{};
@@ -175,7 +164,7 @@ private slots:
         G.SitePhoneNumberCount = 1;
         G.SitePhoneNumberMap[0] = {QStringLiteral("5678"), QStringLiteral("North")};
         QCOMPARE(int(ProcessAlarmSMS(kStamp, sender, QStringLiteral("A3 Pump"))), outcome);
-        QCOMPARE(readAll(QStringLiteral("Quillet.log")), log);
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), log);
     }
 
     void unwritableLogFails()
@@ -200,7 +189,7 @@ private slots:
         // fails; the next record goes through the full check again.
         QVERIFY(!WriteAlarmRecord(kStamp, QStringLiteral("a"), QStringLiteral("2")));
         QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("a"), QStringLiteral("3")));
-        QCOMPARE(readAll(QStringLiteral("Quillet.log")),
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("03/07/2024 14:05:09 [a] 3\r\n"));
     }
 
@@ -231,7 +220,7 @@ private slots:
         ::close(viewerFd);
         logger.join();
         QVERIFY(appended);
-        QCOMPARE(readAll(path), QByteArray("kept\r\nrecord\r\n"));
+        QCOMPARE(ReadFileBytes(path), QByteArray("kept\r\nrecord\r\n"));
     }
 
     void receivedStoreSurvivesRestart()

@@ -5,6 +5,7 @@
 #include "filehelpers.h"
 #include "globals.h"
 #include "outputpaths.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,17 +21,10 @@ class tst_FileHelpers : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QString m_oldCwd;
+    quillet::test::TempWorkingFolder m_dir;
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        m_oldCwd = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-    }
-    void cleanupTestCase() { QDir::setCurrent(m_oldCwd); }
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void init() { G = GlobalState{}; }
 
     void createFolderPathMakesEveryLevel()

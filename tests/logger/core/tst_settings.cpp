@@ -3,6 +3,7 @@
 
 #include "globals.h"
 #include "settings.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,8 +18,7 @@ class tst_Settings : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QString m_oldCwd;
+    quillet::test::TempWorkingFolder m_dir;
 
     void writeSettings(const QByteArray &bytes)
     {
@@ -28,13 +28,7 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        m_oldCwd = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-    }
-    void cleanupTestCase() { QDir::setCurrent(m_oldCwd); }
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void init()
     {
         G = GlobalState{};

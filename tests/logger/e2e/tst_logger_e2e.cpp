@@ -10,6 +10,7 @@
 #include "mainwindow.h"
 #include "polling.h"
 #include "startup.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using quillet::test::ReadFileBytes;
 using namespace quillet;
 using devsim::test::DevSimClient;
 using quillet::test::BoxRecorder;
@@ -24,17 +26,11 @@ using quillet::test::TerminateRecorder;
 
 namespace {
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Slots still holding a message, from the simulator's state file.
 QList<int> storedSlots(const DevSimClient &sim)
 {
     QList<int> used;
-    const QString state = QString::fromUtf8(readFile(sim.stateFile()));
+    const QString state = QString::fromUtf8(ReadFileBytes(sim.stateFile()));
     static const QRegularExpression slotRe(QStringLiteral("^slot=(\\d+) "),
                                            QRegularExpression::MultilineOption);
     auto it = slotRe.globalMatch(state);
@@ -164,7 +160,7 @@ private slots:
         QCOMPARE(int(G.SMSMaxCount), 30);
 
         PollSIM();
-        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
         QCOMPARE(storedSlots(*m_sim), QList<int>{});
         QCOMPARE(int(G.ReceivedSMSCount), 19); // the stored outgoing one is no alarm
         QCOMPARE(form.statusPanelText(QStringLiteral("Action")), QStringLiteral("SMS count : 19"));
@@ -172,7 +168,7 @@ private slots:
 
         PollSIM();
         PollSIM();
-        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
         QCOMPARE(boxes.count(), 0);
         G.MainForm = nullptr;
     }
@@ -186,7 +182,7 @@ private slots:
         QCOMPARE(before.size(), 20);
         for (int i = 0; i < 3; ++i)
             PollSIM();
-        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
         QCOMPARE(storedSlots(*m_sim), before);
         QCOMPARE(int(G.ReceivedSMSCount), 19);
 
@@ -196,7 +192,7 @@ private slots:
         LoadReceivedStore();
         QVERIFY(GoOnline());
         PollSIM();
-        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
     }
 
     void unknownSender_data()
@@ -215,7 +211,7 @@ private slots:
         QVERIFY(GoOnline());
         PollSIM();
         PollSIM();
-        QCOMPARE(readFile(QStringLiteral("Quillet.log")), log);
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), log);
         // Shown and counted either way, deleted as configured, and only once.
         QCOMPARE(int(G.ReceivedSMSCount), 1);
         QCOMPARE(G.LastSMSText, QStringLiteral("who?"));
@@ -230,7 +226,7 @@ private slots:
         QVERIFY(GoOnline() || GoOnline());
         pollUntil([&] { return storedSlots(*m_sim).isEmpty(); }, 30);
         QCOMPARE(storedSlots(*m_sim), QList<int>{});
-        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
     }
 
     void silentDeviceComesBack()
@@ -246,7 +242,7 @@ private slots:
         pollUntil([&] { return storedSlots(*m_sim).isEmpty(); }, 20);
         SetTraceHandler(previous);
         QCOMPARE(storedSlots(*m_sim), QList<int>{});
-        QCOMPARE(readFile(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
     }
 
     void unwritableLogFolderKeepsMessages()
@@ -266,7 +262,7 @@ private slots:
         PollSIM();
         PollSIM();
         QCOMPARE(storedSlots(*m_sim), QList<int>{});
-        QCOMPARE(readFile(QStringLiteral("blocked/Quillet.log")), expectedAwkwardLog());
+        QCOMPARE(ReadFileBytes(QStringLiteral("blocked/Quillet.log")), expectedAwkwardLog());
     }
 
     void offlineDuringAPollStopsBeforeTheNextSlot()
@@ -281,7 +277,7 @@ private slots:
         SetTraceHandler(previous);
         QVERIFY(G.IsOffline);
         // Three messages read; the third is finished (recorded and deleted).
-        const QByteArray log = readFile(QStringLiteral("Quillet.log"));
+        const QByteArray log = ReadFileBytes(QStringLiteral("Quillet.log"));
         QCOMPARE(log.count("\r\n0"), 2);
         QCOMPARE(storedSlots(*m_sim).size(), 17);
     }
@@ -304,7 +300,7 @@ private slots:
         QVERIFY(G.IsOffline);
         QVERIFY(!IsPolling());
         // The poll stopped before the next slot.
-        QCOMPARE(readFile(QStringLiteral("Quillet.log")).count("\r\n0"), 1);
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")).count("\r\n0"), 1);
     }
 
     void recoversWhenTheDeviceComesBack()
@@ -333,7 +329,7 @@ private slots:
                     .startsWith(QLatin1String("ok")));
         pollUntil([&] { return QFile(QStringLiteral("Quillet.log")).size() > 0; }, 5);
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Online"));
-        QCOMPARE(readFile(QStringLiteral("Quillet.log")),
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("12/08/2026 10:00:00 [+3212] back\r\n"));
         G.MainForm = nullptr;
     }

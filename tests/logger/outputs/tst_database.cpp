@@ -10,6 +10,7 @@
 #include "mainwindow.h"
 #include "outputpaths.h"
 #include "startup.h"
+#include "testfiles.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,6 +24,7 @@
 #include <csignal>
 #include <unistd.h>
 
+using quillet::test::ReadFileBytes;
 using namespace quillet;
 using quillet::test::BoxRecorder;
 using quillet::test::TerminateRecorder;
@@ -31,12 +33,6 @@ namespace {
 
 const QString kTemplate = QStringLiteral(QUILLET_BIN_DIR "/Quillet.sys");
 const QDateTime kStamp(QDate(2024, 3, 7), QTime(14, 5, 9));
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -145,7 +141,7 @@ private slots:
         QCOMPARE(readRows(G.MDBFilePath),
                  (QList<QStringList>{{"2024/03/07 02:05:09 PM", "North", "A3 Pump"},
                                      {"2024/03/07 02:05:10 PM", "South", "B"}}));
-        QCOMPARE(readAll(QStringLiteral("Quillet.log")),
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("03/07/2024 14:05:09 [North] A3 Pump\r\n"
                             "03/07/2024 14:05:10 [South] B\r\n"));
         // Each row is committed in a transaction of its own.
@@ -209,7 +205,7 @@ private slots:
     {
         runSql(QStringLiteral("Quillet.mdb"), QStringLiteral("CREATE TABLE Other (x TEXT)"));
         QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("North"), QStringLiteral("lost row")));
-        QCOMPARE(readAll(QStringLiteral("Quillet.log")),
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("03/07/2024 14:05:09 [North] lost row\r\n"));
         QVERIFY(!InsertAlarmRow(kStamp, QStringLiteral("North"), QStringLiteral("again")));
         QVERIFY2(MDBLastError().contains(QStringLiteral("no such table")),
@@ -217,8 +213,8 @@ private slots:
 
         // The failed statement was rolled back: the same connection takes the
         // next row once the table is there.
-        runSql(QStringLiteral("Quillet.mdb"),
-               QString::fromUtf8(readAll(QStringLiteral(QUILLET_SOURCE_DIR "/data/Tarrow.sql"))));
+        runSql(QStringLiteral("Quillet.mdb"), QString::fromUtf8(ReadFileBytes(QStringLiteral(
+                                                  QUILLET_SOURCE_DIR "/data/Tarrow.sql"))));
         QVERIFY(InsertAlarmRow(kStamp, QStringLiteral("North"), QStringLiteral("stored")));
         QCOMPARE(readRows(QStringLiteral("Quillet.mdb")),
                  (QList<QStringList>{{"2024/03/07 02:05:09 PM", "North", "stored"}}));
@@ -288,7 +284,7 @@ private slots:
         // The logger runs on with its log file; each record tries again.
         QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("a"), QStringLiteral("log only")));
         QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("b"), QStringLiteral("log only too")));
-        QCOMPARE(readAll(QStringLiteral("Quillet.log")),
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("03/07/2024 14:05:09 [a] log only\r\n"
                             "03/07/2024 14:05:09 [b] log only too\r\n"));
         QVERIFY(QFile::remove(QStringLiteral("bad.mdb")));
@@ -328,7 +324,7 @@ private slots:
         QCOMPARE(readRows(QStringLiteral("crash.mdb")),
                  (QList<QStringList>{{"2024/03/07 02:05:09 PM", "Crash", "before the kill"},
                                      {"2024/03/07 02:06:09 PM", "Restart", "after the kill"}}));
-        QCOMPARE(readAll(QStringLiteral("Quillet.log")),
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("03/07/2024 14:05:09 [Crash] before the kill\r\n"
                             "03/07/2024 14:06:09 [Restart] after the kill\r\n"));
     }

@@ -6,6 +6,7 @@
 #include "dde.h"
 #include "globals.h"
 #include "outputrig.h"
+#include "testfiles.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using quillet::test::ReadFileBytes;
 using namespace quillet;
 using quillet::test::PrivateSessionBus;
 using Receiver = quillet::test::ReceiverProcess;
@@ -25,12 +27,6 @@ namespace {
 
 const QString kBin = QStringLiteral(QUILLET_BIN_DIR);
 const QDateTime kStamp(QDate(2024, 3, 7), QTime(14, 5, 9));
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 int rowCount(const QString &file)
 {
@@ -204,7 +200,7 @@ private slots:
             "Display|Alarms\tZone3\t2.5",
             "Display|Alarms\tZone3.Message\t07.03.24 14:05:09 North  Pump\\tfailure\\r\\nline 2"};
         QTRY_COMPARE_WITH_TIMEOUT(receiver.lines(), expected, 10000);
-        QCOMPARE(readAll(QStringLiteral("Quillet.log")),
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("03/07/2024 14:05:09 [North]  Pump\tfailure\r\n line 2\r\n"));
     }
 
@@ -230,7 +226,7 @@ private slots:
                  AlarmOutcome::Recorded);
         QVERIFY(!ForwardAlarmToDDE(QStringLiteral("A5 Door"), kStamp, QStringLiteral("0911"),
                                    QStringLiteral("A5 Door")));
-        QCOMPARE(readAll(QStringLiteral("Quillet.log")),
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("03/07/2024 14:05:09 [0911] A5 Door\r\n"));
         QCOMPARE(rowCount(QStringLiteral("absent.mdb")), 1);
     }

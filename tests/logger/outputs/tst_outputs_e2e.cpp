@@ -10,6 +10,7 @@
 #include "outputrig.h"
 #include "polling.h"
 #include "sound.h"
+#include "testfiles.h"
 
 #include <QDBusConnection>
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+using quillet::test::ReadFileBytes;
 using namespace quillet;
 using devsim::test::DevSimClient;
 using quillet::test::BoxRecorder;
@@ -24,12 +26,6 @@ using quillet::test::PrivateSessionBus;
 using quillet::test::ReceiverProcess;
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QList<QStringList> readRows(const QString &file)
 {
@@ -157,7 +153,7 @@ private slots:
 
         QCOMPARE(boxes.count(), 0);
         QCOMPARE(rowsAtDeletion, (QList<int>{1, 2, 3}));
-        QCOMPARE(readFile(QStringLiteral("Quillet.log")),
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("03/07/2024 14:05:09 [North] A3 Pump \"failed\"; it's -- down\r\n"
                             "03/07/2024 14:06:00 [0911222333] R12 Door open\r\n"
                             "03/07/2024 14:07:00 [+886900001234] 水位過低\r\n"));
