@@ -320,4 +320,24 @@ bool IsEmptySlotReply(const QString &reply)
            lines.last() == QLatin1String("OK");
 }
 
+CMGRNoMessage ClassifyCMGRNoMessage(const QString &reply, bool modemGivesCodes)
+{
+    if (IsEmptySlotReply(reply))
+        return CMGRNoMessage::Empty;
+    if (!IsErrorReply(reply))
+        return CMGRNoMessage::NotThat;
+    const QStringView last = completeLines(reply).last();
+    if (last == QLatin1String("ERROR"))
+        return modemGivesCodes ? CMGRNoMessage::Transient : CMGRNoMessage::Empty;
+    const bool cms = last.startsWith(QLatin1String("+CMS ERROR:"));
+    const QStringView code = last.mid(qsizetype(sizeof "+CMS ERROR:") - 1).trimmed();
+    // Verbose codes (AT+CMEE=2) name the same condition in words.
+    const bool invalidIndex =
+        cms ? (code == QLatin1String("321") ||
+               code.compare(QLatin1String("invalid memory index"), Qt::CaseInsensitive) == 0)
+            : (code == QLatin1String("21") ||
+               code.compare(QLatin1String("invalid index"), Qt::CaseInsensitive) == 0);
+    return invalidIndex ? CMGRNoMessage::Empty : CMGRNoMessage::Transient;
+}
+
 } // namespace quillet

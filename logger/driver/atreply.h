@@ -66,4 +66,18 @@ bool IsCMGRReplyComplete(const QString &reply);
 // "+CMGR: 0,,0" that some modems give, or a bare "OK".
 bool IsEmptySlotReply(const QString &reply);
 
+// What an AT+CMGR=<index> reply that carries no message says about the slot.
+enum class CMGRNoMessage
+{
+    NotThat,   // the reply is neither an empty slot nor an error
+    Empty,     // the slot holds nothing
+    Transient, // the modem could not read it just now; the slot may hold a message
+};
+// Empty: "+CMS ERROR: 321" (invalid memory index; "+CME ERROR: 21" in the
+// equipment table), the answers of IsEmptySlotReply, or a plain "ERROR" from
+// a modem that gives no error codes. Every other error line is transient
+// ("+CMS ERROR: 314" SIM busy, "515" please wait, a plain "ERROR" from a
+// modem that was set to give codes, ...).
+CMGRNoMessage ClassifyCMGRNoMessage(const QString &reply, bool modemGivesCodes);
+
 } // namespace quillet

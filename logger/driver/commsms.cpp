@@ -97,6 +97,8 @@ QString CommSMS::GetErrorText(qint16 code)
         return QStringLiteral("Fail! The shot message is too long.");
     case 9:
         return QStringLiteral("Fail! The modem model name is unknown.");
+    case 10:
+        return QStringLiteral("Fail! The SIM is busy, try again later.");
     default:
         return QStringLiteral("Fail! Unknown error.");
     }
@@ -339,7 +341,10 @@ bool CommSMS::setErrorReportMode()
     Exchange x;
     x.command = QStringLiteral("AT+CMEE=1");
     x.ending1 = kLineOK;
-    return exchangeAT(x).completed;
+    const ExchangeResult r = exchangeAT(x);
+    // A modem that refused the mode reports every failure as a plain ERROR.
+    m_modemGivesCodes = r.completed && !IsErrorReply(r.reply);
+    return r.completed;
 }
 
 bool CommSMS::readDeviceType(QString &deviceType)
@@ -480,9 +485,17 @@ bool CommSMS::ReadSMSFromSIM(qint16 index, QDateTime &smsDate, QString &sms, QSt
         const ExchangeResult r = simpleAT(command, kLineOK, IsCMGRReplyComplete);
         if (!r.completed)
             continue;
-        if (IsErrorReply(r.reply) || IsEmptySlotReply(r.reply)) {
+        switch (ClassifyCMGRNoMessage(r.reply, m_modemGivesCodes)) {
+        case CMGRNoMessage::Empty:
             m_errorCode = 3;
             return false;
+        case CMGRNoMessage::Transient:
+            // Not proof that the slot is empty: the caller tries again later.
+            m_errorCode = 10;
+            WriteDebugTrace(QStringLiteral("CMGR=%1 not read now: '%2'").arg(index).arg(r.reply));
+            return false;
+        case CMGRNoMessage::NotThat:
+            break;
         }
         parsed = ParseCMGRReply(r.source, m_tokens, phoneNo, smsDate, sms, smsStatus);
         if (!parsed)

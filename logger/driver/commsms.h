@@ -136,6 +136,7 @@ private:
     QString m_modelName = QStringLiteral("SIEMENS");
     QString m_deviceType;
     bool m_busy = false;
+    bool m_modemGivesCodes = true; // AT+CMEE=1 was accepted
     bool m_abandoned = false; // Terminate ran inside the exchange in progress
 };
 

@@ -18,6 +18,8 @@ private slots:
     void cmgrComplete();
     void emptySlot_data();
     void emptySlot();
+    void noMessage_data();
+    void noMessage();
     void cpms_data();
     void cpms();
 };
@@ -122,6 +124,38 @@ void TestATReply::emptySlot()
 {
     QFETCH(QString, reply);
     QTEST(IsEmptySlotReply(reply), "empty");
+}
+
+void TestATReply::noMessage_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<bool>("codes");
+    QTest::addColumn<int>("kind");
+    const int notThat = int(CMGRNoMessage::NotThat), empty = int(CMGRNoMessage::Empty),
+              transient = int(CMGRNoMessage::Transient);
+    QTest::newRow("invalid index") << "\r\n+CMS ERROR: 321\r\n" << true << empty;
+    QTest::newRow("invalid index, words") << "\r\n+CMS ERROR: invalid memory index\r\n"
+                                          << true << empty;
+    QTest::newRow("equipment invalid index") << "\r\n+CME ERROR: 21\r\n" << true << empty;
+    QTest::newRow("empty header") << "\r\n+CMGR: 0,,0\r\n\r\nOK\r\n" << true << empty;
+    QTest::newRow("bare OK") << "\r\nOK\r\n" << true << empty;
+    QTest::newRow("plain error, no codes") << "\r\nERROR\r\n" << false << empty;
+    QTest::newRow("plain error, codes on") << "\r\nERROR\r\n" << true << transient;
+    QTest::newRow("SIM busy") << "\r\n+CMS ERROR: 314\r\n" << true << transient;
+    QTest::newRow("please wait") << "\r\n+CMS ERROR: 515\r\n" << true << transient;
+    QTest::newRow("SIM busy, no codes asked") << "\r\n+CMS ERROR: 314\r\n" << false << transient;
+    QTest::newRow("equipment SIM busy") << "\r\n+CME ERROR: 14\r\n" << true << transient;
+    QTest::newRow("a message")
+        << "\r\n+CMGR: \"REC READ\",\"1\",,\"24/01/02,10:20:30+32\",145,4,0,0,\"2\",145,2\r\n"
+           "OK\r\n\r\nOK\r\n"
+        << true << notThat;
+}
+
+void TestATReply::noMessage()
+{
+    QFETCH(QString, reply);
+    QFETCH(bool, codes);
+    QTEST(int(ClassifyCMGRNoMessage(reply, codes)), "kind");
 }
 
 void TestATReply::cpms_data()

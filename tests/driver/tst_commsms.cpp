@@ -118,7 +118,8 @@ void TestCommSMS::errorMessages_data()
     QTest::newRow("8") << 8 << "Fail! The shot message is too long.";
     QTest::newRow("9") << 9 << "Fail! The modem model name is unknown.";
     QTest::newRow("-1") << -1 << "Fail! Unknown error.";
-    QTest::newRow("10") << 10 << "Fail! Unknown error.";
+    QTest::newRow("10") << 10 << "Fail! The SIM is busy, try again later.";
+    QTest::newRow("11") << 11 << "Fail! Unknown error.";
 }
 
 void TestCommSMS::errorMessages()

@@ -103,6 +103,8 @@ private slots:
     void counts();
     void readStoreWithGaps();
     void deleteMessage();
+    void busySlot_data();
+    void busySlot();
     void send_data();
     void send();
     void serialNumber();
@@ -257,6 +259,36 @@ void TestDriverDevSim::deleteMessage()
     QCOMPARE(text, QStringLiteral("STAYS"));
     const QString dump = sim.control(QStringLiteral("dump"));
     QVERIFY2(!dump.contains(QLatin1String("GONE")), qPrintable(dump));
+}
+
+// A SIM that is busy for a moment is not an empty slot: the poll would forget
+// what it recorded there and log a kept message again.
+void TestDriverDevSim::busySlot_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::newRow("314 SIM busy") << 314;
+    QTest::newRow("515 please wait") << 515;
+}
+
+void TestDriverDevSim::busySlot()
+{
+    QFETCH(int, code);
+    Simulator sim;
+    CommSMS sms({}, QStringLiteral(QUILLET_GSMCODEMAP_FILE));
+    QVERIFY(open(sim, sms,
+                 {QStringLiteral("--message"), QStringLiteral("slot=1 number=+852 text=KEPT")}));
+    QVERIFY(sim.control(QStringLiteral("busy 1 2 %1").arg(code)).startsWith(u"ok"));
+    QDateTime date;
+    QString text, phone, status;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QVERIFY(!sms.ReadSMSFromSIM(qint16(1), date, text, phone, status));
+        QCOMPARE(sms.ErrorCode(), qint16(10));
+        QCOMPARE(sms.ErrorMessage(), QStringLiteral("Fail! The SIM is busy, try again later."));
+    }
+    QVERIFY(sms.ReadSMSFromSIM(qint16(1), date, text, phone, status));
+    QCOMPARE(text, QStringLiteral("KEPT"));
+    QVERIFY(!sms.ReadSMSFromSIM(qint16(2), date, text, phone, status));
+    QCOMPARE(sms.ErrorCode(), qint16(3));
 }
 
 void TestDriverDevSim::send_data()

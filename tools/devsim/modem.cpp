@@ -23,8 +23,12 @@ QString CmsText(int code)
         return QStringLiteral("invalid text mode parameter");
     case 311:
         return QStringLiteral("SIM PIN required");
+    case 314:
+        return QStringLiteral("SIM busy");
     case 321:
         return QStringLiteral("invalid memory index");
+    case 515:
+        return QStringLiteral("please wait, init or command processing in progress");
     default:
         return QStringLiteral("unknown error");
     }
@@ -383,6 +387,14 @@ void Modem::readMessage(const QStringList &args)
         cmsError(321);
         return;
     }
+    const auto busy = m_busy.find(slot);
+    if (busy != m_busy.end()) {
+        const int code = busy->code;
+        if (--busy->reads <= 0)
+            m_busy.erase(busy);
+        cmsError(code);
+        return;
+    }
     StoredSms *sms = m_store.at(slot);
     if (!sms) {
         cmsError(321);
@@ -393,6 +405,14 @@ void Modem::readMessage(const QStringList &args)
         sms->status = SmsStatus::RecRead;
         storeChanged();
     }
+}
+
+void Modem::setBusy(int slot, int reads, int code)
+{
+    if (reads <= 0)
+        m_busy.remove(slot);
+    else
+        m_busy.insert(slot, Busy{reads, code});
 }
 
 void Modem::deleteMessages(const QStringList &args)

@@ -11,6 +11,7 @@
 #include "simstore.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <functional>
@@ -71,6 +72,11 @@ public:
 
     const QList<SentSms> &sent() const { return m_sent; }
 
+    // The next `reads` reads of `slot` answer "+CMS ERROR: code" (314: SIM
+    // busy, 515: please wait) whatever the slot holds, as a real modem does
+    // while its SIM is busy; 0 reads clears it.
+    void setBusy(int slot, int reads, int code = 314);
+
     // Called whenever the store changed (a read marked a message, a delete).
     std::function<void()> onStoreChanged;
 
@@ -115,6 +121,12 @@ private:
     QStringList m_memories{QStringLiteral("MT"), QStringLiteral("MT"), QStringLiteral("MT")};
     int m_nextReference = 1;
     QList<SentSms> m_sent;
+    struct Busy
+    {
+        int reads = 0;
+        int code = 314;
+    };
+    QHash<int, Busy> m_busy;
 };
 
 // Splits AT arguments at commas outside double quotes and removes the quotes.

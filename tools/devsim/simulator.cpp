@@ -271,6 +271,19 @@ QString Simulator::execute(const QString &line)
         faults.exceptionAllFunctions = all;
         return Ok();
     }
+    if (command == u"busy") {
+        int slot = 0;
+        int code = 314;
+        if (args.size() < 2 || args.size() > 3 || !ToNumber(args[0], 0, 1 << 30, slot) ||
+            !ToNumber(args[1], 0, 1 << 30, value) ||
+            (args.size() == 3 && !ToNumber(args[2], 1, 999, code)))
+            return Error(QStringLiteral("busy takes SLOT READS [CODE]"));
+        m_modem.setBusy(slot, value, code);
+        return Ok(QStringLiteral("slot %1 busy for %2 reads (+CMS ERROR: %3)")
+                      .arg(slot)
+                      .arg(value)
+                      .arg(code));
+    }
     if (command == u"pin")
         return onOff(modem.pinWait);
     if (command == u"silent") {
@@ -323,6 +336,8 @@ QString Simulator::CommandHelp()
         "  truncate PCT        share of answers cut short\n"
         "  exception CODE [PCT] [at|all] | exception off\n"
         "                      answer pass-through (at) or all requests with an exception\n"
+        "  busy SLOT READS [CODE]\n"
+        "                      the next READS reads of SLOT answer +CMS ERROR: CODE (314)\n"
         "  pin on|off          the SIM waits for its PIN\n"
         "  silent on|off|SECONDS\n"
         "                      the device stops answering (for SECONDS, then comes back)\n"
