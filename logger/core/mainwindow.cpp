@@ -3,6 +3,7 @@
 #include "globals.h"
 #include "hostservices.h"
 #include "polling.h"
+#include "receivedstore.h"
 #include "sound.h"
 #include "startup.h"
 
@@ -114,7 +115,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     setCentralWidget(m_display);
 
     tmrAlarmLogger = new QTimer(this);
-    tmrAlarmLogger->setInterval(5000);
+    tmrAlarmLogger->setInterval(PollIntervalMs());
     connect(tmrAlarmLogger, &QTimer::timeout, this, [] { PollSIM(); });
     tmrMCI = new QTimer(this);
     tmrMCI->setInterval(1000);
@@ -223,8 +224,12 @@ void frmMain::setStatusPanelText(const QString &key, const QString &text)
 
 void frmMain::LoadFormObj()
 {
-    setStatusPanelText(QStringLiteral("Action"),
-                       QStringLiteral("SMS count : %1").arg(G.ReceivedSMSCount));
+    QString text = QStringLiteral("SMS count : %1").arg(G.ReceivedSMSCount);
+    // What was recorded is then only remembered in memory: a restart could
+    // record a message kept on the SIM a second time.
+    if (Received().writeFailed())
+        text += QStringLiteral("  (Quillet.rcv cannot be written!)");
+    setStatusPanelText(QStringLiteral("Action"), text);
 }
 
 void frmMain::ShowSMSInForm()
