@@ -7,10 +7,8 @@
 #include "hostservices.h"
 #include "mainwindow.h"
 #include "receivedstore.h"
-#include "sound.h"
 #include "uievents.h"
 
-#include <QLocale>
 #include <QTimer>
 #include <memory>
 
