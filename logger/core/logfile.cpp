@@ -1,6 +1,7 @@
 #include "logfile.h"
 
 #include "database.h"
+#include "filehelpers.h"
 #include "globals.h"
 #include "outputpaths.h"
 
@@ -78,23 +79,6 @@ private:
     int m_fd;
 };
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
 bool readAt(int fd, qint64 offset, qint64 count, QByteArray &out)
 {
     out.resize(count);
@@ -124,7 +108,7 @@ bool appendUnderLock(int fd, const struct stat &locked, const QByteArray &record
     if (before)
         before({quint64(locked.st_dev), quint64(locked.st_ino),
                 qint64(size) + bytes.size() - record.size()});
-    if (writeAll(fd, bytes) && ::fsync(fd) == 0)
+    if (WriteFully(fd, bytes) && ::fsync(fd) == 0)
         return true;
     // A full disk took part of the record, or its blocks could not be made
     // durable: cut it away, so that the retry appends to whole records.

@@ -1,5 +1,6 @@
 #include "receivedstore.h"
 
+#include "filehelpers.h"
 #include "hostservices.h"
 
 #include <QFile>
@@ -69,20 +70,6 @@ bool parseLine(const QString &line, QString &key, ReceivedStore::Entry &e)
     return ok;
 }
 
-bool writeFully(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 // The new content beside the file, made durable, renamed over it, and the
 // rename made durable too. Empty on success, else the reason.
 QString replaceFile(const QString &path, const QByteArray &bytes)
@@ -92,7 +79,7 @@ QString replaceFile(const QString &path, const QByteArray &bytes)
     const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return QString::fromLocal8Bit(std::strerror(errno));
-    const bool written = writeFully(fd, bytes) && ::fsync(fd) == 0;
+    const bool written = WriteFully(fd, bytes) && ::fsync(fd) == 0;
     const int writeErrno = errno;
     ::close(fd);
     if (!written) {
