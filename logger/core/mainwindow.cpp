@@ -227,9 +227,15 @@ void frmMain::LoadFormObj()
     QString text = QStringLiteral("SMS count : %1").arg(G.ReceivedSMSCount);
     // What was recorded is then only remembered in memory: a restart could
     // record a message kept on the SIM a second time.
-    if (Received().writeFailed())
-        text += QStringLiteral("  (Quillet.rcv cannot be written!)");
+    const bool storeFailed = Received().writeFailed();
+    if (storeFailed)
+        text += QStringLiteral(" Quillet.rcv!");
     setStatusPanelText(QStringLiteral("Action"), text);
+    m_panelAction->setStyleSheet(storeFailed ? QStringLiteral("color: #c00000;") : QString());
+    m_panelAction->setToolTip(storeFailed ? QStringLiteral("Quillet.rcv cannot be written: what "
+                                                           "was recorded is kept in memory only, "
+                                                           "and written again at every poll.")
+                                          : QString());
 }
 
 void frmMain::ShowSMSInForm()
