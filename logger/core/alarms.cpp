@@ -1,8 +1,17 @@
 #include "alarms.h"
 
+#include "database.h"
 #include "dde.h"
 #include "globals.h"
 #include "logfile.h"
+#include "mainwindow.h"
+#include "outputpaths.h"
+#include "polling.h"
+#include "receivedstore.h"
+#include "sound.h"
+
+#include <QLocale>
+#include <QSet>
 
 namespace quillet {
 
@@ -30,26 +39,111 @@ QString StripZoneIdentifier(const QString &sms)
     return sms;
 }
 
-AlarmOutcome ProcessAlarmSMS(const QDateTime &smsDate, const QString &phoneNo, const QString &sms)
-{
-    const QString message = G.IsIgnoreZoneIdentifier ? StripZoneIdentifier(sms) : sms;
+namespace {
 
+using State = ReceivedStore::State;
+
+// Messages shown and sounded while their record could not be written.
+QSet<QString> &alerted()
+{
+    static QSet<QString> keys;
+    return keys;
+}
+
+void showAndSound(const QDateTime &smsDate, const QString &phoneNo, const QString &sms)
+{
+    G.LastSMSDate = QLocale().toString(smsDate, QLocale::ShortFormat);
+    G.LastSMSPhoneNo = phoneNo;
+    G.LastSMSText = sms;
+    if (G.MainForm) {
+        G.MainForm->ShowSMSInForm();
+        G.MainForm->LoadFormObj();
+    }
+    PlaySoundAlert();
+}
+
+// The database row; with mayExist (the log held the record already) only
+// when it is not there yet. True when the row is there or none is wanted.
+bool storeRow(bool mayExist, qint64 rowsBefore, const QDateTime &smsDate, const QString &callerID,
+              const QString &message)
+{
+    if (!G.IsSaveAsMDB)
+        return true;
+    if (!CheckMDBFilePath(true))
+        return false;
+    return mayExist ? EnsureAlarmRow(rowsBefore, smsDate, callerID, message)
+                    : InsertAlarmRow(smsDate, callerID, message);
+}
+
+} // namespace
+
+AlarmOutcome ProcessAlarmSMS(const QString &key, const QDateTime &smsDate, const QString &phoneNo,
+                             const QString &sms)
+{
+    ReceivedStore &store = Received();
+    const ReceivedStore::Entry entry = store.entry(key);
+    if (entry.state == State::Recorded)
+        return AlarmOutcome::Known;
+
+    const QString message = G.IsIgnoreZoneIdentifier ? StripZoneIdentifier(sms) : sms;
     QString callerID = phoneNo;
     if (G.EnableSitePhoneNumberMap) {
         QString siteName;
-        if (FindSiteName(phoneNo, siteName))
+        if (FindSiteName(phoneNo, siteName)) {
             callerID = siteName;
-        else if (G.IsGiveUpUnknownSitePhoneNumberSMS)
+        } else if (G.IsGiveUpUnknownSitePhoneNumberSMS) {
+            store.markRecorded(key);
+            ++G.ReceivedSMSCount;
+            showAndSound(smsDate, phoneNo, sms);
             return AlarmOutcome::Dropped;
+        }
     }
 
-    const bool logged = WriteAlarmRecord(smsDate, callerID, message);
+    if (entry.state == State::Logged) {
+        // Recorded, and shown, in an earlier poll; only its row failed.
+        if (storeRow(true, entry.rowsBefore, smsDate, callerID, message))
+            store.markRecorded(key);
+        return AlarmOutcome::Known;
+    }
 
+    // A crash in the middle of the append may have left the record in the log.
+    qint64 rowsBefore = entry.rowsBefore;
+    const bool inLog = entry.state == State::Pending && CheckLogFilePath(true) &&
+                       LogHoldsRecord(G.LogFileFullPath, entry.place,
+                                      FormatAlarmRecord(smsDate, callerID, message));
+    if (!inLog) {
+        if (G.IsSaveAsMDB && CheckMDBFilePath(true))
+            rowsBefore = LastAlarmRowId();
+        const bool appended =
+            AppendAlarmRecord(smsDate, callerID, message, [&](const LogPlace &place) {
+                store.beginRecord(key, place, rowsBefore);
+            });
+        if (!appended) {
+            store.abandon(key);
+            if (!alerted().contains(key)) {
+                alerted().insert(key);
+                showAndSound(smsDate, phoneNo, sms);
+            }
+            return AlarmOutcome::Failed;
+        }
+    }
+
+    // Committed. Every step from here is one a crash may cut short.
+    store.markLogged(key, rowsBefore);
+    if (storeRow(inLog, rowsBefore, smsDate, callerID, message))
+        store.markRecorded(key);
     // The DDE lookup sees the text as received, zone identifier included.
     if (G.IsUseDDE)
         ForwardAlarmToDDE(sms, smsDate, callerID, message);
-
-    return logged ? AlarmOutcome::Recorded : AlarmOutcome::Failed;
+    ++G.ReceivedSMSCount;
+    if (alerted().remove(key)) {
+        // Shown and sounded while it failed; a silenced alert stays silent.
+        if (G.MainForm)
+            G.MainForm->LoadFormObj();
+    } else {
+        showAndSound(smsDate, phoneNo, sms);
+    }
+    return AlarmOutcome::Recorded;
 }
 
 } // namespace quillet

@@ -38,6 +38,11 @@ QString readWriteUri(const QString &path)
            QStringLiteral("?mode=rw");
 }
 
+QString tableName(const QSqlDatabase &db)
+{
+    return db.driver()->escapeIdentifier(G.MDBTableName, QSqlDriver::TableName);
+}
+
 } // namespace
 
 QString MDBLastError()
@@ -218,11 +223,43 @@ bool InsertAlarmRow(const QDateTime &smsDate, const QString &callerID, const QSt
         return false;
     }
     QSqlDatabase db = QSqlDatabase::database(G.MDBConnection, false);
-    const QString table = db.driver()->escapeIdentifier(G.MDBTableName, QSqlDriver::TableName);
     const QString sql = QStringLiteral("Insert Into %1 ([Date], AlarmCallerID, AlarmMessage) "
                                        "Values(?, ?, ?)")
-                            .arg(table);
+                            .arg(tableName(db));
     return ExecuteSQL(db, sql, {MDBDateText(smsDate), callerID, message});
+}
+
+qint64 LastAlarmRowId()
+{
+    if (!IsMDBConnectionOpen())
+        return -1;
+    QSqlDatabase db = QSqlDatabase::database(G.MDBConnection, false);
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("Select Max(ID) From %1").arg(tableName(db))) || !q.next())
+        return -1;
+    return q.value(0).isNull() ? 0 : q.value(0).toLongLong();
+}
+
+bool EnsureAlarmRow(qint64 rowsBefore, const QDateTime &smsDate, const QString &callerID,
+                    const QString &message)
+{
+    if (!IsMDBConnectionOpen())
+        return false;
+    {
+        QSqlDatabase db = QSqlDatabase::database(G.MDBConnection, false);
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("Select 1 From %1 Where ID > ? And [Date] = ? And "
+                                 "AlarmCallerID = ? And AlarmMessage = ? Limit 1")
+                      .arg(tableName(db)));
+        q.addBindValue(rowsBefore);
+        q.addBindValue(MDBDateText(smsDate));
+        q.addBindValue(callerID);
+        q.addBindValue(message);
+        // A table without ids cannot tell: then the row is inserted.
+        if (q.exec() && q.next())
+            return true;
+    }
+    return InsertAlarmRow(smsDate, callerID, message);
 }
 
 } // namespace quillet

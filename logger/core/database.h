@@ -37,6 +37,15 @@ QString MDBDateText(const QDateTime &smsDate);
 // committed.
 bool InsertAlarmRow(const QDateTime &smsDate, const QString &callerID, const QString &message);
 
+// The highest row id of G.MDBTableName (0 for an empty table); -1 when it
+// cannot be told.
+qint64 LastAlarmRowId();
+// For a message the log already holds: inserts its row unless a row with the
+// same three values and an id above rowsBefore is there (a crash came between
+// the row's commit and the note of it). True when the row is there.
+bool EnsureAlarmRow(qint64 rowsBefore, const QDateTime &smsDate, const QString &callerID,
+                    const QString &message);
+
 // Runs one statement with its values bound in order (positional "?"), inside a
 // transaction when the driver supports transactions. On failure the
 // transaction is rolled back and the result is false.

@@ -2,6 +2,7 @@
 // File and folder helpers through which the logger touches the file system.
 // Relative paths are taken against the process's current folder.
 
+#include <QByteArray>
 #include <QString>
 
 namespace quillet {
@@ -19,5 +20,8 @@ bool CreateFolderPath(const QString &path);
 bool CreateOneFolder(const QString &path);
 // True when the path ends with a separator ("/" or "\").
 bool EndsWithSeparator(const QString &path);
+// Writes every byte to a file descriptor, across short writes and signals.
+// False at the first error (errno tells which).
+bool WriteFully(int fd, const QByteArray &bytes);
 
 } // namespace quillet

@@ -1,6 +1,7 @@
 #include "logfile.h"
 
 #include "database.h"
+#include "filehelpers.h"
 #include "globals.h"
 #include "outputpaths.h"
 
@@ -13,24 +14,47 @@
 
 namespace quillet {
 
+namespace {
+
+bool isVisibleSymbolCandidate(QChar c, bool oneLine)
+{
+    const char16_t u = c.unicode();
+    if (u >= 0x20)
+        return false;
+    if (u == u'\t')
+        return false;
+    return oneLine || (u != u'\r' && u != u'\n');
+}
+
+// U+2400 ("␀") onwards are the visible symbols of the C0 controls.
+QString withVisibleControls(const QString &text, bool oneLine)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        if (isVisibleSymbolCandidate(c, oneLine))
+            c = QChar(char16_t(0x2400 + c.unicode()));
+    }
+    return out;
+}
+
+} // namespace
+
 QByteArray FormatAlarmRecord(const QDateTime &smsDate, const QString &callerID,
                              const QString &message)
 {
+    if (!smsDate.isValid())
+        return {};
+    const QString text = withVisibleControls(message, false);
     QString body;
-    body.reserve(message.size() + 8);
-    for (qsizetype i = 0; i < message.size(); ++i) {
-        const QChar c = message.at(i);
-        body += c;
-        const bool lineBreak =
-            c == QLatin1Char('\n') ||
-            (c == QLatin1Char('\r') &&
-             !(i + 1 < message.size() && message.at(i + 1) == QLatin1Char('\n')));
-        if (lineBreak && i + 1 < message.size())
+    body.reserve(text.size() + 8);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        body += text.at(i);
+        if (text.at(i) == QLatin1Char('\n') && i + 1 < text.size())
             body += QLatin1Char(' ');
     }
     const QString line = smsDate.toString(QStringLiteral("MM/dd/yyyy HH:mm:ss")) +
-                         QStringLiteral(" [") + callerID + QStringLiteral("] ") + body +
-                         QStringLiteral("\r\n");
+                         QStringLiteral(" [") + withVisibleControls(callerID, true) +
+                         QStringLiteral("] ") + body + QStringLiteral("\r\n");
     return line.toUtf8();
 }
 
@@ -55,33 +79,58 @@ private:
     int m_fd;
 };
 
-bool writeAll(int fd, const QByteArray &bytes)
+bool readAt(int fd, qint64 offset, qint64 count, QByteArray &out)
 {
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+    out.resize(count);
+    qint64 done = 0;
+    while (done < count) {
+        const ssize_t n =
+            ::pread(fd, out.data() + done, size_t(count - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
             return false;
-        }
-        p += n;
-        left -= n;
+        done += n;
     }
     return true;
 }
 
+// Under the lock: the record, with a line end in front when the file's last
+// byte is not one (a line written by something else must not swallow it).
+bool appendUnderLock(int fd, const struct stat &locked, const QByteArray &record,
+                     const BeforeAppend &before)
+{
+    const off_t size = locked.st_size;
+    QByteArray bytes = record;
+    QByteArray last;
+    if (size > 0 && readAt(fd, size - 1, 1, last) && last != "\n")
+        bytes.prepend("\r\n");
+    if (before)
+        before({quint64(locked.st_dev), quint64(locked.st_ino),
+                qint64(size) + bytes.size() - record.size()});
+    if (WriteFully(fd, bytes) && ::fsync(fd) == 0)
+        return true;
+    // A full disk took part of the record, or its blocks could not be made
+    // durable: cut it away, so that the retry appends to whole records.
+    if (::ftruncate(fd, size) == 0)
+        ::fsync(fd);
+    return false;
+}
+
 } // namespace
 
-bool AppendLocked(const QString &path, const QByteArray &record)
+bool AppendLocked(const QString &path, const QByteArray &record, const BeforeAppend &before)
 {
     const QByteArray native = QFile::encodeName(path);
     // The viewer's library may rename a rewritten file over this path while we
     // wait for the lock; then the locked descriptor names the old file, and
     // writing there would lose the record. Re-open until both agree.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        Fd fd(::open(native.constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
+        // Read access tells whether the file ends in a line end; a file we
+        // may only write to is appended to as it is.
+        Fd fd(::open(native.constData(), O_RDWR | O_APPEND | O_CLOEXEC));
+        if (fd.get() < 0 && errno == EACCES)
+            fd.reset(::open(native.constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
         if (fd.get() < 0)
             return false;
         int rc;
@@ -98,27 +147,58 @@ bool AppendLocked(const QString &path, const QByteArray &record)
         if (::stat(native.constData(), &named) != 0 || named.st_ino != locked.st_ino ||
             named.st_dev != locked.st_dev)
             continue; // replaced under us: closing releases the lock
-        const bool ok = writeAll(fd.get(), record) && ::fsync(fd.get()) == 0;
+        const bool ok = appendUnderLock(fd.get(), locked, record, before);
         ::flock(fd.get(), LOCK_UN);
         return ok;
     }
     return false;
 }
 
-bool WriteAlarmRecord(const QDateTime &smsDate, const QString &callerID, const QString &message)
+bool AppendAlarmRecord(const QDateTime &smsDate, const QString &callerID, const QString &message,
+                       const BeforeAppend &before)
 {
     const QByteArray record = FormatAlarmRecord(smsDate, callerID, message);
-    if (!CheckLogFilePath(true))
+    if (record.isEmpty() || !CheckLogFilePath(true))
         return false;
-    if (!AppendLocked(G.LogFileFullPath, record)) {
+    if (!AppendLocked(G.LogFileFullPath, record, before)) {
         // Make the next record run the full check again, which re-creates a
         // file that went away.
         G.LastLogFileFullPath.clear();
         return false;
     }
+    return true;
+}
+
+bool WriteAlarmRecord(const QDateTime &smsDate, const QString &callerID, const QString &message)
+{
+    if (!AppendAlarmRecord(smsDate, callerID, message))
+        return false;
     if (G.IsSaveAsMDB && CheckMDBFilePath(true))
         InsertAlarmRow(smsDate, callerID, message);
     return true;
+}
+
+bool LogHoldsRecord(const QString &path, const LogPlace &place, const QByteArray &record)
+{
+    Fd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat st
+    {
+    };
+    if (record.isEmpty() || fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+        return false;
+    QByteArray bytes;
+    if (quint64(st.st_dev) == place.device && quint64(st.st_ino) == place.inode) {
+        // The same file only ever grew, or was cut back to whole records.
+        return place.offset >= 0 && place.offset + record.size() <= st.st_size &&
+               readAt(fd.get(), place.offset, record.size(), bytes) && bytes == record;
+    }
+    constexpr qint64 kTail = 4 << 20;
+    const qint64 from = qMax<qint64>(0, qint64(st.st_size) - kTail - record.size());
+    if (!readAt(fd.get(), from, qint64(st.st_size) - from, bytes))
+        return false;
+    if (from == 0 && bytes.startsWith(record))
+        return true;
+    return bytes.contains("\n" + record);
 }
 
 } // namespace quillet

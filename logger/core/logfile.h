@@ -5,22 +5,53 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <functional>
 
 namespace quillet {
 
-// "MM/DD/YYYY hh:mm:ss [CallerID] message" + CR LF. Every line of the message
-// after its first starts with one space, so no text can pass for a record.
+// "MM/DD/YYYY hh:mm:ss [CallerID] message" + CR LF. The library splits
+// records at LF only, so every line of the message after an LF starts with
+// one space (no text can pass for a record) and a lone CR stays as it is. C0
+// controls other than TAB, CR and LF (a NUL would make the whole file
+// unreadable) are written as their visible symbols U+2400..U+241F; in the
+// caller, which is one line, CR and LF are too. Empty for an invalid date: a
+// record never goes out without its time stamp.
 QByteArray FormatAlarmRecord(const QDateTime &smsDate, const QString &callerID,
                              const QString &message);
 
-// Appends the record to the history log and makes it durable, then inserts the
-// database row when configured. True when the log line is on disk: only then
-// may the message leave the SIM.
-bool WriteAlarmRecord(const QDateTime &smsDate, const QString &callerID, const QString &message);
+// Where an append puts its record: the file (device and inode) and the offset
+// of the record's first byte.
+struct LogPlace
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 offset = -1;
+};
+// Runs under the lock, just before the write: the last moment to note where
+// the record goes.
+using BeforeAppend = std::function<void(const LogPlace &)>;
 
 // Appends bytes to a log file as one record: exclusive flock, re-open when the
 // path no longer names the locked file (the viewer replaced it), one write,
-// fsync. The file must exist.
-bool AppendLocked(const QString &path, const QByteArray &record);
+// fsync. A file that does not end in a line end gets CR LF first. When the
+// write or the fsync fails the file is cut back to its size before the write
+// while the lock is held, so it only ever holds whole records. The file must
+// exist.
+bool AppendLocked(const QString &path, const QByteArray &record, const BeforeAppend &before = {});
+
+// Appends the alarm's record to the history log (after the path check) and
+// makes it durable. True when the line is on disk: only then may the message
+// leave the SIM.
+bool AppendAlarmRecord(const QDateTime &smsDate, const QString &callerID, const QString &message,
+                       const BeforeAppend &before = {});
+
+// The record appended, then the database row inserted when configured.
+bool WriteAlarmRecord(const QDateTime &smsDate, const QString &callerID, const QString &message);
+
+// Whether an append that may have been cut short by a crash left its record
+// in the log: the bytes at the noted place, or, when the file was replaced in
+// the meantime (the viewer rewrote it), the record as a whole line in its last
+// megabytes.
+bool LogHoldsRecord(const QString &path, const LogPlace &place, const QByteArray &record);
 
 } // namespace quillet

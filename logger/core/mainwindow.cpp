@@ -3,6 +3,7 @@
 #include "globals.h"
 #include "hostservices.h"
 #include "polling.h"
+#include "receivedstore.h"
 #include "sound.h"
 #include "startup.h"
 
@@ -114,7 +115,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     setCentralWidget(m_display);
 
     tmrAlarmLogger = new QTimer(this);
-    tmrAlarmLogger->setInterval(5000);
+    tmrAlarmLogger->setInterval(PollIntervalMs());
     connect(tmrAlarmLogger, &QTimer::timeout, this, [] { PollSIM(); });
     tmrMCI = new QTimer(this);
     tmrMCI->setInterval(1000);
@@ -223,8 +224,18 @@ void frmMain::setStatusPanelText(const QString &key, const QString &text)
 
 void frmMain::LoadFormObj()
 {
-    setStatusPanelText(QStringLiteral("Action"),
-                       QStringLiteral("SMS count : %1").arg(G.ReceivedSMSCount));
+    QString text = QStringLiteral("SMS count : %1").arg(G.ReceivedSMSCount);
+    // What was recorded is then only remembered in memory: a restart could
+    // record a message kept on the SIM a second time.
+    const bool storeFailed = Received().writeFailed();
+    if (storeFailed)
+        text += QStringLiteral(" Quillet.rcv!");
+    setStatusPanelText(QStringLiteral("Action"), text);
+    m_panelAction->setStyleSheet(storeFailed ? QStringLiteral("color: #c00000;") : QString());
+    m_panelAction->setToolTip(storeFailed ? QStringLiteral("Quillet.rcv cannot be written: what "
+                                                           "was recorded is kept in memory only, "
+                                                           "and written again at every poll.")
+                                          : QString());
 }
 
 void frmMain::ShowSMSInForm()

@@ -33,7 +33,8 @@ public:
     explicit frmMain(QWidget *parent = nullptr);
     ~frmMain() override;
 
-    // Sets the "Action" panel to the message count.
+    // Sets the "Action" panel to the message count, and says so while the
+    // received store cannot be written.
     void LoadFormObj();
     // Redraws the newest message (sender, date and text, centred).
     void ShowSMSInForm();

@@ -7,11 +7,8 @@
 #include "hostservices.h"
 #include "mainwindow.h"
 #include "receivedstore.h"
-#include "sound.h"
 #include "uievents.h"
 
-#include <QLocale>
-#include <QSet>
 #include <QTimer>
 #include <memory>
 
@@ -24,6 +21,11 @@ std::unique_ptr<CommSMS> &device()
     static std::unique_ptr<CommSMS> sms;
     return sms;
 }
+
+// ReadSMSFromSIM's ErrorCode for a slot that was read and holds nothing. Any
+// other failure (a bad frame, silence, a busy SIM) proves nothing about the
+// slot.
+constexpr qint16 kNoMessageInSlot = 3;
 
 bool s_polling = false;
 bool s_onlineAfterPoll = false;
@@ -68,7 +70,27 @@ void tryReconnect()
     }
 }
 
+// What the poll changed in the received store; a store that could not be
+// written is tried again at every poll and shown in the status bar meanwhile.
+void writeReceivedStore()
+{
+    const bool failedBefore = Received().writeFailed();
+    Received().flush();
+    if (G.MainForm && (failedBefore || Received().writeFailed()))
+        G.MainForm->LoadFormObj();
+}
+
 } // namespace
+
+int PollIntervalMs()
+{
+    static const int ms = [] {
+        bool ok = false;
+        const int value = qEnvironmentVariableIntValue("QUILLET_POLL_INTERVAL_MS", &ok);
+        return ok && value >= 10 && value <= 5000 ? value : 5000;
+    }();
+    return ms;
+}
 
 void CreateDevice(std::unique_ptr<SerialTransport> transport)
 {
@@ -172,6 +194,7 @@ void PollSIM()
     {
         ~Done()
         {
+            writeReceivedStore();
             s_polling = false;
             if (s_onlineAfterPoll) {
                 s_onlineAfterPoll = false;
@@ -198,16 +221,10 @@ void PollSIM()
 
     qint16 read = 0;
     qint16 index = 0;
-    bool sawAll = false;
-    QSet<QString> present;
     while (G.SMSMaxCount > 0 && index <= G.SMSMaxCount) {
         ProcessPendingEvents();
-        if (G.IsOffline)
+        if (G.IsOffline || read >= G.CurrentSMSCount)
             break;
-        if (read >= G.CurrentSMSCount) {
-            sawAll = true;
-            break;
-        }
         QDateTime smsDate;
         QString phoneNo, sms, status;
         if (ReadSMS(index, smsDate, phoneNo, sms, status)) {
@@ -215,35 +232,20 @@ void PollSIM()
             QString key;
             if (status == QLatin1String("UNREAD") || status == QLatin1String("READ")) {
                 key = ReceivedStore::Key(index, smsDate, phoneNo, sms);
-                present.insert(key);
-                if (!Received().contains(key)) {
-                    const AlarmOutcome outcome = ProcessAlarmSMS(smsDate, phoneNo, sms);
-                    // A message whose record is not on disk stays on the SIM
-                    // and is tried again at the next poll; it is still shown.
-                    mayDelete = outcome != AlarmOutcome::Failed;
-                    if (mayDelete) {
-                        Received().add(key);
-                        ++G.ReceivedSMSCount;
-                    }
-                    G.LastSMSDate = QLocale().toString(smsDate, QLocale::ShortFormat);
-                    G.LastSMSPhoneNo = phoneNo;
-                    G.LastSMSText = sms;
-                    if (G.MainForm) {
-                        G.MainForm->ShowSMSInForm();
-                        G.MainForm->LoadFormObj();
-                    }
-                    PlaySoundAlert();
-                }
+                // A message whose record is not on disk stays on the SIM and
+                // is tried again at the next poll.
+                mayDelete = ProcessAlarmSMS(key, smsDate, phoneNo, sms) != AlarmOutcome::Failed;
             }
+            Received().slotHolds(index, key);
             ++read;
             WriteDebugTrace(QStringLiteral("TotalReadSMSCount=%1").arg(read));
-            if (G.IsDeleteSMS && mayDelete && DeleteSMS(index) && !key.isEmpty())
-                Received().remove(key);
+            if (G.IsDeleteSMS && mayDelete && DeleteSMS(index))
+                Received().slotHolds(index);
+        } else if (device()->ErrorCode() == kNoMessageInSlot) {
+            Received().slotHolds(index);
         }
         ++index;
     }
-    if (sawAll || (G.SMSMaxCount > 0 && index > G.SMSMaxCount))
-        Received().retainOnly(present);
 }
 
 } // namespace quillet

@@ -23,6 +23,10 @@ CommSMS *Device();
 ReceivedStore &Received();
 void LoadReceivedStore();
 
+// 5000 ms; QUILLET_POLL_INTERVAL_MS (10 to 5000) in the environment at
+// start-up shortens it, for tests and commissioning.
+int PollIntervalMs();
+
 bool ConnectDevice();
 // Connects and switches to Online or Offline according to the outcome.
 bool GoOnline();

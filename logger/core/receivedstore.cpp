@@ -1,9 +1,106 @@
 #include "receivedstore.h"
 
+#include "filehelpers.h"
+#include "hostservices.h"
+
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace quillet {
+
+namespace {
+
+constexpr int kKeyFields = 4;
+
+qint16 slotOf(const QString &key)
+{
+    return qint16(QStringView(key).left(key.indexOf(QLatin1Char('\t'))).toInt());
+}
+
+QByteArray lineOf(const QString &key, const ReceivedStore::Entry &e)
+{
+    QByteArray line = key.toLatin1();
+    switch (e.state) {
+    case ReceivedStore::State::Pending:
+        line += "\tP\t" + QByteArray::number(e.place.device) + ':' +
+                QByteArray::number(e.place.inode) + '\t' + QByteArray::number(e.place.offset) +
+                '\t' + QByteArray::number(e.rowsBefore);
+        break;
+    case ReceivedStore::State::Logged:
+        line += "\tL\t" + QByteArray::number(e.rowsBefore);
+        break;
+    case ReceivedStore::State::Recorded:
+    case ReceivedStore::State::Absent:
+        break;
+    }
+    return line + '\n';
+}
+
+// One line back into its key and entry; false for a line that is none.
+bool parseLine(const QString &line, QString &key, ReceivedStore::Entry &e)
+{
+    const QStringList f = line.split(QLatin1Char('\t'));
+    if (f.size() < kKeyFields)
+        return false;
+    key = f.mid(0, kKeyFields).join(QLatin1Char('\t'));
+    bool ok = true;
+    if (f.size() == kKeyFields) {
+        e.state = ReceivedStore::State::Recorded;
+    } else if (f.size() == kKeyFields + 2 && f[4] == QLatin1String("L")) {
+        e.state = ReceivedStore::State::Logged;
+        e.rowsBefore = f[5].toLongLong(&ok);
+    } else if (f.size() == kKeyFields + 4 && f[4] == QLatin1String("P")) {
+        e.state = ReceivedStore::State::Pending;
+        const QStringList file = f[5].split(QLatin1Char(':'));
+        bool devOk = false, inoOk = false, offOk = false;
+        if (file.size() == 2) {
+            e.place.device = file[0].toULongLong(&devOk);
+            e.place.inode = file[1].toULongLong(&inoOk);
+        }
+        e.place.offset = f[6].toLongLong(&offOk);
+        e.rowsBefore = f[7].toLongLong(&ok);
+        ok = ok && devOk && inoOk && offOk;
+    } else {
+        return false;
+    }
+    return ok;
+}
+
+// The new content beside the file, made durable, renamed over it, and the
+// rename made durable too. Empty on success, else the reason.
+QString replaceFile(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temp = target + ".new";
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    const bool written = WriteFully(fd, bytes) && ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    ::close(fd);
+    if (!written) {
+        ::unlink(temp.constData());
+        return QString::fromLocal8Bit(std::strerror(writeErrno));
+    }
+    if (::rename(temp.constData(), target.constData()) != 0) {
+        const int renameErrno = errno;
+        ::unlink(temp.constData());
+        return QString::fromLocal8Bit(std::strerror(renameErrno));
+    }
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return {};
+}
+
+} // namespace
 
 QString ReceivedStore::Key(qint16 slot, const QDateTime &date, const QString &phoneNo,
                            const QString &text)
@@ -20,51 +117,89 @@ QString ReceivedStore::Key(qint16 slot, const QDateTime &date, const QString &ph
 void ReceivedStore::load(const QString &path)
 {
     m_path = path;
-    m_keys.clear();
+    m_entries.clear();
+    m_dirty = false;
+    m_failed = false;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
         return;
     while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        if (line.count(QLatin1Char('\t')) == 3)
-            m_keys.insert(line);
+        QString key;
+        Entry e;
+        if (parseLine(QString::fromLatin1(file.readLine()).trimmed(), key, e))
+            m_entries.insert(key, e);
     }
 }
 
-bool ReceivedStore::add(const QString &key)
+void ReceivedStore::set(const QString &key, const Entry &entry)
 {
-    if (m_keys.contains(key))
+    if (entry.state == State::Absent) {
+        m_dirty = m_entries.remove(key) || m_dirty;
+        return;
+    }
+    m_entries.insert(key, entry);
+    m_dirty = true;
+}
+
+bool ReceivedStore::beginRecord(const QString &key, const LogPlace &place, qint64 rowsBefore)
+{
+    set(key, {State::Pending, place, rowsBefore});
+    return flush();
+}
+
+void ReceivedStore::abandon(const QString &key)
+{
+    set(key, {});
+}
+
+void ReceivedStore::markLogged(const QString &key, qint64 rowsBefore)
+{
+    set(key, {State::Logged, {}, rowsBefore});
+}
+
+void ReceivedStore::markRecorded(const QString &key)
+{
+    set(key, {State::Recorded, {}, -1});
+}
+
+void ReceivedStore::slotHolds(qint16 slot, const QString &key)
+{
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        if (it.key() != key && slotOf(it.key()) == slot) {
+            it = m_entries.erase(it);
+            m_dirty = true;
+        } else {
+            ++it;
+        }
+    }
+}
+
+bool ReceivedStore::flush()
+{
+    if (!m_dirty)
         return true;
-    m_keys.insert(key);
+    if (m_path.isEmpty()) {
+        m_dirty = false;
+        return true;
+    }
     return save();
 }
 
-bool ReceivedStore::remove(const QString &key)
+bool ReceivedStore::save()
 {
-    if (!m_keys.remove(key))
-        return true;
-    return save();
-}
-
-bool ReceivedStore::retainOnly(const QSet<QString> &present)
-{
-    const qsizetype before = m_keys.size();
-    m_keys.intersect(present);
-    return m_keys.size() == before || save();
-}
-
-bool ReceivedStore::save() const
-{
-    if (m_path.isEmpty())
-        return true;
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     QByteArray bytes;
-    for (const QString &key : m_keys)
-        bytes += key.toLatin1() + '\n';
-    file.write(bytes);
-    return file.commit();
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
+        bytes += lineOf(it.key(), it.value());
+    const QString failure = replaceFile(m_path, bytes);
+    m_failed = !failure.isEmpty();
+    if (m_failed) {
+        WriteDebugTrace(QStringLiteral("%1 not written (%2): kept in memory, written again at the "
+                                       "next poll")
+                            .arg(m_path, failure));
+        return false;
+    }
+    m_dirty = false;
+    return true;
 }
 
 } // namespace quillet

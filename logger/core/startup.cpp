@@ -7,6 +7,7 @@
 #include "hostservices.h"
 #include "mainwindow.h"
 #include "polling.h"
+#include "receivedstore.h"
 #include "settings.h"
 
 #include <QApplication>
@@ -78,6 +79,7 @@ bool ExitSystem(bool askConfirm)
     }
     if (G.IsInTray && G.MainForm)
         G.MainForm->SetTrayIcon(TrayAction::Delete);
+    Received().flush();
     CloseMDBConnection();
     TerminateDevice();
     G.IsOffline = true;

@@ -115,7 +115,9 @@ bool parseTimeStamp(const QString &text, QDateTime &result)
     const QTime t(hour, minute, second);
     if (!d.isValid() || !t.isValid())
         return false;
-    result = QDateTime(d, t);
+    // The stamp is the service centre's wall clock, zone cut off: no host
+    // zone may move it (a daylight-saving gap would make it invalid).
+    result = QDateTime(d, t, Qt::UTC);
     return true;
 }
 
@@ -192,7 +194,7 @@ CMGRTokens CMGRTokens::fromCodeMap()
 
 QDateTime ZeroDate()
 {
-    return QDateTime(QDate(1899, 12, 30), QTime(0, 0, 0));
+    return QDateTime(QDate(1899, 12, 30), QTime(0, 0, 0), Qt::UTC);
 }
 
 bool ParseCMGRReply(const QByteArray &raw, const CMGRTokens &tokens, QString &phoneNo,

@@ -42,16 +42,19 @@ struct CMGRTokens
     }
 };
 
-// The date a stored outgoing message reports: 30 December 1899, midnight.
+// The date a stored outgoing message reports: 30 December 1899, midnight
+// (Qt::UTC, like every stamp the driver hands out).
 QDateTime ZeroDate();
 
 // AT+CMGR (Read message) response parser, over the raw GSM bytes the device
 // delivered: CR LF, the header line, CR LF, the body, CR LF, CR LF, "OK",
 // CR LF. Status, number and time stamp come from the header's quoted fields;
 // the body is GSM text (data coding scheme 0, its character count equal to
-// the header's length field) or UCS2 hexadecimal (scheme 8). `smsStatus` is
-// set as soon as the status is known, even when the parse fails later;
-// `phoneNo` and `sms` are empty after a failure.
+// the header's length field) or UCS2 hexadecimal (scheme 8). The time stamp
+// is the wall clock as received, held as a Qt::UTC date and time so that no
+// host zone applies to it. `smsStatus` is set as soon as the status is known,
+// even when the parse fails later; `phoneNo` and `sms` are empty after a
+// failure.
 bool ParseCMGRReply(const QByteArray &raw, const CMGRTokens &tokens, QString &phoneNo,
                     QDateTime &smsDate, QString &sms, QString &smsStatus);
 

@@ -211,11 +211,11 @@ void TestDriverDevSim::readStoreWithGaps()
     };
     const QList<Expected> expected{
         {1, "UNREAD", "+85291234567", "PUMP 1 TRIP",
-         QDateTime(QDate(2024, 1, 2), QTime(10, 20, 30))},
+         QDateTime(QDate(2024, 1, 2), QTime(10, 20, 30), Qt::UTC)},
         {3, "READ", "0912345678", "Tank \"B\" low\r\nOK\r\nPUMP ERROR",
-         QDateTime(QDate(2023, 7, 4), QTime(6, 5, 4))},
+         QDateTime(QDate(2023, 7, 4), QTime(6, 5, 4), Qt::UTC)},
         {4, "UNREAD", "+886912345678", QStringLiteral("水位過低"),
-         QDateTime(QDate(2026, 12, 8), QTime(9, 15, 0))},
+         QDateTime(QDate(2026, 12, 8), QTime(9, 15, 0), Qt::UTC)},
         {6, "UNSENT", "+85291234567", QStringLiteral("COST € 5"), ZeroDate()}};
 
     for (int slot = 1; slot <= 7; ++slot) {

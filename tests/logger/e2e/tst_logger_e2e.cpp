@@ -1,6 +1,7 @@
 // The logger's main job against the device simulator over a real pty: every
 // message on the SIM becomes exactly one line in the history log, whatever the
-// line does (bad frames, a silent device, a log folder that cannot be written).
+// line does (bad frames, a silent device, a busy SIM, a log folder that cannot
+// be written, a full disk, a received store that cannot be written).
 
 #include "boxrecorder.h"
 #include "commsms.h"
@@ -9,7 +10,10 @@
 #include "hostservices.h"
 #include "mainwindow.h"
 #include "polling.h"
+#include "receivedstore.h"
+#include "scratchmount.h"
 #include "startup.h"
+#include "tamsin.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -17,8 +21,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <ctime>
 
 using quillet::test::ReadFileBytes;
+using quillet::test::ScratchMount;
 using namespace quillet;
 using devsim::test::DevSimClient;
 using quillet::test::BoxRecorder;
@@ -78,6 +84,49 @@ QByteArray expectedAwkwardLog()
                    .arg(k)
                    .toUtf8();
     return log;
+}
+
+// The records of a log, a further line (one that starts with a space) kept
+// with the record before it.
+QList<QByteArray> records(const QByteArray &log)
+{
+    QList<QByteArray> out;
+    for (const QByteArray &line : log.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        if (line.startsWith(' ') && !out.isEmpty())
+            out.last() += '\n' + line;
+        else
+            out << line;
+    }
+    return out;
+}
+
+// A fault test's figures: how many of the expected records the log holds
+// not at all, and how many times over.
+struct Tally
+{
+    int expected = 0;
+    int logged = 0;
+    int lost = 0;
+    int duplicated = 0;
+    int unexpected = 0;
+};
+Tally tally(const QByteArray &expectedLog, const QByteArray &log)
+{
+    Tally t;
+    const QList<QByteArray> want = records(expectedLog);
+    const QList<QByteArray> got = records(log);
+    t.expected = int(want.size());
+    t.logged = int(got.size());
+    for (const QByteArray &r : want) {
+        const qsizetype n = got.count(r);
+        t.lost += n == 0;
+        t.duplicated += int(qMax<qsizetype>(0, n - 1));
+    }
+    for (const QByteArray &r : got)
+        t.unexpected += !want.contains(r);
+    return t;
 }
 
 } // namespace
@@ -227,6 +276,183 @@ private slots:
         pollUntil([&] { return storedSlots(*m_sim).isEmpty(); }, 30);
         QCOMPARE(storedSlots(*m_sim), QList<int>{});
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+    }
+
+    // Deletion off: a kept message is read again at every poll. A read that
+    // fails (spoiled frames, a SIM too busy to read the slot) says nothing
+    // about the slot, so it must not make the message new again.
+    void keptMessagesSurviveFailedReads_data()
+    {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QStringList>("faults"); // control commands before each later poll
+        QTest::addColumn<int>("commRetry");
+        QTest::addColumn<int>("polls");
+        // One attempt per exchange, so that a spoiled frame fails its read
+        // instead of being asked again.
+        QTest::newRow("25% bad frames")
+            << QStringList{"--bad-crc", "25", "--seed", "11"} << QStringList{} << 1 << 12;
+        QTest::newRow("SIM busy on kept slots")
+            << QStringList{} << QStringList{"busy 9 1", "busy 1 1 515", "busy 13 1"} << 3 << 6;
+    }
+    void keptMessagesSurviveFailedReads()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QStringList, faults);
+        QFETCH(int, commRetry);
+        QFETCH(int, polls);
+        BoxRecorder boxes;
+        prepare(awkwardStore(), simArgs);
+        G.IsDeleteSMS = false;
+        QVERIFY(GoOnline() || GoOnline() || GoOnline());
+        Device()->setCommRetry(qint16(commRetry));
+        // Messages counted on the SIM against messages read: the reads that failed.
+        int failedReads = 0;
+        const auto previous = SetTraceHandler([&](const QString &line) {
+            if (line.startsWith(QLatin1String("TotalSMSCount=")))
+                failedReads += line.mid(14).toInt();
+            else if (line.startsWith(QLatin1String("TotalReadSMSCount=")))
+                --failedReads;
+        });
+        PollSIM();
+        for (int i = 1; i < polls; ++i) {
+            for (const QString &fault : faults)
+                QVERIFY(m_sim->control(fault).startsWith(QLatin1String("ok")));
+            PollSIM();
+        }
+        // A clean line at the end, so that every alarm has had its chance.
+        m_sim->control(QStringLiteral("badcrc 0"));
+        Device()->setCommRetry(3);
+        PollSIM();
+        SetTraceHandler(previous);
+        const Tally t = tally(expectedAwkwardLog(), ReadFileBytes(QStringLiteral("Quillet.log")));
+        qInfo("%d polls, %d reads failed: %d alarms injected, %d records logged, %d lost, "
+              "%d duplicated",
+              polls + 1, failedReads, t.expected, t.logged, t.lost, t.duplicated);
+        QCOMPARE(t.lost, 0);
+        QCOMPARE(t.duplicated, 0);
+        QCOMPARE(t.unexpected, 0);
+        QCOMPARE(t.logged, t.expected);
+        QCOMPARE(storedSlots(*m_sim).size(), 20);
+    }
+
+    // A disk that fills in the middle of a record: the part written is cut
+    // away, the message stays on the SIM, and once there is room again the
+    // log is the old records and the new one, byte for byte.
+    void fullDiskLeavesWholeRecords()
+    {
+        if (!ScratchMount::mayMount())
+            QSKIP("only root can mount the small file system this needs");
+        ScratchMount disk;
+        QVERIFY2(disk.mount(64 * 1024), qPrintable(disk.error()));
+        QByteArray old;
+        for (int i = 0; old.size() < 4000; ++i)
+            old += QStringLiteral("01/02/2024 03:04:%1 [old] record %1\r\n")
+                       .arg(i % 60, 2, 10, QLatin1Char('0'))
+                       .toUtf8();
+        {
+            QFile log(disk.filePath(QStringLiteral("Quillet.log")));
+            QVERIFY(log.open(QIODevice::WriteOnly));
+            QCOMPARE(log.write(old), old.size());
+        }
+        // Every page but the log's last one taken.
+        {
+            QFile filler(disk.filePath(QStringLiteral("filler")));
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            const QByteArray page(4096, 'f');
+            while (filler.write(page) == page.size()) {
+            }
+        }
+        const QString text =
+            QStringLiteral("Tank 4 level high, pump 2 tripped, standby pump started, "
+                           "operator please check valve 7");
+        prepare(
+            {{2, QStringLiteral("number=+3212 text=\"%1\" time=24/05/06,07:08:09+32").arg(text)}});
+        G.LogFilePath = disk.filePath(QStringLiteral("Quillet.log"));
+        QVERIFY(GoOnline());
+        const QByteArray record = "05/06/2024 07:08:09 [+3212] " + text.toUtf8() + "\r\n";
+        QVERIFY(4096 - old.size() < record.size()); // the record fits only in part
+
+        PollSIM();
+        PollSIM();
+        QCOMPARE(ReadFileBytes(G.LogFilePath), old);
+        QCOMPARE(storedSlots(*m_sim), QList<int>{2});
+
+        QVERIFY(QFile::remove(disk.filePath(QStringLiteral("filler"))));
+        PollSIM();
+        QCOMPARE(ReadFileBytes(G.LogFilePath), old + record);
+        QCOMPARE(storedSlots(*m_sim), QList<int>{});
+    }
+
+    // Texts and time stamps are logged as received: no control character
+    // raw (a NUL would make the viewer refuse the whole file), no host time
+    // zone (02:30 falls into Berlin's spring gap, which once gave a record
+    // without its stamp), and the library reads every record back.
+    void textsAndStampsAsReceived()
+    {
+        const QByteArray oldTz = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        ::tzset();
+        prepare(
+            {{1, R"(number=+3212 alphabet=ucs2 text="a\u0000b\u0007c" time=24/03/07,14:05:09+32)"},
+             {2, R"(number=+3213 text="Gap" time=24/03/31,02:30:00+08)"},
+             {3, R"(number=+3214 text="Repeat" time=24/10/27,02:30:00+08)"}});
+        QVERIFY(GoOnline());
+        PollSIM();
+        qputenv("TZ", oldTz);
+        if (oldTz.isEmpty())
+            qunsetenv("TZ");
+        ::tzset();
+
+        const QByteArray log = ReadFileBytes(QStringLiteral("Quillet.log"));
+        QCOMPARE(log, QByteArray("03/07/2024 14:05:09 [+3212] a\xe2\x90\x80"
+                                 "b\xe2\x90\x87"
+                                 "c\r\n"
+                                 "03/31/2024 02:30:00 [+3213] Gap\r\n"
+                                 "10/27/2024 02:30:00 [+3214] Repeat\r\n"));
+        QVERIFY(!log.contains('\0'));
+        QCOMPARE(LogOpen("Quillet.log"), 3);
+        QCOMPARE(LogSelect(nullptr, nullptr), 3);
+        const char *time = nullptr;
+        QCOMPARE(LogGetRecord(1, &time, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+        QCOMPARE(QByteArray(time), QByteArray("03/31/2024 02:30:00"));
+        LogClose();
+    }
+
+    // Quillet.rcv that cannot be written (a folder in its place stops root
+    // too): the trace and the status bar say so, the set in memory still
+    // keeps the kept message from a second record, and the next poll writes
+    // the file.
+    void unwritableStoreIsReportedAndWrittenLater()
+    {
+        prepare({{4, QStringLiteral("number=+3212 text=kept time=24/05/06,07:08:09+32")}});
+        G.IsDeleteSMS = false;
+        QVERIFY(QDir().mkpath(QStringLiteral("Quillet.rcv")));
+        frmMain form;
+        G.MainForm = &form;
+        QStringList trace;
+        const auto previous = SetTraceHandler([&](const QString &line) { trace << line; });
+        QVERIFY(GoOnline());
+        PollSIM();
+        PollSIM();
+        SetTraceHandler(previous);
+        const QByteArray record("05/06/2024 07:08:09 [+3212] kept\r\n");
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), record);
+        QVERIFY(
+            form.statusPanelText(QStringLiteral("Action")).contains(QLatin1String("Quillet.rcv")));
+        QVERIFY(!trace.filter(QStringLiteral("Quillet.rcv not written")).isEmpty());
+
+        QVERIFY(QDir().rmdir(QStringLiteral("Quillet.rcv")));
+        PollSIM();
+        QCOMPARE(form.statusPanelText(QStringLiteral("Action")), QStringLiteral("SMS count : 1"));
+        G.MainForm = nullptr;
+        // What the file now holds keeps a restarted logger from a second record.
+        TerminateDevice();
+        CreateDevice();
+        LoadReceivedStore();
+        QCOMPARE(Received().size(), 1);
+        QVERIFY(GoOnline());
+        PollSIM();
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), record);
     }
 
     void silentDeviceComesBack()

@@ -6,6 +6,7 @@
 #include "dde.h"
 #include "globals.h"
 #include "outputrig.h"
+#include "receivedstore.h"
 #include "testfiles.h"
 
 #include <QDBusConnection>
@@ -193,8 +194,9 @@ private slots:
         G.DDEMap[0] = {QStringLiteral("A1"), QStringLiteral("Zone1"), 1};
         G.DDEMap[1] = {QStringLiteral("A3"), QStringLiteral("Zone3"), 2.5};
 
-        QCOMPARE(ProcessAlarmSMS(kStamp, QStringLiteral("+886912345678"),
-                                 QStringLiteral("A3 Pump\tfailure\r\nline 2")),
+        const QString text = QStringLiteral("A3 Pump\tfailure\r\nline 2");
+        const QString sender = QStringLiteral("+886912345678");
+        QCOMPARE(ProcessAlarmSMS(ReceivedStore::Key(1, kStamp, sender, text), kStamp, sender, text),
                  AlarmOutcome::Recorded);
         const QStringList expected{
             "Display|Alarms\tZone3\t2.5",
@@ -222,7 +224,9 @@ private slots:
         G.IsSaveAsMDB = true;
         G.MDBFilePath = QStringLiteral("absent.mdb");
         setMap({QStringLiteral("=All")});
-        QCOMPARE(ProcessAlarmSMS(kStamp, QStringLiteral("0911"), QStringLiteral("A5 Door")),
+        const QString text = QStringLiteral("A5 Door");
+        QCOMPARE(ProcessAlarmSMS(ReceivedStore::Key(1, kStamp, QStringLiteral("0911"), text),
+                                 kStamp, QStringLiteral("0911"), text),
                  AlarmOutcome::Recorded);
         QVERIFY(!ForwardAlarmToDDE(QStringLiteral("A5 Door"), kStamp, QStringLiteral("0911"),
                                    QStringLiteral("A5 Door")));

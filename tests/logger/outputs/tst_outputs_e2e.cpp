@@ -1,6 +1,7 @@
 // Alarms from the device simulator through every output at once: log line,
 // database row, DDE pokes and the alert sound, with each row committed before
-// its message is deleted from the SIM.
+// its message is deleted from the SIM, and each output once while the log
+// cannot be written.
 
 #include "boxrecorder.h"
 #include "devsimclient.h"
@@ -62,6 +63,33 @@ private:
     QStringList *m_calls;
 };
 
+// Log, database, sound and DDE (to the receiver's --application Display) on.
+void useEveryOutput(const DevSimClient &sim)
+{
+    G = GlobalState{};
+    G.LogFilePath = QStringLiteral("Quillet.log");
+    G.IsSaveAsMDB = true;
+    G.MDBFilePath = QStringLiteral("db/alarms.mdb");
+    G.SystemFile = QStringLiteral(QUILLET_BIN_DIR "/Quillet.sys");
+    G.COMPORT = sim.ptyPath();
+    G.BAUDRATE = QStringLiteral("9600");
+    G.DATABIT = QStringLiteral("8");
+    G.PARITYBIT = QStringLiteral("None");
+    G.STOPBIT = QStringLiteral("1");
+    G.EnableSitePhoneNumberMap = true;
+    G.SitePhoneNumberCount = 1;
+    G.SitePhoneNumberMap[0] = {QStringLiteral("5678"), QStringLiteral("North")};
+    G.IsDeleteSMS = true;
+    G.IsUseSoundAlert = true;
+    G.IsUseDDE = true;
+    G.APPLICATION = QStringLiteral("Display");
+    G.TOPIC = QStringLiteral("Alarms");
+    G.DDEMapCount = 2;
+    G.DDEMap[0] = {QStringLiteral("A3"), QStringLiteral("Zone3"), 2.5};
+    G.DDEMap[1] = {QString(), QStringLiteral("Other"), 1};
+    QLocale::setDefault(QLocale::c());
+}
+
 } // namespace
 
 class tst_OutputsE2E : public QObject
@@ -105,28 +133,7 @@ private slots:
         ReceiverProcess receiver({QStringLiteral("--application"), QStringLiteral("Display")});
         QVERIFY(receiver.waitUntilListening());
 
-        G = GlobalState{};
-        G.LogFilePath = QStringLiteral("Quillet.log");
-        G.IsSaveAsMDB = true;
-        G.MDBFilePath = QStringLiteral("db/alarms.mdb");
-        G.SystemFile = QStringLiteral(QUILLET_BIN_DIR "/Quillet.sys");
-        G.COMPORT = sim.ptyPath();
-        G.BAUDRATE = QStringLiteral("9600");
-        G.DATABIT = QStringLiteral("8");
-        G.PARITYBIT = QStringLiteral("None");
-        G.STOPBIT = QStringLiteral("1");
-        G.EnableSitePhoneNumberMap = true;
-        G.SitePhoneNumberCount = 1;
-        G.SitePhoneNumberMap[0] = {QStringLiteral("5678"), QStringLiteral("North")};
-        G.IsDeleteSMS = true;
-        G.IsUseSoundAlert = true;
-        G.IsUseDDE = true;
-        G.APPLICATION = QStringLiteral("Display");
-        G.TOPIC = QStringLiteral("Alarms");
-        G.DDEMapCount = 2;
-        G.DDEMap[0] = {QStringLiteral("A3"), QStringLiteral("Zone3"), 2.5};
-        G.DDEMap[1] = {QString(), QStringLiteral("Other"), 1};
-        QLocale::setDefault(QLocale::c());
+        useEveryOutput(sim);
 
         QStringList soundCalls;
         SetSoundPlayer(std::make_unique<CountingPlayer>(&soundCalls));
@@ -175,6 +182,67 @@ private slots:
             10000);
         QCOMPARE(soundCalls, (QStringList{"open", "play"}));
         QVERIFY(G.IsSoundPlaying);
+    }
+
+    // While the log cannot be written the message is shown and sounded once
+    // and poked nowhere; once its record lands it is poked once, and the alert
+    // the operator silenced meanwhile stays silent.
+    void unrecordableMessageAlertsOnce()
+    {
+        QDir::setCurrent(m_dir.path());
+        QVERIFY(QDir().mkpath(QStringLiteral("once")));
+        QDir::setCurrent(m_dir.filePath(QStringLiteral("once")));
+        QVERIFY(
+            QFile::copy(QStringLiteral(QUILLET_GSMCODEMAP_FILE), QStringLiteral("GSMCodeMap.cod")));
+        DevSimClient sim;
+        QVERIFY2(sim.start({QStringLiteral("--type-rate"), QStringLiteral("100000")}),
+                 qPrintable(sim.error()));
+        QVERIFY(sim.control("deliver slot=3 number=+3212 text=\"A3 Tank high\" "
+                            "time=24/03/07,14:05:09+32")
+                    .startsWith(QLatin1String("ok")));
+        ReceiverProcess receiver({QStringLiteral("--application"), QStringLiteral("Display")});
+        QVERIFY(receiver.waitUntilListening());
+        useEveryOutput(sim);
+        QFile blocker(QStringLiteral("blocked"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the log's folder must go
+        blocker.close();
+        G.LogFilePath = QStringLiteral("blocked/Quillet.log");
+        QStringList soundCalls;
+        SetSoundPlayer(std::make_unique<CountingPlayer>(&soundCalls));
+        frmMain form;
+        G.MainForm = &form;
+        BoxRecorder boxes;
+        CreateDevice();
+        LoadReceivedStore();
+        QVERIFY(GoOnline());
+
+        for (int i = 0; i < 3; ++i)
+            PollSIM();
+        QCOMPARE(soundCalls, (QStringList{"open", "play"}));
+        QCOMPARE(G.LastSMSText, QStringLiteral("A3 Tank high"));
+        StopSoundAlert(); // the operator silences it
+        PollSIM();
+        QTest::qWait(200);
+        QCOMPARE(receiver.lines(), QStringList{});
+
+        QVERIFY(QFile::remove(QStringLiteral("blocked")));
+        PollSIM();
+        PollSIM();
+        TerminateDevice();
+        G.MainForm = nullptr;
+        SetSoundPlayer(nullptr);
+        QCOMPARE(ReadFileBytes(QStringLiteral("blocked/Quillet.log")),
+                 QByteArray("03/07/2024 14:05:09 [+3212] A3 Tank high\r\n"));
+        QCOMPARE(readRows(QStringLiteral("db/alarms.mdb")).size(), 1);
+        QCOMPARE(soundCalls, (QStringList{"open", "play", "close"}));
+        QCOMPARE(int(G.ReceivedSMSCount), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            receiver.lines(),
+            (QStringList{"Display|Alarms\tZone3\t2.5",
+                         "Display|Alarms\tZone3.Message\t7 Mar 2024 14:05:09 +3212 A3 Tank high"}),
+            10000);
+        QTest::qWait(200);
+        QCOMPARE(receiver.lines().size(), 2);
     }
 };
 

@@ -1,0 +1,62 @@
+#pragma once
+// A small tmpfs of the test's own, so that faults a root process never meets
+// on an ordinary folder (a full disk, a read-only file system) happen as root
+// too. Only root may mount; elsewhere mount() fails and the test skips or
+// makes the fault another way. Unmounted when the holder goes, whatever way
+// the test leaves.
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace quillet::test {
+
+class ScratchMount
+{
+public:
+    ScratchMount() = default;
+    ~ScratchMount() { unmount(); }
+    ScratchMount(const ScratchMount &) = delete;
+    ScratchMount &operator=(const ScratchMount &) = delete;
+
+    static bool mayMount() { return ::geteuid() == 0; }
+
+    // A tmpfs of `bytes` (whole pages) on a new folder, read-only when asked.
+    bool mount(qint64 bytes, bool readOnly = false)
+    {
+        if (!m_dir.isValid()) {
+            m_error = QStringLiteral("no temporary folder");
+            return false;
+        }
+        const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755";
+        const unsigned long flags = MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
+        if (::mount("tmpfs", QFile::encodeName(m_dir.path()).constData(), "tmpfs", flags,
+                    options.constData()) != 0) {
+            m_error = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        m_mounted = true;
+        return true;
+    }
+    void unmount()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_dir.path()).constData(), MNT_DETACH);
+        m_mounted = false;
+    }
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+    QString error() const { return m_error; }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+    QString m_error;
+};
+
+} // namespace quillet::test
