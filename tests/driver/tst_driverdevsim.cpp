@@ -41,9 +41,7 @@ public:
     {
         m_process.setProgram(simulatorPath());
         m_process.setArguments(args + QStringList{QStringLiteral("--control-socket"),
-                                                  m_dir.filePath(QStringLiteral("control.sock")),
-                                                  QStringLiteral("--codemap"),
-                                                  QStringLiteral(QUILLET_GSMCODEMAP_FILE)});
+                                                  m_dir.filePath(QStringLiteral("control.sock"))});
         m_process.start();
         if (!m_process.waitForStarted(5000))
             return false;
