@@ -6,6 +6,7 @@
 #include "globals.h"
 #include "hostservices.h"
 #include "mainwindow.h"
+#include "multipart.h"
 #include "receivedstore.h"
 #include "sound.h"
 #include "uievents.h"
@@ -98,6 +99,7 @@ void LoadReceivedStore()
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     Received().load(folder + QStringLiteral("Quillet.rcv"));
+    LoadWaitingParts(folder + QStringLiteral("Quillet.prt"));
 }
 
 bool IsPolling()
@@ -111,6 +113,9 @@ bool ConnectDevice()
         return false;
     const QString setting = G.BAUDRATE + QLatin1Char(',') + G.PARITYBIT.left(1) + QLatin1Char(',') +
                             G.DATABIT + QLatin1Char(',') + G.STOPBIT;
+    device()->setLinkMode(G.DEVICE == QLatin1String("device")  ? LinkMode::Device
+                          : G.DEVICE == QLatin1String("modem") ? LinkMode::Modem
+                                                               : LinkMode::Auto);
     // "COMn" (the number from its fourth character on) or a device path.
     return device()->Initialize(G.COMPORT, setting);
 }
@@ -163,6 +168,30 @@ bool DeleteSMS(qint16 index)
     return ok;
 }
 
+bool RecordReceived(const QString &key, const QDateTime &smsDate, const QString &phoneNo,
+                    const QString &sms)
+{
+    if (Received().contains(key))
+        return true;
+    const AlarmOutcome outcome = ProcessAlarmSMS(smsDate, phoneNo, sms);
+    // A message whose record is not on disk stays on the SIM and is tried
+    // again at the next poll; it is still shown.
+    const bool mayDelete = outcome != AlarmOutcome::Failed;
+    if (mayDelete) {
+        Received().add(key);
+        ++G.ReceivedSMSCount;
+    }
+    G.LastSMSDate = QLocale().toString(smsDate, QLocale::ShortFormat);
+    G.LastSMSPhoneNo = phoneNo;
+    G.LastSMSText = sms;
+    if (G.MainForm) {
+        G.MainForm->ShowSMSInForm();
+        G.MainForm->LoadFormObj();
+    }
+    PlaySoundAlert();
+    return mayDelete;
+}
+
 void PollSIM()
 {
     if (s_polling || !device())
@@ -209,31 +238,17 @@ void PollSIM()
             break;
         }
         QDateTime smsDate;
-        QString phoneNo, sms, status;
-        if (ReadSMS(index, smsDate, phoneNo, sms, status)) {
-            bool mayDelete = true;
+        QString phoneNo, sms, status, slotKey;
+        const SlotRead slot = ReadSlot(index, smsDate, phoneNo, sms, status, slotKey);
+        if (slot != SlotRead::Empty) {
+            // A held message (a waiting part) stays on the SIM for now.
+            bool mayDelete = slot == SlotRead::Message;
             QString key;
-            if (status == QLatin1String("UNREAD") || status == QLatin1String("READ")) {
-                key = ReceivedStore::Key(index, smsDate, phoneNo, sms);
+            if (slot == SlotRead::Message &&
+                (status == QLatin1String("UNREAD") || status == QLatin1String("READ"))) {
+                key = slotKey;
                 present.insert(key);
-                if (!Received().contains(key)) {
-                    const AlarmOutcome outcome = ProcessAlarmSMS(smsDate, phoneNo, sms);
-                    // A message whose record is not on disk stays on the SIM
-                    // and is tried again at the next poll; it is still shown.
-                    mayDelete = outcome != AlarmOutcome::Failed;
-                    if (mayDelete) {
-                        Received().add(key);
-                        ++G.ReceivedSMSCount;
-                    }
-                    G.LastSMSDate = QLocale().toString(smsDate, QLocale::ShortFormat);
-                    G.LastSMSPhoneNo = phoneNo;
-                    G.LastSMSText = sms;
-                    if (G.MainForm) {
-                        G.MainForm->ShowSMSInForm();
-                        G.MainForm->LoadFormObj();
-                    }
-                    PlaySoundAlert();
-                }
+                mayDelete = RecordReceived(key, smsDate, phoneNo, sms);
             }
             ++read;
             WriteDebugTrace(QStringLiteral("TotalReadSMSCount=%1").arg(read));
@@ -242,8 +257,10 @@ void PollSIM()
         }
         ++index;
     }
-    if (sawAll || (G.SMSMaxCount > 0 && index > G.SMSMaxCount))
+    if (sawAll || (G.SMSMaxCount > 0 && index > G.SMSMaxCount)) {
+        FinishParts(present);
         Received().retainOnly(present);
+    }
 }
 
 } // namespace quillet

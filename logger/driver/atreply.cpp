@@ -391,7 +391,6 @@ CMGRReply ReadCMGRTextReply(const QByteArray &raw, const CMGRTokens &tokens, SIM
     auto fail = [&](CMGRRead kind, const QString &why) {
         result.kind = kind;
         result.why = why;
-        m.phoneNo.clear();
         m.text.clear();
         m.data.clear();
         return result;

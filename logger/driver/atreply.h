@@ -102,7 +102,8 @@ struct CMGRReply
 // hexadecimal otherwise: UCS2, 8-bit data, or the whole user data with its
 // header (7-bit packed behind the header and its fill bits) when the first
 // octet's TP-UDHI bit is set. `rawHeader` and `rawBody` are filled whenever a
-// header was found; `status` as soon as it is known.
+// header was found; `status` and `phoneNo` as soon as they are known, also
+// when the message cannot be read.
 CMGRReply ReadCMGRTextReply(const QByteArray &raw, const CMGRTokens &tokens, SIMMessage &message);
 
 // ReadCMGRTextReply for callers that want the text alone: true for a message
