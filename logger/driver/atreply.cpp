@@ -344,8 +344,9 @@ bool ReplyCarriesEcho(const QString &reply)
 
 bool ParseCPMSQueryReply(const QString &reply, qint16 &used, qint16 &total)
 {
+    const QString whole = reply + kCRLF; // the lines below view into it
     QStringView line;
-    for (QStringView l : completeLines(reply + kCRLF)) {
+    for (QStringView l : completeLines(whole)) {
         if (l.startsWith(QLatin1String("+CPMS:"))) {
             line = l;
             break;
