@@ -1,9 +1,11 @@
 // The user data readers fed arbitrary bytes: the coding scheme octet (the
-// first byte), the user data header and septet unpacking (the rest), and the
-// +CMGR reader given those octets as the hexadecimal body of a message with a
-// header. Each gives a value or a failure; what it gives holds together.
+// first byte), the user data header and septet unpacking (the rest, checked
+// against the simulator's packer), and the +CMGR reader given those octets as
+// the hexadecimal body of a message with a header. Each gives a value or a
+// failure; what it gives holds together.
 #include "atreply.h"
 #include "gsmcodemap.h"
+#include "gsmtext.h"
 #include "hostservices.h"
 #include "smsdata.h"
 
@@ -12,29 +14,6 @@
 #include <cstdlib>
 
 using namespace quillet;
-
-namespace {
-
-QByteArray pack(const QByteArray &septets)
-{
-    QByteArray octets;
-    quint32 pending = 0;
-    int bits = 0;
-    for (char s : septets) {
-        pending |= quint32(quint8(s)) << bits;
-        bits += 7;
-        while (bits >= 8) {
-            octets += char(pending & 0xFF);
-            pending >>= 8;
-            bits -= 8;
-        }
-    }
-    if (bits > 0)
-        octets += char(pending & 0xFF);
-    return octets;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -65,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     }
 
-    // Unpacked and packed again, the septets give back every bit they came from.
+    // Unpacked, and packed again by the simulator's own packer, the septets
+    // give back every bit they came from.
     const int most = int(ud.size() * 8 / 7);
     for (int count : {most, most - 1}) {
         QByteArray septets;
@@ -73,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue;
         if (septets.size() != count)
             std::abort();
-        const QByteArray again = pack(septets);
+        const QByteArray again = devsim::PackSeptets(septets);
         if (again.size() != ud.size())
             std::abort();
         if (again.isEmpty())
