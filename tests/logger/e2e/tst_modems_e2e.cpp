@@ -295,6 +295,33 @@ private slots:
         QCOMPARE(records(logFile()), 2);
     }
 
+    void concatenatedWithDeleteOffLoggedOnce_data()
+    {
+        QTest::addColumn<int>("line");
+        NewRowOnBothLines("polls and a restart", [](QTestData &) {});
+    }
+    void concatenatedWithDeleteOffLoggedOnce()
+    {
+        QFETCH(int, line);
+        prepare({{-1, "number=+85291110041 time=24/05/01,08:00:01+32 text=\"left on the SIM\" "
+                      "parts=2 ref=41 slots=5,3"}},
+                {}, Line(line));
+        G.IsDeleteSMS = false;
+        QVERIFY(GoOnline());
+        const QByteArray once = "05/01/2024 08:00:01 [+85291110041] left on the SIM\r\n";
+        PollSIM();
+        PollSIM();
+        TerminateDevice();
+        CreateDevice();
+        LoadReceivedStore();
+        G.IsDeleteSMS = false;
+        QVERIFY(GoOnline());
+        PollSIM();
+        QCOMPARE(logFile(), once);
+        QCOMPARE(StoredSlots(*m_sim), (QList<int>{3, 5}));
+        QCOMPARE(int(G.ReceivedSMSCount), 1);
+    }
+
     void plainModemFoundOnItsOwn()
     {
         prepare({{3, "number=+85291110031 time=24/05/01,08:00:01+32 text=found"}}, {},
