@@ -19,6 +19,7 @@ namespace quillet {
 namespace {
 
 constexpr int kUnreadablePolls = 3;
+constexpr qint64 kMissingPartsSeconds = 600;
 const QString kGap = QStringLiteral("[...]");
 
 struct Part
@@ -51,7 +52,6 @@ struct State
     QHash<QString, Group> groups; // by sender, reference and part count
     QHash<qint16, Unreadable> unreadable;
     bool incomplete = false; // a slot could not be read in this poll
-    qint64 limitSeconds = 600;
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
 };
 
@@ -148,11 +148,6 @@ void deleteParts(const Group &g)
 }
 
 } // namespace
-
-void SetMissingPartsLimit(qint64 seconds)
-{
-    S().limitSeconds = seconds;
-}
 
 void SetPartsClock(std::function<QDateTime()> now)
 {
@@ -295,7 +290,7 @@ void FinishParts(QSet<QString> &present)
             continue;
         }
         const bool whole = g.seen.size() == parts;
-        const bool overdue = g.firstSeen.secsTo(now) >= s.limitSeconds;
+        const bool overdue = g.firstSeen.secsTo(now) >= kMissingPartsSeconds;
         if (!whole && !overdue)
             continue;
         const SIMMessage &first = g.seen.first().message;

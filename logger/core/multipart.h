@@ -38,8 +38,8 @@ void FinishParts(QSet<QString> &present);
 // The file that keeps the waiting parts (beside the settings file).
 void LoadWaitingParts(const QString &path);
 
-// For tests: how long missing parts are waited for, and the clock.
-void SetMissingPartsLimit(qint64 seconds);
+// For tests: the clock the 10 minutes are measured on (UTC), so a test
+// moves it instead of waiting.
 void SetPartsClock(std::function<QDateTime()> now);
 
 } // namespace quillet
