@@ -23,9 +23,7 @@ int main(int argc, char **argv)
     const QString bin = QCoreApplication::applicationDirPath();
 
     QProcess sim;
-    sim.start(bin + QStringLiteral("/quillet-devsim"),
-              {QStringLiteral("--pin-wait"), QStringLiteral("--codemap"),
-               bin + QStringLiteral("/GSMCodeMap.cod")});
+    sim.start(bin + QStringLiteral("/quillet-devsim"), {QStringLiteral("--pin-wait")});
     QByteArray first;
     QElapsedTimer waited;
     waited.start();

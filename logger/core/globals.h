@@ -61,6 +61,9 @@ struct GlobalState
     QString DATABIT;
     QString PARITYBIT;
     QString STOPBIT;
+    // What sits on the port: "auto" (the device when station 247 answers,
+    // else a plain modem that answers AT), "device" or "modem".
+    QString DEVICE = QStringLiteral("auto");
     bool EnableSitePhoneNumberMap = false;
     bool IsGiveUpUnknownSitePhoneNumberSMS = false;
     std::array<SiteEntry, MapSlots> SitePhoneNumberMap;

@@ -6,6 +6,7 @@
 #include "globals.h"
 #include "hostservices.h"
 #include "mainwindow.h"
+#include "multipart.h"
 #include "receivedstore.h"
 #include "uievents.h"
 
@@ -120,6 +121,7 @@ void LoadReceivedStore()
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     Received().load(folder + QStringLiteral("Quillet.rcv"));
+    LoadWaitingParts(folder + QStringLiteral("Quillet.prt"));
 }
 
 bool IsPolling()
@@ -133,6 +135,9 @@ bool ConnectDevice()
         return false;
     const QString setting = G.BAUDRATE + QLatin1Char(',') + G.PARITYBIT.left(1) + QLatin1Char(',') +
                             G.DATABIT + QLatin1Char(',') + G.STOPBIT;
+    device()->setLinkMode(G.DEVICE == QLatin1String("device")  ? LinkMode::Device
+                          : G.DEVICE == QLatin1String("modem") ? LinkMode::Modem
+                                                               : LinkMode::Auto);
     // "COMn" (the number from its fourth character on) or a device path.
     return device()->Initialize(G.COMPORT, setting);
 }
@@ -185,6 +190,14 @@ bool DeleteSMS(qint16 index)
     return ok;
 }
 
+bool RecordReceived(const QString &key, const QDateTime &smsDate, const QString &phoneNo,
+                    const QString &sms)
+{
+    // A message whose record is not on disk stays on the SIM and is tried
+    // again at the next poll.
+    return ProcessAlarmSMS(key, smsDate, phoneNo, sms) != AlarmOutcome::Failed;
+}
+
 void PollSIM()
 {
     if (s_polling || !device())
@@ -226,26 +239,32 @@ void PollSIM()
         if (G.IsOffline || read >= G.CurrentSMSCount)
             break;
         QDateTime smsDate;
-        QString phoneNo, sms, status;
-        if (ReadSMS(index, smsDate, phoneNo, sms, status)) {
+        QString phoneNo, sms, status, key;
+        const SlotRead slot = ReadSlot(index, smsDate, phoneNo, sms, status, key);
+        if (slot == SlotRead::Message) {
             bool mayDelete = true;
-            QString key;
-            if (status == QLatin1String("UNREAD") || status == QLatin1String("READ")) {
-                key = ReceivedStore::Key(index, smsDate, phoneNo, sms);
-                // A message whose record is not on disk stays on the SIM and
-                // is tried again at the next poll.
-                mayDelete = ProcessAlarmSMS(key, smsDate, phoneNo, sms) != AlarmOutcome::Failed;
-            }
+            if (status == QLatin1String("UNREAD") || status == QLatin1String("READ"))
+                mayDelete = RecordReceived(key, smsDate, phoneNo, sms);
+            else
+                key.clear(); // a stored outgoing message is no alarm
             Received().slotHolds(index, key);
-            ++read;
-            WriteDebugTrace(QStringLiteral("TotalReadSMSCount=%1").arg(read));
             if (G.IsDeleteSMS && mayDelete && DeleteSMS(index))
                 Received().slotHolds(index);
-        } else if (device()->ErrorCode() == kNoMessageInSlot) {
+        } else if (slot == SlotRead::Empty && device()->ErrorCode() == kNoMessageInSlot) {
             Received().slotHolds(index);
+        }
+        // A held slot (a waiting part, an odd reply before its third poll)
+        // proves nothing about what the store noted for it: a joined
+        // message's entry is kept under its first part's slot.
+        if (slot != SlotRead::Empty) {
+            ++read;
+            WriteDebugTrace(QStringLiteral("TotalReadSMSCount=%1").arg(read));
         }
         ++index;
     }
+    // Parts are joined only after a poll that saw the whole store.
+    if (read >= G.CurrentSMSCount || (G.SMSMaxCount > 0 && index > G.SMSMaxCount))
+        FinishParts();
 }
 
 } // namespace quillet

@@ -39,6 +39,11 @@ void PollSIM();
 bool IsPolling();
 
 bool ReadSMS(qint16 index, QDateTime &smsDate, QString &phoneNo, QString &sms, QString &smsStatus);
+// One received message, or one joined from its parts, under `key`: recorded
+// once, shown, counted and sounded. False when its record is not on disk:
+// it must stay on the SIM.
+bool RecordReceived(const QString &key, const QDateTime &smsDate, const QString &phoneNo,
+                    const QString &sms);
 bool DeleteSMS(qint16 index);
 
 } // namespace quillet

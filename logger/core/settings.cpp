@@ -178,6 +178,9 @@ bool LoadSettings()
     G.DATABIT = orDefault(value("COMM", QStringLiteral("DATABIT"), "8"), "8");
     G.PARITYBIT = orDefault(value("COMM", QStringLiteral("PARITYBIT"), "None"), "None");
     G.STOPBIT = orDefault(value("COMM", QStringLiteral("STOPBIT"), "1"), "1");
+    G.DEVICE = value("COMM", QStringLiteral("DEVICE"), "auto").toLower();
+    if (G.DEVICE != QLatin1String("device") && G.DEVICE != QLatin1String("modem"))
+        G.DEVICE = QStringLiteral("auto");
 
     G.SitePhoneNumberCount = 0;
     G.EnableSitePhoneNumberMap =
@@ -252,6 +255,8 @@ bool Save2SettingFile()
     out << QString() << QStringLiteral("[COMM]") << QStringLiteral("COMPORT=") + G.COMPORT
         << QStringLiteral("BAUDRATE=") + G.BAUDRATE << QStringLiteral("DATABIT=") + G.DATABIT
         << QStringLiteral("PARITYBIT=") + G.PARITYBIT << QStringLiteral("STOPBIT=") + G.STOPBIT;
+    if (G.DEVICE == QLatin1String("device") || G.DEVICE == QLatin1String("modem"))
+        out << QStringLiteral("DEVICE=") + G.DEVICE;
 
     // The map and the DDE entries are written whether or not they are switched
     // on: switching a feature off must not throw its configuration away.

@@ -35,6 +35,34 @@ bool isErrorLine(QStringView line)
            line.startsWith(QLatin1String("+CME ERROR:"));
 }
 
+bool isFinalLine(QStringView line)
+{
+    return line == QLatin1String("OK") || isErrorLine(line);
+}
+
+// The last final result line among the complete lines, -1 when none came:
+// whatever stands behind it was volunteered by the modem.
+qsizetype lastFinalLine(const QList<QStringView> &lines)
+{
+    for (qsizetype i = lines.size() - 1; i >= 0; --i) {
+        if (isFinalLine(lines.at(i)))
+            return i;
+    }
+    return -1;
+}
+
+// Where the "+CMGR:" header starts: at the start of the reply or of a line,
+// so that an echo ("AT+CMGR=1") or a volunteered line before it is passed by.
+qsizetype headerStart(QStringView reply)
+{
+    for (qsizetype at = reply.indexOf(QLatin1String("+CMGR:")); at >= 0;
+         at = reply.indexOf(QLatin1String("+CMGR:"), at + 1)) {
+        if (at == 0 || reply.at(at - 1) == u'\n' || reply.at(at - 1) == u'\r')
+            return at;
+    }
+    return -1;
+}
+
 bool isDecimal(QStringView text)
 {
     if (text.isEmpty())
@@ -132,14 +160,155 @@ QString withoutZone(const QString &stamp)
     return stamp.left(sign);
 }
 
-bool isUCS2Hex(const QString &text)
+// Hexadecimal digits in a whole number of groups of `group` digits.
+bool isHex(QStringView text, int group)
 {
-    if (text.size() % 4 != 0)
+    if (text.size() % group != 0)
         return false;
     for (QChar c : text) {
         if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f')))
             return false;
     }
+    return true;
+}
+
+// Bytes as the operator should see them in a record of an unreadable reply:
+// GSM text, with every byte the alphabet lacks written as \xHH.
+QString asReceived(const QByteArray &gsm)
+{
+    QString text;
+    QByteArray run;
+    auto flush = [&] {
+        QString part;
+        QByteArray unmapped;
+        GSMToText(run, part, unmapped);
+        text += part;
+        run.clear();
+    };
+    for (char b : gsm) {
+        if (quint8(b) < 0x80) {
+            run += b;
+            continue;
+        }
+        flush();
+        text += QStringLiteral("\\x%1").arg(quint8(b), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    flush();
+    return text;
+}
+
+QString unquote(const QByteArray &field, const CMGRTokens &tokens)
+{
+    QByteArray f = field.trimmed();
+    if (f.startsWith(tokens.quote) && f.endsWith(tokens.quote) &&
+        f.size() >= 2 * tokens.quote.size())
+        f = f.mid(tokens.quote.size(), f.size() - 2 * tokens.quote.size());
+    return decode(f);
+}
+
+bool toField(const QByteArray &field, int maxValue, int &value)
+{
+    return toBoundedInt(decode(field), maxValue, value);
+}
+
+// The body between the header's line end and the final "OK" line: as the
+// standard lays it out (its own CR LF, then the result's), and, for modems
+// that leave the blank line out, with that CR LF taken as text.
+QList<QByteArray> bodyCandidates(const QByteArray &region, const QByteArray &crlf)
+{
+    if (!region.endsWith(crlf))
+        return {region};
+    return {region.chopped(crlf.size()), region};
+}
+
+QString textFromUTF16(const QByteArray &octets)
+{
+    QString text;
+    text.reserve(octets.size() / 2);
+    for (qsizetype i = 0; i + 1 < octets.size(); i += 2)
+        text.append(QChar(char16_t(quint8(octets.at(i)) << 8 | quint8(octets.at(i + 1)))));
+    return text;
+}
+
+QString dataText(const QByteArray &octets)
+{
+    return QStringLiteral("[8-bit] ") + QString::fromLatin1(octets.toHex().toUpper());
+}
+
+// The body of one candidate, read as the scheme, the header indicator and
+// the length field say. False with the reason when it cannot be.
+bool readBody(const QByteArray &body, int length, bool hasHeader, SIMMessage &m, QString &why)
+{
+    QString text;
+    QByteArray unmapped;
+    if (!GSMToText(body, text, unmapped)) {
+        why = QStringLiteral("bytes outside the GSM alphabet in the body");
+        return false;
+    }
+    const SMSAlphabet alphabet = m.scheme.alphabet;
+    if (!hasHeader && alphabet == SMSAlphabet::GSM7) {
+        // Characters (TS 27.005) or septets (TP-UDL, escapes counted twice).
+        if (text.size() != length && body.size() != length) {
+            why = QStringLiteral("length %1 is neither the %2 characters nor the %3 septets")
+                      .arg(length)
+                      .arg(text.size())
+                      .arg(body.size());
+            return false;
+        }
+        m.text = text;
+        return true;
+    }
+    if (!isHex(text, 2)) {
+        why = QStringLiteral("the body is not hexadecimal");
+        return false;
+    }
+    const QByteArray octets = QByteArray::fromHex(text.toLatin1());
+    int headerLength = 0;
+    if (hasHeader) {
+        UserDataHeader header;
+        if (!ParseUserDataHeader(octets, header)) {
+            why = QStringLiteral("the user data header runs past the user data");
+            return false;
+        }
+        headerLength = header.length;
+        m.concatenation = header.concatenation;
+    }
+    if (alphabet == SMSAlphabet::GSM7) {
+        // The length counts septets, the header's and its fill bits included.
+        QByteArray septets;
+        const int skip = HeaderSeptets(headerLength);
+        if (length < skip || !UnpackSeptets(octets, length, septets)) {
+            why = QStringLiteral("%1 octets do not hold the %2 septets announced")
+                      .arg(octets.size())
+                      .arg(length);
+            return false;
+        }
+        if (!GSMToText(septets.mid(skip), m.text, unmapped))
+            return false; // septets are below 0x80: not reached
+        return true;
+    }
+    const QByteArray payload = octets.mid(headerLength);
+    const bool octetsMatch = octets.size() == length;
+    if (alphabet == SMSAlphabet::UCS2) {
+        // Octets as the standard counts them; some modems count characters.
+        if (payload.size() % 2 != 0 ||
+            (!octetsMatch && (hasHeader || payload.size() / 2 != length))) {
+            why = QStringLiteral("length %1 does not fit %2 octets of UCS2")
+                      .arg(length)
+                      .arg(octets.size());
+            return false;
+        }
+        m.text = textFromUTF16(payload);
+        return true;
+    }
+    if (!octetsMatch) {
+        why = QStringLiteral("length %1 does not fit %2 octets of data")
+                  .arg(length)
+                  .arg(octets.size());
+        return false;
+    }
+    m.data = payload;
+    m.text = dataText(payload);
     return true;
 }
 
@@ -163,12 +332,31 @@ qint32 CountSubString(const QString &text, const QString &part)
 bool IsErrorReply(const QString &reply)
 {
     const QList<QStringView> lines = completeLines(reply);
-    return !lines.isEmpty() && isErrorLine(lines.last());
+    const qsizetype final = lastFinalLine(lines);
+    return final >= 0 && isErrorLine(lines.at(final));
+}
+
+bool ReplyCarriesEcho(const QString &reply)
+{
+    QStringView rest = QStringView(reply);
+    while (!rest.isEmpty() && (rest.front() == u'\r' || rest.front() == u'\n'))
+        rest = rest.sliced(1);
+    return rest.startsWith(QLatin1String("AT"), Qt::CaseInsensitive);
 }
 
 bool ParseCPMSQueryReply(const QString &reply, qint16 &used, qint16 &total)
 {
-    const QStringList pieces = reply.split(u',');
+    const QString whole = reply + kCRLF; // the lines below view into it
+    QStringView line;
+    for (QStringView l : completeLines(whole)) {
+        if (l.startsWith(QLatin1String("+CPMS:"))) {
+            line = l;
+            break;
+        }
+    }
+    if (line.isEmpty())
+        return false;
+    const QStringList pieces = line.toString().split(u',');
     if (pieces.size() != 6 && pieces.size() != 9)
         return false;
     int u = 0, t = 0;
@@ -187,6 +375,8 @@ CMGRTokens CMGRTokens::fromCodeMap()
     ok = TextToGSM(QStringLiteral(","), tokens.comma, unmapped) && ok;
     ok = TextToGSM(QStringLiteral("\""), tokens.quote, unmapped) && ok;
     ok = TextToGSM(kFinalOK, tokens.finalOK, unmapped) && ok;
+    ok = TextToGSM(QStringLiteral("\r\nOK\r\n"), tokens.lineOK, unmapped) && ok;
+    ok = TextToGSM(QStringLiteral("+CMGR:"), tokens.header, unmapped) && ok;
     if (!ok)
         return {};
     return tokens;
@@ -197,129 +387,196 @@ QDateTime ZeroDate()
     return QDateTime(QDate(1899, 12, 30), QTime(0, 0, 0), Qt::UTC);
 }
 
+CMGRReply ReadCMGRTextReply(const QByteArray &raw, const CMGRTokens &tokens, SIMMessage &m)
+{
+    m = SIMMessage{};
+    CMGRReply result;
+    auto fail = [&](CMGRRead kind, const QString &why) {
+        result.kind = kind;
+        result.why = why;
+        m.text.clear();
+        m.data.clear();
+        return result;
+    };
+    if (!tokens.isComplete())
+        return fail(CMGRRead::Unreadable, QStringLiteral("no code map"));
+
+    qsizetype at = -1;
+    for (qsizetype from = 0; (from = raw.indexOf(tokens.header, from)) >= 0; ++from) {
+        if (from == 0 || raw.at(from - 1) == tokens.crlf.back() ||
+            raw.at(from - 1) == tokens.crlf.front()) {
+            at = from;
+            break;
+        }
+    }
+    if (at < 0)
+        return fail(CMGRRead::NoMessage, QStringLiteral("no +CMGR header"));
+    result.echoed = ReplyCarriesEcho(decode(raw.left(at)));
+
+    const qsizetype headerEnd = raw.indexOf(tokens.crlf, at);
+    if (headerEnd < 0)
+        return fail(CMGRRead::Unreadable, QStringLiteral("the header has no line end"));
+    const QByteArray header =
+        raw.mid(at + tokens.header.size(), headerEnd - at - tokens.header.size());
+    m.rawHeader = asReceived(raw.mid(at, headerEnd - at));
+    // The final result is the last "OK" line; anything behind it was volunteered.
+    const qsizetype final = raw.lastIndexOf(tokens.lineOK);
+    const qsizetype bodyStart = qMin(headerEnd + tokens.crlf.size(), qMax(final, headerEnd));
+    const qsizetype bodyEnd = final < headerEnd ? raw.size() : final;
+    const QList<QByteArray> bodies =
+        bodyCandidates(raw.mid(bodyStart, bodyEnd - bodyStart), tokens.crlf);
+    m.rawBody = asReceived(bodies.first());
+
+    const QList<QByteArray> fields = headerFields(header, tokens);
+    if (!fields.first().trimmed().startsWith(tokens.quote)) {
+        int stat = 0;
+        if (toField(fields.first(), 9, stat))
+            return fail(CMGRRead::ProfileLost, QStringLiteral("a PDU mode header"));
+        return fail(CMGRRead::Unreadable, QStringLiteral("the status is not quoted"));
+    }
+    m.status = unquote(fields.first(), tokens).toUpper().mid(4);
+    const bool stored = m.status == QLatin1String("UNSENT") || m.status == QLatin1String("SENT");
+    const bool received = m.status == QLatin1String("UNREAD") || m.status == QLatin1String("READ");
+    if (!stored && !received)
+        return fail(CMGRRead::Unreadable, QStringLiteral("unknown status"));
+    if (final < headerEnd)
+        return fail(CMGRRead::Unreadable, QStringLiteral("no final OK behind the header"));
+
+    // Counted from the end, the fields sit where they do with or without a
+    // name field: received ... time stamp, type of address, first octet,
+    // PID, DCS, centre, its type, length; stored ... type of address, first
+    // octet, PID, DCS, validity, centre, its type, length.
+    const qsizetype n = fields.size();
+    if (n < 8)
+        return fail(CMGRRead::ProfileLost, QStringLiteral("a short header"));
+    if (n > 11)
+        return fail(CMGRRead::Unreadable, QStringLiteral("more header fields than a message has"));
+    const qsizetype typeField = received ? n - 7 : n - 8;
+    const qsizetype firstOctetField = typeField + 1;
+    const qsizetype dcsField = received ? n - 4 : n - 5;
+    m.phoneNo = unquote(fields.at(1), tokens);
+    if (!toField(fields.at(typeField), 255, m.addressType))
+        m.addressType = 0;
+    int firstOctet = 0;
+    if (!toField(fields.at(firstOctetField), 255, firstOctet))
+        firstOctet = 0;
+    int length = 0;
+    if (!toField(fields.at(dcsField), 255, m.dcs) || !toField(fields.last(), 99999, length))
+        return fail(CMGRRead::Unreadable, QStringLiteral("no coding scheme or length"));
+    m.scheme = DecodeCodingScheme(quint8(m.dcs));
+    m.date = ZeroDate();
+    if (received && !parseTimeStamp(withoutZone(unquote(fields.at(n - 8), tokens)), m.date))
+        return fail(CMGRRead::Unreadable, QStringLiteral("the time stamp is no date"));
+    if (m.scheme.compressed)
+        return fail(CMGRRead::Unreadable, QStringLiteral("compressed text"));
+
+    const bool hasHeader = (firstOctet & 0x40) != 0;
+    QString why;
+    for (const QByteArray &body : bodies) {
+        SIMMessage read = m;
+        QString reason;
+        if (readBody(body, length, hasHeader, read, reason)) {
+            m = read;
+            result.kind = CMGRRead::Message;
+            return result;
+        }
+        if (why.isEmpty())
+            why = reason;
+    }
+    return fail(CMGRRead::Unreadable, why);
+}
+
 bool ParseCMGRReply(const QByteArray &raw, const CMGRTokens &tokens, QString &phoneNo,
                     QDateTime &smsDate, QString &sms, QString &smsStatus)
 {
-    phoneNo.clear();
-    sms.clear();
-    auto fail = [&] {
+    SIMMessage m;
+    const CMGRReply r = ReadCMGRTextReply(raw, tokens, m);
+    if (!m.status.isEmpty())
+        smsStatus = m.status;
+    if (r.kind != CMGRRead::Message) {
         phoneNo.clear();
         sms.clear();
         return false;
-    };
-    if (!tokens.isComplete())
-        return fail();
-
-    // The header ends at the first line end after the reply's leading CR LF.
-    const qsizetype headerEnd = raw.indexOf(tokens.crlf, 2);
-    if (headerEnd < 0)
-        return fail();
-    const QByteArray header = raw.left(headerEnd);
-
-    // Quoted fields of the header only: quotes in the message text are text.
-    QList<QByteArray> quoted;
-    for (qsizetype pos = 0;;) {
-        const qsizetype open = header.indexOf(tokens.quote, pos);
-        if (open < 0)
-            break;
-        const qsizetype from = open + tokens.quote.size();
-        const qsizetype close = header.indexOf(tokens.quote, from);
-        if (close < 0)
-            break;
-        if (quoted.size() == 5)
-            return fail();
-        quoted.append(header.mid(from, close - from));
-        pos = close + tokens.quote.size();
     }
-    if (quoted.isEmpty())
-        return fail();
-
-    smsStatus = decode(quoted[0]).toUpper().mid(4);
-    const bool stored = smsStatus == QLatin1String("UNSENT") || smsStatus == QLatin1String("SENT");
-    const bool received =
-        smsStatus == QLatin1String("UNREAD") || smsStatus == QLatin1String("READ");
-    if (!stored && !received)
-        return fail();
-    if (quoted.size() < 2)
-        return fail();
-    const QString number = decode(quoted[1]);
-    QDateTime date = ZeroDate();
-    if (received) {
-        const qsizetype stampField = quoted.size() == 4 ? 2 : 3;
-        if (stampField >= quoted.size())
-            return fail();
-        if (!parseTimeStamp(withoutZone(decode(quoted[stampField])), date))
-            return fail();
-    }
-
-    // Counted from the end, the fields sit where they do with or without a
-    // name field: received ... DCS, centre, its type, length; stored
-    // ... DCS, validity, centre, its type, length.
-    const QList<QByteArray> fields = headerFields(header, tokens);
-    const qsizetype dcsFromEnd = received ? 4 : 5;
-    if (fields.size() < dcsFromEnd + 2)
-        return fail();
-    const QString scheme = decode(fields[fields.size() - dcsFromEnd]).trimmed();
-    int length = 0;
-    if (!toBoundedInt(decode(fields.last()), 99999, length))
-        return fail();
-
-    const qsizetype bodyStart = headerEnd + tokens.crlf.size();
-    const qsizetype bodyEnd = raw.size() - tokens.finalOK.size();
-    if (!raw.endsWith(tokens.finalOK) || bodyEnd < bodyStart)
-        return fail();
-    QString body;
-    QByteArray unmapped;
-    if (!GSMToText(raw.mid(bodyStart, bodyEnd - bodyStart), body, unmapped))
-        return fail();
-
-    if (scheme == QLatin1String("0")) {
-        if (body.size() != length)
-            return fail();
-        sms = body;
-    } else if (scheme == QLatin1String("8")) {
-        // A cut or damaged hexadecimal body is a failed read to repeat, not a
-        // message of stray characters.
-        if (!isUCS2Hex(body))
-            return fail();
-        sms = UCS2HexToText(body);
-    } else {
-        return fail();
-    }
-    phoneNo = number;
-    smsDate = date;
+    phoneNo = m.phoneNo;
+    smsDate = m.date;
+    sms = m.text;
     return true;
 }
 
+namespace {
+
+// The final "OK" behind the header of a +CMGR reply text and the body before
+// it; false when no such line came yet.
+bool cmgrBody(QStringView reply, qsizetype &headerEnd, QStringView &body)
+{
+    const qsizetype header = headerStart(reply);
+    if (header < 0)
+        return false;
+    headerEnd = reply.indexOf(kCRLF, header);
+    if (headerEnd < 0)
+        return false;
+    const qsizetype final = reply.lastIndexOf(QLatin1String("\r\nOK\r\n"));
+    if (final < headerEnd)
+        return false;
+    const qsizetype bodyStart = qMin(headerEnd + 2, final);
+    body = reply.mid(bodyStart, final - bodyStart);
+    if (body.endsWith(kCRLF))
+        body.chop(2);
+    return true;
+}
+
+bool noHeaderFinished(const QString &reply)
+{
+    return lastFinalLine(completeLines(reply)) >= 0;
+}
+
+} // namespace
+
 bool IsCMGRReplyComplete(const QString &reply)
 {
-    const qsizetype header = reply.indexOf(QLatin1String("+CMGR:"));
-    if (header < 0) {
-        const QList<QStringView> lines = completeLines(reply);
-        return !lines.isEmpty() &&
-               (lines.last() == QLatin1String("OK") || isErrorLine(lines.last()));
-    }
-    const qsizetype headerEnd = reply.indexOf(kCRLF, header);
-    if (headerEnd < 0 || !reply.endsWith(kFinalOK))
+    if (headerStart(reply) < 0)
+        return noHeaderFinished(reply);
+    qsizetype headerEnd = 0;
+    QStringView body;
+    if (!cmgrBody(reply, headerEnd, body))
         return false;
-    const QStringView headerLine = QStringView(reply).mid(header, headerEnd - header);
+    const QStringView header = QStringView(reply).first(headerEnd);
     int length = 0;
-    if (!toBoundedInt(headerLine.mid(headerLine.lastIndexOf(u',') + 1), 99999, length))
+    if (!toBoundedInt(header.mid(header.lastIndexOf(u',') + 1), 99999, length))
         length = 0;
-    const qsizetype bodyStart = headerEnd + 2;
-    const qsizetype bodyEnd = reply.size() - kFinalOK.size();
-    // GSM text counts one character per announced character; UCS2
-    // hexadecimal has at least as many digits as the octets announced.
-    return qMax<qsizetype>(0, bodyEnd - bodyStart) >= length;
+    // Septets are the longest reading of a GSM text (an escaped character
+    // takes two); hexadecimal bodies have at least as many digits as any
+    // length that counts their octets or septets.
+    QByteArray gsm;
+    QString unmapped;
+    TextToGSM(body.toString(), gsm, unmapped);
+    return qMax<qsizetype>(body.size(), gsm.size()) >= length;
+}
+
+bool IsCMGRReplyFinished(const QString &reply)
+{
+    if (headerStart(reply) < 0)
+        return noHeaderFinished(reply);
+    qsizetype headerEnd = 0;
+    QStringView body;
+    return cmgrBody(reply, headerEnd, body);
 }
 
 bool IsEmptySlotReply(const QString &reply)
 {
     const QList<QStringView> lines = completeLines(reply);
-    if (lines.size() == 1)
-        return lines.first() == QLatin1String("OK");
-    return lines.size() == 2 && lines.first() == QLatin1String("+CMGR: 0,,0") &&
-           lines.last() == QLatin1String("OK");
+    const qsizetype final = lastFinalLine(lines);
+    if (final < 0 || lines.at(final) != QLatin1String("OK"))
+        return false;
+    // Only an echo or volunteered lines may stand before the result, or the
+    // header of an empty slot.
+    for (qsizetype i = 0; i < final; ++i) {
+        if (lines.at(i).startsWith(QLatin1String("+CMGR:")) &&
+            lines.at(i) != QLatin1String("+CMGR: 0,,0"))
+            return false;
+    }
+    return true;
 }
 
 CMGRNoMessage ClassifyCMGRNoMessage(const QString &reply, bool modemGivesCodes)
@@ -328,7 +585,8 @@ CMGRNoMessage ClassifyCMGRNoMessage(const QString &reply, bool modemGivesCodes)
         return CMGRNoMessage::Empty;
     if (!IsErrorReply(reply))
         return CMGRNoMessage::NotThat;
-    const QStringView last = completeLines(reply).last();
+    const QList<QStringView> lines = completeLines(reply);
+    const QStringView last = lines.at(lastFinalLine(lines));
     if (last == QLatin1String("ERROR"))
         return modemGivesCodes ? CMGRNoMessage::Transient : CMGRNoMessage::Empty;
     const bool cms = last.startsWith(QLatin1String("+CMS ERROR:"));

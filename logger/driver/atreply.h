@@ -3,6 +3,8 @@
 // result line, the storage counts and the +CMGR message read. Nothing here
 // touches a port; the driver feeds them what the device handed back.
 
+#include "smsdata.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -13,16 +15,23 @@ namespace quillet {
 // "aa" twice). 0 for an empty text or an empty part.
 qint32 CountSubString(const QString &text, const QString &part);
 
-// True when the last complete line of the reply is a final error result:
-// "ERROR", "+CMS ERROR: n" or "+CME ERROR: n". The word inside a message text
-// ("PUMP ERROR") does not make an error reply, and a line still without its
-// CR LF is not complete.
+// True when the last final result line of the reply is an error: "ERROR",
+// "+CMS ERROR: n" or "+CME ERROR: n". Lines behind the final result are
+// codes the modem volunteered (+CMTI, RING, ^RSSI, ...) and change nothing.
+// The word inside a message text ("PUMP ERROR") does not make an error
+// reply, and a line still without its CR LF is not complete.
 bool IsErrorReply(const QString &reply);
 
-// AT+CPMS? (Current SMS storage) response parser: the reply cut at every
-// ",", which must give 6 pieces (two storages) or 9 (three). `used` and
-// `total` are pieces 2 and 3. False when the piece count is wrong or either
-// piece is not a number that fits 16 bits.
+// Whether the reply begins with the echo of an AT command (the modem's echo
+// is on): "AT..." before the first line end.
+bool ReplyCarriesEcho(const QString &reply);
+
+// AT+CPMS? (Current SMS storage) response parser: the "+CPMS:" line cut at
+// every ",", which must give 6 pieces (two storages) or 9 (three). `used`
+// and `total` are pieces 2 and 3. Other lines (an echo, codes the modem
+// volunteered before or after) are not read. False when there is no such
+// line, the piece count is wrong or either piece is not a number that fits
+// 16 bits.
 bool ParseCPMSQueryReply(const QString &reply, qint16 &used, qint16 &total);
 
 // The GSM-coded byte forms the +CMGR parser looks for, made once from the
@@ -33,12 +42,15 @@ struct CMGRTokens
     QByteArray comma;
     QByteArray quote;
     QByteArray finalOK; // CR LF CR LF "OK" CR LF: the blank line and result behind a body
+    QByteArray lineOK;  // CR LF "OK" CR LF
+    QByteArray header;  // "+CMGR:"
 
     // Empty tokens when the code map lacks one of the characters.
     static CMGRTokens fromCodeMap();
     bool isComplete() const
     {
-        return !crlf.isEmpty() && !comma.isEmpty() && !quote.isEmpty() && !finalOK.isEmpty();
+        return !crlf.isEmpty() && !comma.isEmpty() && !quote.isEmpty() && !finalOK.isEmpty() &&
+               !lineOK.isEmpty() && !header.isEmpty();
     }
 };
 
@@ -46,27 +58,81 @@ struct CMGRTokens
 // (Qt::UTC, like every stamp the driver hands out).
 QDateTime ZeroDate();
 
-// AT+CMGR (Read message) response parser, over the raw GSM bytes the device
-// delivered: CR LF, the header line, CR LF, the body, CR LF, CR LF, "OK",
-// CR LF. Status, number and time stamp come from the header's quoted fields;
-// the body is GSM text (data coding scheme 0, its character count equal to
-// the header's length field) or UCS2 hexadecimal (scheme 8). The time stamp
-// is the wall clock as received, held as a Qt::UTC date and time so that no
-// host zone applies to it. `smsStatus` is set as soon as the status is known,
-// even when the parse fails later; `phoneNo` and `sms` are empty after a
-// failure.
+// One message as a +CMGR read shows it.
+struct SIMMessage
+{
+    QString status;      // "UNREAD", "READ", "UNSENT" or "SENT"
+    QString phoneNo;     // sender or recipient; a name for an alphanumeric sender
+    int addressType = 0; // 145 international, 129 national, 208 alphanumeric, ...
+    QDateTime date;      // the service centre's time stamp; the zero date when stored
+    int dcs = 0;
+    CodingScheme scheme;
+    // The text; for 8-bit data "[8-bit] " and the octets in hexadecimal.
+    QString text;
+    QByteArray data; // 8-bit data: the octets after any header
+    Concatenation concatenation;
+    // As received, for a record of a reply that cannot be read.
+    QString rawHeader;
+    QString rawBody;
+};
+
+enum class CMGRRead
+{
+    Message,     // read: `message` holds it
+    Unreadable,  // the reply is whole but its message cannot be read
+    ProfileLost, // PDU mode or short headers: the modem lost its text-mode profile
+    NoMessage,   // no +CMGR header at all (an error, an empty slot)
+};
+
+struct CMGRReply
+{
+    CMGRRead kind = CMGRRead::NoMessage;
+    bool echoed = false; // the command's echo came first: the modem's echo is on
+    QString why;         // what could not be read, for the debug trace
+};
+
+// AT+CMGR=<index> (Read message) response parser, text mode with detailed
+// headers, over the raw GSM bytes the modem delivered: the header line
+// "+CMGR:" (a blank after the colon or not) with status, number, optional
+// name, time stamp, type of address, first octet, protocol identifier, data
+// coding scheme, service centre, its type and the length; the body; the final
+// "OK" (with or without the blank line before it). An echo or volunteered
+// lines before the header and lines behind the final result are skipped.
+// The body is text in the GSM alphabet when the scheme says 7-bit and no
+// user data header is present (its length counts characters or septets), and
+// hexadecimal otherwise: UCS2, 8-bit data, or the whole user data with its
+// header (7-bit packed behind the header and its fill bits) when the first
+// octet's TP-UDHI bit is set. `rawHeader` and `rawBody` are filled whenever a
+// header was found; `status` and `phoneNo` as soon as they are known, also
+// when the message cannot be read. The time stamp is the wall clock as
+// received, held as a Qt::UTC date and time so that no host zone applies to it.
+CMGRReply ReadCMGRTextReply(const QByteArray &raw, const CMGRTokens &tokens, SIMMessage &message);
+
+// ReadCMGRTextReply for callers that want the text alone: true for a message
+// read, with the text of a part when it is one part of a longer message.
+// `smsStatus` is set as soon as the status is known, even when the parse
+// fails later; `phoneNo` and `sms` are empty after a failure.
 bool ParseCMGRReply(const QByteArray &raw, const CMGRTokens &tokens, QString &phoneNo,
                     QDateTime &smsDate, QString &sms, QString &smsStatus);
 
 // Whether a growing +CMGR reply text is complete. With a "+CMGR:" header:
-// only once the body has at least the characters its length field announces
-// and the final "OK" line stands behind it, so that a message line reading
-// "OK" or "ERROR" cannot end the wait with half a message. Without a header:
-// a final "OK" or error line.
+// once a final "OK" line follows a body at least as long as the header's
+// length field in its most lenient reading (a septet for every character of
+// the GSM alphabet, escapes included), so that a message line reading "OK"
+// or "ERROR" cannot end the wait with half a message, and a length that
+// counts septets never waits for characters that will not come. Without a
+// header: a final "OK" or error line. Volunteered lines after the final
+// result do not hold the reply up.
 bool IsCMGRReplyComplete(const QString &reply);
 
+// Whether a +CMGR reply that has stopped growing has its final result: a
+// final "OK" line behind the header, whatever the length field says. A reply
+// that ends so is read as it is instead of being waited for.
+bool IsCMGRReplyFinished(const QString &reply);
+
 // A read of a slot that holds nothing, answered without an error: the header
-// "+CMGR: 0,,0" that some modems give, or a bare "OK".
+// "+CMGR: 0,,0" that some modems give, or a bare "OK" (an echo and
+// volunteered lines aside).
 bool IsEmptySlotReply(const QString &reply);
 
 // What an AT+CMGR=<index> reply that carries no message says about the slot.

@@ -99,6 +99,8 @@ QString CommSMS::GetErrorText(qint16 code)
         return QStringLiteral("Fail! The modem model name is unknown.");
     case 10:
         return QStringLiteral("Fail! The SIM is busy, try again later.");
+    case 11:
+        return QStringLiteral("Fail! The short message cannot be read.");
     default:
         return QStringLiteral("Fail! Unknown error.");
     }
@@ -156,8 +158,11 @@ CommSMS::ExchangeResult CommSMS::exchangeAT(const Exchange &x)
                     // so each poll's text replaces the last one.
                     readATCommandReply(r.reply, r.source);
                 } else if (m_port->transport().bytesAvailable() > 0) {
+                    // A plain modem writes the same GSM bytes the device
+                    // passes on, so the readers see the same reply.
                     direct += m_port->transport().read(m_port->transport().bytesAvailable());
-                    r.reply = QString::fromUtf8(direct);
+                    r.source = direct;
+                    r.reply = decodeReply(direct);
                 } else {
                     m_port->transport().waitForReadyRead(kDirectWaitSliceMs);
                 }
@@ -171,6 +176,11 @@ CommSMS::ExchangeResult CommSMS::exchangeAT(const Exchange &x)
                 // when the line is fast.
                 if (device)
                     m_port->transport().waitForReadyRead(kDevicePollPauseMs);
+            }
+            if (!r.completed && !m_abandoned && x.settled && !r.reply.isEmpty() &&
+                x.settled(r.reply)) {
+                WriteDebugTrace(QStringLiteral("Reply taken as it stands: '%1'").arg(r.reply));
+                r.completed = true;
             }
         }
         WriteDebugTrace(QStringLiteral("ATCommandResult=") + r.reply +
@@ -227,6 +237,16 @@ bool CommSMS::SendATCommand(const QString &tmpATCommand, QString &tmpATCommandRe
     tmpATCommandRetryCnt = r.retryCount;
     tmpATCommandSourceResult = r.source;
     return r.completed;
+}
+
+QString CommSMS::decodeReply(const QByteArray &bytes) const
+{
+    if (!m_tokens.isComplete())
+        return QString::fromUtf8(bytes);
+    QString text;
+    QByteArray unmapped;
+    GSMToText(bytes, text, unmapped);
+    return text;
 }
 
 bool CommSMS::passthrough(const QString &atCommand)
@@ -326,13 +346,94 @@ bool CommSMS::openAndInitialize(const QString &commSetting)
         return false;
     }
     m_errorCode = 0;
+    m_profileLost = false;
+    m_storage = QStringLiteral("MT");
+    m_deviceType.clear();
+    bool typeRead = false;
+    if (!m_tokens.isComplete() || m_linkMode == LinkMode::Modem)
+        m_modemType.clear();
+    else if (m_linkMode == LinkMode::Device)
+        m_modemType = kModBus;
+    else
+        typeRead = probeLink();
     const bool ok = setErrorReportMode();
-    if (ok)
-        readDeviceType(m_deviceType);
-    else if (m_errorCode == 0)
+    if (ok) {
+        setProfile(false);
+        if (!IsPlainModem() && !typeRead)
+            readDeviceType(m_deviceType);
+    } else if (m_errorCode == 0) {
         m_errorCode = 1; // the device answered its polls, the modem never did
+    }
     m_modelName = QStringLiteral("SIEMENS");
     return ok;
+}
+
+// Station 247 gets one chance to answer its device type; when it stays
+// silent and the port answers "AT" with "OK", a plain modem is there. When
+// neither answers, the device it is (it may have missed that one frame).
+// True when the device type was read.
+bool CommSMS::probeLink()
+{
+    m_modemType = kModBus;
+    QByteArray request = DeviceTypeRequest(m_stationID);
+    QByteArray response;
+    if (SendDeviceCommand(*m_port, request, int(request.size()), response,
+                          kDeviceTypeResponseLength, m_commTimeout, 0)) {
+        m_deviceType = DeviceTypeFromResponse(response);
+        return true;
+    }
+    m_modemType.clear();
+    Exchange x;
+    x.command = QStringLiteral("AT");
+    x.ending1 = kLineOK;
+    x.timeout = m_commTimeout;
+    const ExchangeResult r = exchangeAT(x);
+    if (r.completed && !IsErrorReply(r.reply)) {
+        WriteDebugTrace(
+            QStringLiteral("No device at station 247; a plain modem answers on the port"));
+        return false;
+    }
+    m_modemType = kModBus;
+    return false;
+}
+
+// The modes the readers rely on; a mode the modem refuses costs only its
+// own exchange.
+void CommSMS::setProfile(bool withErrorMode)
+{
+    auto set = [this](const QString &command) {
+        Exchange x;
+        x.command = command;
+        x.ending1 = kLineOK;
+        x.timeout = m_commTimeout;
+        const ExchangeResult r = exchangeAT(x);
+        if (!r.completed || IsErrorReply(r.reply))
+            WriteDebugTrace(QStringLiteral("%1 not taken: '%2'").arg(command, r.reply));
+    };
+    set(QStringLiteral("ATE0"));
+    if (withErrorMode)
+        setErrorReportMode();
+    for (const char *command : {"AT+CMGF=1", "AT+CSDH=1", "AT+CSCS=\"GSM\""})
+        set(QString::fromLatin1(command));
+}
+
+void CommSMS::noteEcho(const ExchangeResult &r)
+{
+    if (r.completed && ReplyCarriesEcho(r.reply))
+        m_profileLost = true;
+}
+
+// A modem that restarted while the logger was online answers with its
+// factory profile (echo on, PDU mode, short headers); the readers need
+// theirs back.
+void CommSMS::restoreProfileIfLost()
+{
+    if (!m_profileLost)
+        return;
+    m_profileLost = false;
+    WriteDebugTrace(
+        QStringLiteral("The modem answers with its factory profile: setting it up again"));
+    setProfile(true);
 }
 
 // AT+CMEE=1: errors reported with their numbers.
@@ -376,7 +477,14 @@ void CommSMS::Terminate()
 bool CommSMS::IsConnected()
 {
     ExchangeGuard guard(*this);
-    return guard && queryDeviceLink();
+    if (!guard)
+        return false;
+    if (IsPlainModem()) {
+        const ExchangeResult r = simpleAT(QStringLiteral("AT"), kLineOK);
+        m_errorCode = r.completed ? 0 : 1;
+        return r.completed && !IsErrorReply(r.reply);
+    }
+    return queryDeviceLink();
 }
 
 bool CommSMS::queryDeviceLink()
@@ -416,7 +524,7 @@ bool CommSMS::ReadProductSNFromDevice(QString &productSN)
 {
     productSN.clear();
     ExchangeGuard guard(*this);
-    if (!guard)
+    if (!guard || IsPlainModem())
         return false;
     QByteArray request = ProductSNRequest(m_stationID);
     QByteArray response;
@@ -446,13 +554,28 @@ bool CommSMS::GetSMSMaxCountFromSIM(qint16 &smsMaxCount)
 bool CommSMS::storageCount(bool wantTotal, qint16 &value)
 {
     if (m_modelName == QLatin1String("SIEMENS")) {
-        const ExchangeResult select = simpleAT(QStringLiteral("AT+CPMS=\"MT\",\"MT\",\"MT\""), kOK);
-        if (!select.completed || !select.reply.contains(kOK)) {
+        auto select = [this] {
+            const QString store = u'"' + m_storage + u'"';
+            return simpleAT(QStringLiteral("AT+CPMS=") + store + u',' + store + u',' + store, kOK);
+        };
+        ExchangeResult r = select();
+        noteEcho(r);
+        // Many plain modems know no "MT" (SIM and phone memory as one): the
+        // SIM alone then.
+        if (r.completed && IsErrorReply(r.reply) && m_storage == QLatin1String("MT")) {
+            m_storage = QStringLiteral("SM");
+            WriteDebugTrace(QStringLiteral("Storage MT refused: '%1'; using SM").arg(r.reply));
+            r = select();
+        }
+        if (!r.completed || !r.reply.contains(kOK) || IsErrorReply(r.reply)) {
             m_errorCode = 1;
+            restoreProfileIfLost();
             return false;
         }
     }
     const ExchangeResult query = simpleAT(QStringLiteral("AT+CPMS?"), kOK);
+    noteEcho(query);
+    restoreProfileIfLost();
     if (!query.completed) {
         m_errorCode = 1;
         return false;
@@ -475,34 +598,76 @@ bool CommSMS::ReadSMSFromSIM(qint16 index, QDateTime &smsDate, QString &sms, QSt
 {
     sms.clear();
     phoneNo.clear();
+    SIMMessage message;
+    const bool read = ReadSIMMessage(index, message);
+    if (!message.status.isEmpty())
+        smsStatus = message.status;
+    if (!read)
+        return false;
+    smsDate = message.date;
+    sms = message.text;
+    phoneNo = message.phoneNo;
+    return true;
+}
+
+bool CommSMS::ReadSIMMessage(qint16 index, SIMMessage &message)
+{
+    message = SIMMessage{};
     ExchangeGuard guard(*this);
     if (!guard)
         return false;
+    restoreProfileIfLost();
+    return readSlot(index, message, true);
+}
+
+bool CommSMS::readSlot(qint16 index, SIMMessage &message, bool mayRestore)
+{
     const QString command = QStringLiteral("AT+CMGR=") + QString::number(index);
-    bool parsed = false;
-    for (int pass = 0; pass < m_commRetry && !parsed; ++pass) {
+    for (int pass = 0; pass < m_commRetry; ++pass) {
         ProcessPendingEvents();
-        const ExchangeResult r = simpleAT(command, kLineOK, IsCMGRReplyComplete);
+        Exchange x;
+        x.command = command;
+        x.retryMax = m_commRetry;
+        x.timeout = m_commTimeout;
+        x.complete = IsCMGRReplyComplete;
+        x.settled = IsCMGRReplyFinished;
+        const ExchangeResult r = exchangeAT(x);
         if (!r.completed)
             continue;
+        noteEcho(r);
         switch (ClassifyCMGRNoMessage(r.reply, m_modemGivesCodes)) {
         case CMGRNoMessage::Empty:
             m_errorCode = 3;
+            restoreProfileIfLost();
             return false;
         case CMGRNoMessage::Transient:
             // Not proof that the slot is empty: the caller tries again later.
             m_errorCode = 10;
             WriteDebugTrace(QStringLiteral("CMGR=%1 not read now: '%2'").arg(index).arg(r.reply));
+            restoreProfileIfLost();
             return false;
         case CMGRNoMessage::NotThat:
             break;
         }
-        parsed = ParseCMGRReply(r.source, m_tokens, phoneNo, smsDate, sms, smsStatus);
-        if (!parsed)
-            WriteDebugTrace(QStringLiteral("Could not parse CMGR response '%1'").arg(r.reply));
+        const CMGRReply read = ReadCMGRTextReply(r.source, m_tokens, message);
+        if (read.kind == CMGRRead::Message) {
+            m_errorCode = 0;
+            restoreProfileIfLost();
+            return true;
+        }
+        WriteDebugTrace(
+            QStringLiteral("Could not parse CMGR response '%1': %2").arg(r.reply, read.why));
+        if (read.kind == CMGRRead::ProfileLost && mayRestore) {
+            m_profileLost = true;
+            restoreProfileIfLost();
+            return readSlot(index, message, false);
+        }
+        restoreProfileIfLost();
+        m_errorCode = read.kind == CMGRRead::NoMessage ? -1 : 11;
+        return false;
     }
-    m_errorCode = parsed ? 0 : 1;
-    return parsed;
+    m_errorCode = 1;
+    return false;
 }
 
 bool CommSMS::DeleteSMSOnSIM(qint16 index)

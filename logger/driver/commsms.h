@@ -1,10 +1,11 @@
 #pragma once
 // CommSMS, the modem driver: AT commands to the GSM modem inside the SMS
-// device (carried in the device's pass-through frames, or written straight to
-// the port when the code map could not be loaded), the SIM's message store,
-// and sending a message. One object per serial port; not re-entrant: while an
-// exchange waits, events run, and any call that would start a second
-// exchange fails at once with ErrorCode 1.
+// device (carried in the device's pass-through frames), or to a plain GSM
+// modem on the port (written straight to it; also the way when the code map
+// could not be loaded), the SIM's message store, and sending a message. One
+// object per serial port; not re-entrant: while an exchange waits, events
+// run, and any call that would start a second exchange fails at once with
+// ErrorCode 1.
 
 #include "atreply.h"
 #include "commport.h"
@@ -17,6 +18,14 @@
 #include <memory>
 
 namespace quillet {
+
+// What sits on the port.
+enum class LinkMode
+{
+    Auto,   // station 247 first; a plain modem when it stays silent but "AT" gets "OK"
+    Device, // the framed SMS device
+    Modem,  // a plain GSM modem: AT text straight to the port
+};
 
 class CommSMS
 {
@@ -44,6 +53,16 @@ public:
     QString ErrorMessage() const;
     static QString GetErrorText(qint16 code);
 
+    // Read by the next Initialize.
+    void setLinkMode(LinkMode mode) { m_linkMode = mode; }
+    LinkMode linkMode() const { return m_linkMode; }
+    // AT text goes straight to the port: a plain modem (or no code map).
+    bool IsPlainModem() const { return m_modemType.isEmpty(); }
+
+    // Opens the port, finds the device or a plain modem (as the link mode
+    // says) and puts the modem into the modes the readers rely on: numeric
+    // errors, echo off, text mode, detailed headers, the GSM character set.
+    // The result is whether the modem answered AT+CMEE=1.
     bool Initialize(qint16 commPort, const QString &commSetting);
     bool Initialize(const QString &portName, const QString &commSetting);
     // Closes the port. Called while an exchange waits (the operator leaving
@@ -51,11 +70,23 @@ public:
     // instead of opening the port again.
     void Terminate();
 
+    // Only the framed device has a serial number: false at once, with
+    // nothing sent, for a plain modem.
     bool ReadProductSNFromDevice(QString &productSN);
     bool GetSMSCountFromSIM(qint16 &currentSMSCount);
     bool GetSMSMaxCountFromSIM(qint16 &smsMaxCount);
+    // The text of the message in a slot (of one part, for a part of a longer
+    // message). ReadSIMMessage tells the rest.
     bool ReadSMSFromSIM(qint16 index, QDateTime &smsDate, QString &sms, QString &phoneNo,
                         QString &smsStatus);
+    // Everything a slot's read shows. ErrorCode: 0 read; 3 empty slot; 10
+    // the SIM could not read it just now; 11 the reply came whole but its
+    // message cannot be read (`rawHeader` and `rawBody` hold what came),
+    // after one exchange, so that an odd message costs one attempt per poll;
+    // 1 no reply. A modem that answers with its factory profile (echo, PDU
+    // mode, short headers: it restarted) is set up again and the slot read
+    // once more.
+    bool ReadSIMMessage(qint16 index, SIMMessage &message);
     bool DeleteSMSOnSIM(qint16 index);
     bool SendSMS(const QString &phoneNo, const QString &message, bool isUnicode = false);
 
@@ -99,6 +130,9 @@ private:
         bool endingByError = true;
         // Replaces the ending tests when set.
         CompletionTest complete;
+        // When set, a reply that satisfies it when the time is up counts as
+        // complete (it has stopped growing).
+        CompletionTest settled;
     };
     struct ExchangeResult
     {
@@ -124,6 +158,12 @@ private:
     bool queryDeviceLink();
     bool storageCount(bool wantTotal, qint16 &value);
     bool openAndInitialize(const QString &commSetting);
+    bool probeLink();
+    void setProfile(bool withErrorMode);
+    void noteEcho(const ExchangeResult &r);
+    void restoreProfileIfLost();
+    bool readSlot(qint16 index, SIMMessage &message, bool mayRestore);
+    QString decodeReply(const QByteArray &bytes) const;
 
     std::unique_ptr<CommPort> m_port;
     qint16 m_status = 0;
@@ -137,6 +177,9 @@ private:
     QString m_deviceType;
     bool m_busy = false;
     bool m_modemGivesCodes = true; // AT+CMEE=1 was accepted
+    LinkMode m_linkMode = LinkMode::Auto;
+    bool m_profileLost = false; // a reply showed the modem's factory profile
+    QString m_storage = QStringLiteral("MT");
     bool m_abandoned = false; // Terminate ran inside the exchange in progress
 };
 

@@ -73,6 +73,7 @@ private slots:
     void faults();
     void silentDeviceComesBack();
     void pinWait();
+    void directModeIsAPlainModem();
     void badRequestsAreIgnored();
     void modbusMasterReadsSerialNumber();
     void loggerProtocolTalksToSimulator();
@@ -285,7 +286,7 @@ void TestDevSim::controlRefusesBadMessages_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("answer");
     QTest::newRow("no text") << "deliver number=1"
-                             << "error: a message needs number= and text=";
+                             << "error: a message needs number= and either text= or data=";
     QTest::newRow("bad time") << "deliver number=1 text=a time=26-12-08"
                               << "error: time must look like yy/MM/dd,hh:mm:ss+zz, not 26-12-08";
     QTest::newRow("gsm cannot write it")
@@ -299,6 +300,10 @@ void TestDevSim::controlRefusesBadMessages_data()
                                 << "error: unterminated double quote";
     QTest::newRow("unknown field") << "deliver number=1 text=a colour=red"
                                    << "error: unknown field colour=";
+    QTest::newRow("scheme of another alphabet") << "deliver number=1 text=a dcs=8 alphabet=gsm"
+                                                << "error: dcs 8 names another alphabet";
+    QTest::newRow("parts beyond the store") << "deliver number=1 text=abcdef parts=3"
+                                            << "error: the store has no room for 3 parts";
     QTest::newRow("share over 100") << "badcrc 101"
                                     << "error: badcrc takes a share from 0 to 100 (percent)";
     QTest::newRow("unknown command") << "explode"
@@ -405,6 +410,27 @@ void TestDevSim::silentDeviceComesBack()
     for (int i = 0; i < 80 && answer.isEmpty(); ++i)
         answer = sim.exchange(link, 7, 100);
     QCOMPARE(answer, WithCRC(Hex("f704020001")));
+}
+
+void TestDevSim::directModeIsAPlainModem()
+{
+    DevSimClient sim;
+    QVERIFY2(sim.start({"--direct", "--message", QString("number=+1 text=hi ") + kStamp}),
+             qPrintable(sim.error()));
+    // A device frame is noise to a plain modem: nothing comes back, and
+    // the "AT" behind it is still found.
+    sim.sendRaw(WithCRC(Hex("f70400000001")));
+    QCOMPARE(sim.read(1, 300), QByteArray());
+    sim.sendRaw("AT\r");
+    QCOMPARE(sim.read(6), QByteArray("\r\nOK\r\n"));
+    sim.sendRaw("AT+CMGR=1\r");
+    const QByteArray expected =
+        "\r\n+CMGR: \"REC UNREAD\",\"+1\",,\"26/12/08,09:15:00+32\",145,4,0,0,"
+        "\"+85290000000\",145,2\r\nhi\r\n\r\nOK\r\n";
+    QCOMPARE(sim.read(int(expected.size())), expected);
+    // What the modem volunteers goes out on the line at once.
+    QVERIFY(sim.control("urc say RING").startsWith(QLatin1String("ok")));
+    QCOMPARE(sim.read(8), QByteArray("\r\nRING\r\n"));
 }
 
 void TestDevSim::pinWait()

@@ -1,10 +1,13 @@
-// The simulator's pure parts: its line syntax and how it finds requests in
-// the byte stream.
+// The simulator's pure parts: its line syntax, how it finds requests in the
+// byte stream, its encoders against the standard's own examples, and how its
+// modem shows each kind of message.
 
 #include "frames.h"
 #include "gsmtext.h"
 #include "messageline.h"
 #include "modem.h"
+#include "simulator.h"
+#include "userdata.h"
 
 #include <QTest>
 
@@ -14,7 +17,6 @@ class TestDevSimParts : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void quotedValueReadsBack_data();
     void quotedValueReadsBack();
     void brokenLinesAreRefused_data();
@@ -25,13 +27,11 @@ private slots:
     void modemCommands_data();
     void modemCommands();
     void answerTypedAtItsRate();
+    void encoders_data();
+    void encoders();
+    void messagesShownAsModemsShowThem_data();
+    void messagesShownAsModemsShowThem();
 };
-
-void TestDevSimParts::initTestCase()
-{
-    QString error;
-    QVERIFY2(LoadCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_FILE), error), qPrintable(error));
-}
 
 void TestDevSimParts::quotedValueReadsBack_data()
 {
@@ -187,9 +187,16 @@ void TestDevSimParts::modemCommands_data()
         << "\r\n+CMGR: \"STO UNSENT\",\"2\",\r\ndraft\r\n\r\nOK\r\n"
         << all;
     QTest::newRow("echo") << QStringList{"ATE1", "at"} << "at\r" + ok << all;
-    QTest::newRow("pdu mode refused")
-        << QStringList{"AT+CMEE=2", "AT+CMGF=0"} << "\r\n+CMS ERROR: operation not supported\r\n"
+    QTest::newRow("pdu mode") << QStringList{"AT+CMGF=0", "AT+CMGR=2"}
+                              << "\r\n+CMGR: 0,,19\r\n07915892000000F0040191F10000622180905100230"
+                                 "5E8329BFD06\r\n\r\nOK\r\n"
+                              << all;
+    QTest::newRow("character set other than GSM")
+        << QStringList{"AT+CMEE=1", "AT+CSCS=\"UCS2\""} << "\r\n+CME ERROR: 4\r\n"
         << all;
+    QTest::newRow("noise before the prefix") << QStringList{QString::fromLatin1("\xf7\x04"
+                                                                                "AT")}
+                                             << ok << all;
     QTest::newRow("unknown command") << QStringList{"AT+CFUN=1"} << error << all;
     QTest::newRow("not a command") << QStringList{"HELLO"} << error << all;
     QTest::newRow("reset ends error numbers")
@@ -243,6 +250,115 @@ void TestDevSimParts::answerTypedAtItsRate()
     // The next command starts its own answer from nothing.
     modem.input("AT+CMGR=1\r");
     QCOMPARE(modem.typedOutput(), QByteArray());
+}
+
+void TestDevSimParts::encoders_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("septets");
+    QTest::addColumn<int>("fillBits");
+    QTest::addColumn<QByteArray>("packed");
+    // The standard's worked example, then the extension table behind its
+    // escape, and the text of a part behind a six-octet header (one fill bit).
+    QTest::newRow("hellohello") << "hellohello" << QByteArray("hellohello") << 0
+                                << QByteArray::fromHex("E8329BFD4697D9EC37");
+    QTest::newRow("extension table")
+        << QString::fromUtf8("€{}[]~\\|^\f")
+        << QByteArray::fromHex("1B651B281B291B3C1B3E1B3D1B2F1B401B141B0A") << 0
+        << QByteArray::fromHex("9BF206B5496D781BDFA6B7796D801BCA4601");
+    QTest::newRow("default table")
+        << QString::fromUtf8("@£$¥èÉÆ_ΔΩ¤¡ÄÑ§¿äöà")
+        << QByteArray::fromHex("00010203041F1C11101524405B5D5F607B7C7F") << 0 << QByteArray();
+    QTest::newRow("behind a header")
+        << "hi" << QByteArray("hi") << 1 << QByteArray::fromHex("D069");
+}
+
+void TestDevSimParts::encoders()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, septets);
+    QFETCH(int, fillBits);
+    QFETCH(QByteArray, packed);
+    QVERIFY(IsGsmWritable(text));
+    QCOMPARE(ToGsm(text), septets);
+    QCOMPARE(FromGsm(septets), text);
+    if (!packed.isEmpty())
+        QCOMPARE(PackSeptets(septets, fillBits), packed);
+    QString back;
+    QVERIFY(FromUcs2Hex(Hex(Ucs2Octets(text)), back));
+    QCOMPARE(back, text);
+}
+
+void TestDevSimParts::messagesShownAsModemsShowThem_data()
+{
+    QTest::addColumn<QStringList>("controls"); // control commands, then AT commands after "|"
+    QTest::addColumn<QString>("answer");       // to the last AT command
+    const QString number = "number=+85291234567 time=24/01/02,10:20:30+32 ";
+    const QString head =
+        "\r\n+CMGR: \"REC UNREAD\",\"+85291234567\",,\"24/01/02,10:20:30+32\",145,";
+    const QString tail = "\r\n\r\nOK\r\n";
+    QTest::newRow("flash message")
+        << QStringList{"deliver " + number + "dcs=0x10 text=ALARM", "|", "AT+CMGR=1"}
+        << head + "4,0,16,\"+85290000000\",145,5\r\nALARM" + tail;
+    QTest::newRow("UCS2 class 0") << QStringList{"deliver " + number + "dcs=0x18 text=\\u6C34", "|",
+                                                 "AT+CMGR=1"}
+                                  << head + "4,0,24,\"+85290000000\",145,2\r\n6C34" + tail;
+    QTest::newRow("8-bit data") << QStringList{"deliver " + number + "data=0102FF", "|",
+                                               "AT+CMGR=1"}
+                                << head + "4,0,4,\"+85290000000\",145,3\r\n0102FF" + tail;
+    QTest::newRow("length in septets")
+        << QStringList{"lengths septets", "deliver " + number + "text=\\u20AC5", "|", "AT+CMGR=1"}
+        << head + "4,0,0,\"+85290000000\",145,3\r\n\u20AC5" + tail;
+    QTest::newRow("alphanumeric sender")
+        << QStringList{"deliver number=TAIPOWER time=24/01/02,10:20:30+32 text=ON", "|",
+                       "AT+CMGR=1"}
+        << "\r\n+CMGR: \"REC UNREAD\",\"TAIPOWER\",,\"24/01/02,10:20:30+32\",208,4,0,0,"
+           "\"+85290000000\",145,2\r\nON" +
+               tail;
+    // Part 2 of 2 in slot 1: "hello" behind its header, one fill bit.
+    QTest::newRow("part of a longer message")
+        << QStringList{"deliver " + number + "text=\"hello hello\" parts=2 ref=42 slots=2,1", "|",
+                       "AT+CMGR=1"}
+        << head + "68,0,0,\"+85290000000\",145,13\r\n0500032A0202" + Hex(PackSeptets(" hello", 1)) +
+               tail;
+    QTest::newRow("16-bit reference")
+        << QStringList{"deliver " + number + "text=ABCD parts=2 ref=300 refbits=16 slots=1,-", "|",
+                       "AT+CMGR=1"}
+        << head + "68,0,0,\"+85290000000\",145,10\r\n060804012C0201" + Hex(PackSeptets("AB", 0)) +
+               tail;
+    QTest::newRow("factory profile: echo, PDU mode")
+        << QStringList{"deliver " + number + "text=hello", "reset", "|", "AT+CMGR=1"}
+        << "AT+CMGR=1\r\r\n+CMGR: "
+           "0,,24\r\n07915892000000F0040B915892214365F700004210200102032305E8329BFD06" +
+               tail;
+    QTest::newRow("volunteered lines around an answer")
+        << QStringList{"urc answers around", "|", "AT"}
+        << "\r\n+CREG: 1\r\n\r\nOK\r\n\r\n^RSSI: 17\r\n";
+    QTest::newRow("volunteered line inside the storage query")
+        << QStringList{"urc answers inside", "|", "AT+CPMS?"}
+        << "\r\n+CPMS: \"MT\",0,30,\"MT\",0,30,\"MT\",0,30\r\n\r\n+CREG: 1\r\n\r\nOK\r\n";
+    QTest::newRow("new message indicated")
+        << QStringList{"urc delivery on", "|", "AT", "!deliver " + number + "text=x slot=7"}
+        << "\r\nOK\r\n\r\n+CMTI: \"SM\",7\r\n";
+}
+
+void TestDevSimParts::messagesShownAsModemsShowThem()
+{
+    QFETCH(QStringList, controls);
+    Simulator sim(30, 1);
+    bool modem = false;
+    for (const QString &line : controls) {
+        if (line == u"|") {
+            modem = true;
+        } else if (!modem || line.startsWith(u'!')) {
+            const QString answer = sim.execute(line.mid(line.startsWith(u'!') ? 1 : 0));
+            QVERIFY2(answer.startsWith(QLatin1String("ok")), qPrintable(answer));
+        } else {
+            sim.modem().input(line.toUtf8() + '\r');
+        }
+    }
+    QTEST(sim.modem().answer(), "answer");
+    QCOMPARE(sim.modem().typedOutput(), ToGsm(sim.modem().answer()));
 }
 
 QTEST_GUILESS_MAIN(TestDevSimParts)

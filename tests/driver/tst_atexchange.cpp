@@ -313,17 +313,18 @@ void TestATExchange::directMode()
     QCOMPARE(rig.dev->written, QList<QByteArray>{"AT+CPIN?\r"});
     QVERIFY(!trace.lines.contains(QStringLiteral("ATCommand=AT+CPIN?")));
 
-    // A caller may also choose the direct way for one exchange; the raw
-    // bytes stay empty there.
+    // A caller may also choose the direct way for one exchange. A plain
+    // modem writes GSM bytes as the device passes them on: the raw bytes are
+    // kept for the +CMGR reader and the text is decoded the same way.
     DriverRig device;
     device.dev->direct = true;
-    device.dev->script("AT+TEST\r", "\r\nOK\r\n");
+    device.dev->script("AT+TEST\r", QByteArray("\r\n\x00\x02\r\nOK\r\n", 10));
     Call c;
     c.modemType.clear();
     const Outcome o = run(*device.sms, c);
     QVERIFY(o.result);
-    QCOMPARE(o.reply, QStringLiteral("\r\nOK\r\n"));
-    QVERIFY(o.source.isEmpty());
+    QCOMPARE(o.reply, QStringLiteral("\r\n@$\r\nOK\r\n"));
+    QCOMPARE(o.source, QByteArray("\r\n\x00\x02\r\nOK\r\n", 10));
     QCOMPARE(device.sms->ModemType(), QStringLiteral("ModBus"));
 }
 

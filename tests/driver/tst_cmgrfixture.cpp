@@ -1,9 +1,11 @@
 // One +CMGR reply fixture, named on the command line after the mode:
 //   tst_cmgrfixture accept|refuse FILE
 // A fixture holds the raw reply bytes ("reply:" lines, joined) and what the
-// parser must make of them ("status:", "phone:", "date:", "sms:"). Values
-// take the escapes \r \n \t \\ \xHH (a byte in a reply, a character in a
-// text) and \uHHHH (texts only).
+// parser must make of them ("status:", "phone:", "date:", "sms:", and where
+// it matters "concat: 8-bit reference 42, part 2 of 3", "sender-type: 208";
+// for a refused one "refusal: profile" or "refusal: unreadable"). Values take
+// the escapes \r \n \t \\ \xHH (a byte in a reply, a character in a text)
+// and \uHHHH (texts only).
 #include "atreply.h"
 #include "gsmcodemap.h"
 
@@ -101,7 +103,8 @@ void TestCMGRFixture::parse()
             raw += bytes;
             sawReply = true;
         } else {
-            QVERIFY2(key == u"status" || key == u"phone" || key == u"date" || key == u"sms",
+            QVERIFY2(key == u"status" || key == u"phone" || key == u"date" || key == u"sms" ||
+                         key == u"concat" || key == u"sender-type" || key == u"refusal",
                      qPrintable(line));
             expected.insert(key, text);
         }
@@ -115,10 +118,18 @@ void TestCMGRFixture::parse()
     if (expected.contains(QStringLiteral("status")))
         QCOMPARE(status, expected.value(QStringLiteral("status")));
 
+    SIMMessage message;
+    const CMGRReply read = ReadCMGRTextReply(raw, tokens, message);
+    QCOMPARE(read.kind == CMGRRead::Message, parsed);
+
     if (g_mode == u"refuse") {
         QVERIFY(!parsed);
         QVERIFY(phone.isEmpty());
         QVERIFY(sms.isEmpty());
+        const QString refusal = expected.value(QStringLiteral("refusal"));
+        if (!refusal.isEmpty())
+            QCOMPARE(int(read.kind),
+                     int(refusal == u"profile" ? CMGRRead::ProfileLost : CMGRRead::Unreadable));
         return;
     }
 
@@ -131,7 +142,20 @@ void TestCMGRFixture::parse()
     QCOMPARE(date.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
              when == u"zero" ? QStringLiteral("1899-12-30 00:00:00") : when);
 
-    // The wait for this reply ends only with its last byte, and an accepted
+    const Concatenation &c = message.concatenation;
+    const QString concat = c.isPart() ? QStringLiteral("%1 reference %2, part %3 of %4")
+                                            .arg(c.wideReference ? "16-bit" : "8-bit")
+                                            .arg(c.reference)
+                                            .arg(c.part)
+                                            .arg(c.parts)
+                                      : QString();
+    QCOMPARE(concat, expected.value(QStringLiteral("concat")));
+    if (expected.contains(QStringLiteral("sender-type")))
+        QCOMPARE(QString::number(message.addressType),
+                 expected.value(QStringLiteral("sender-type")));
+
+    // The wait for this reply ends with its final result and not a byte
+    // before, whatever the modem volunteers behind it, and an accepted
     // message is never taken for an error or an empty slot.
     QString text;
     QByteArray unmapped;
@@ -139,8 +163,10 @@ void TestCMGRFixture::parse()
     QVERIFY(IsCMGRReplyComplete(text));
     QVERIFY(!IsErrorReply(text));
     QVERIFY(!IsEmptySlotReply(text));
+    const qsizetype finalEnd = text.lastIndexOf(QLatin1String("\r\nOK\r\n")) + 6;
     for (qsizetype n = 1; n < text.size(); ++n)
-        QVERIFY2(!IsCMGRReplyComplete(text.left(n)), qPrintable(QString::number(n)));
+        QVERIFY2(IsCMGRReplyComplete(text.left(n)) == (n >= finalEnd),
+                 qPrintable(QString::number(n)));
 }
 
 int main(int argc, char *argv[])

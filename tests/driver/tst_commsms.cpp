@@ -24,6 +24,11 @@ const QByteArray kCMGS = "AT+CMGS=\"+85291234567\"\r";
 const QByteArray kBreak = "\x1b\r";
 const QByteArray kSelect = "AT+CPMS=\"MT\",\"MT\",\"MT\"\r";
 const QByteArray kQuery = "AT+CPMS?\r";
+// What Initialize sends, and a modem that lost its profile is sent again.
+const QList<QByteArray> kProfile{"AT+CMEE=1\r", "ATE0\r", "AT+CMGF=1\r", "AT+CSDH=1\r",
+                                 "AT+CSCS=\"GSM\"\r"};
+const QList<QByteArray> kRestore{"ATE0\r", "AT+CMEE=1\r", "AT+CMGF=1\r", "AT+CSDH=1\r",
+                                 "AT+CSCS=\"GSM\"\r"};
 
 QByteArray cmgr(const QByteArray &header, const QByteArray &body)
 {
@@ -62,6 +67,11 @@ private slots:
     void counts();
     void readSMS_data();
     void readSMS();
+    void storages();
+    void linkDetection_data();
+    void linkDetection();
+    void profileRestored_data();
+    void profileRestored();
     void deleteSMS_data();
     void deleteSMS();
     void sendSMSChecks_data();
@@ -119,7 +129,8 @@ void TestCommSMS::errorMessages_data()
     QTest::newRow("9") << 9 << "Fail! The modem model name is unknown.";
     QTest::newRow("-1") << -1 << "Fail! Unknown error.";
     QTest::newRow("10") << 10 << "Fail! The SIM is busy, try again later.";
-    QTest::newRow("11") << 11 << "Fail! Unknown error.";
+    QTest::newRow("11") << 11 << "Fail! The short message cannot be read.";
+    QTest::newRow("12") << 12 << "Fail! Unknown error.";
 }
 
 void TestCommSMS::errorMessages()
@@ -131,13 +142,15 @@ void TestCommSMS::errorMessages()
 void TestCommSMS::initialize()
 {
     DriverRig rig(false);
+    rig.sms->setLinkMode(LinkMode::Device);
     rig.dev->script("AT+CMEE=1\r", Stages{"\r\n", "\r\nOK\r\n"});
     QVERIFY(rig.sms->Initialize(qint16(1), QStringLiteral("19200,E,7,2")));
     QVERIFY(rig.sms->IsCommPortOpen());
     QCOMPARE(rig.dev->openedPaths, QStringList{"/dev/ttyS0"});
     QCOMPARE(rig.dev->openedSettings.first().baudRate, 19200);
     QCOMPARE(rig.dev->openedSettings.first().parity, QSerialPort::EvenParity);
-    QCOMPARE(rig.dev->atTexts, QList<QByteArray>{"AT+CMEE=1\r"});
+    // Numeric errors, then the modes the readers rely on.
+    QCOMPARE(rig.dev->atTexts, kProfile);
     QCOMPARE(rig.dev->written.last(), QByteArray::fromHex("f70400000001255c"));
     QCOMPARE(rig.sms->DeviceType(), QStringLiteral("40"));
     QCOMPARE(rig.sms->ErrorCode(), qint16(0));
@@ -172,6 +185,7 @@ void TestCommSMS::initializeFailures()
         // The modem stays silent: one attempt of one second whatever the
         // driver's own timeout, no device type query, the port left open.
         DriverRig rig(false);
+        rig.sms->setLinkMode(LinkMode::Device);
         rig.sms->setCommTimeout(5);
         QVERIFY(!rig.sms->Initialize(qint16(1), QStringLiteral("9600,N,8,1")));
         QVERIFY(rig.sms->IsCommPortOpen());
@@ -311,6 +325,11 @@ void TestCommSMS::counts_data()
     QTest::newRow("query unanswered") << selected << QByteArray() << false << 1 << 0 << 0;
     QTest::newRow("query refused")
         << selected << QByteArray("\r\n+CMS ERROR: 500\r\n") << false << -1 << 0 << 0;
+    QTest::newRow("volunteered lines inside the query")
+        << selected
+        << QByteArray("\r\n+CPMS: \"MT\",4,30,\"MT\",4,30,\"MT\",4,30\r\n\r\n+CMTI: \"SM\",4\r\n"
+                      "\r\nOK\r\n\r\n+CREG: 1,\"00AB\",\"1C2D\"\r\n")
+        << true << 0 << 4 << 30;
 }
 
 void TestCommSMS::counts()
@@ -370,9 +389,18 @@ void TestCommSMS::readSMS_data()
         << "UNSENT" << ZeroDate();
     QTest::newRow("UCS2") << S{{received("004100420043", 6, "8")}} << true << 0 << 1 << "ABC"
                           << "UNREAD" << stamp;
-    QTest::newRow("damaged, then good")
-        << S{{received("ALARM", 6)}, {received("ALARM")}} << true << 0 << 2 << "ALARM"
+    // One escaped character, two septets: a length that counts septets is
+    // complete as soon as the result is there.
+    QTest::newRow("length in septets")
+        << S{{received("COST \x1b\x65 5", 8)}} << true << 0 << 1 << "COST € 5"
         << "UNREAD" << stamp;
+    QTest::newRow("volunteered lines before and after")
+        << S{{"\r\n+CMTI: \"SM\",3\r\n" + received("ALARM") + "\r\n^RSSI: 17\r\nRING\r\n"}} << true
+        << 0 << 1 << "ALARM"
+        << "UNREAD" << stamp;
+    QTest::newRow("8-bit data") << S{{received("0102FF", 3, "4")}} << true << 0 << 1
+                                << "[8-bit] 0102FF"
+                                << "UNREAD" << stamp;
     QTest::newRow("empty slot, error reply")
         << S{{"\r\n+CMS ERROR: 321\r\n"}} << false << 3 << 1 << ""
         << "" << QDateTime();
@@ -381,13 +409,18 @@ void TestCommSMS::readSMS_data()
         << "" << QDateTime();
     QTest::newRow("empty slot, bare OK") << S{{"\r\nOK\r\n"}} << false << 3 << 1 << ""
                                          << "" << QDateTime();
+    // A whole reply that cannot be read costs one exchange, however often
+    // it would be asked again: the caller decides what to make of it.
     QTest::newRow("text longer than its length")
-        << S{{received("ALARMS", 5)}} << false << 1 << 3 << ""
+        << S{{received("ALARMS", 5)}} << false << 11 << 1 << ""
         << "UNREAD" << QDateTime();
-    // Never complete: every attempt waits for the missing character.
+    // Its result came: taken as it stands once the time is up, not asked
+    // for nine times.
     QTest::newRow("text shorter than its length")
-        << S{{received("ALARM", 6)}} << false << 1 << 9 << ""
-        << "" << QDateTime();
+        << S{{received("ALARM", 6)}} << false << 11 << 1 << ""
+        << "UNREAD" << QDateTime();
+    QTest::newRow("compressed text") << S{{received("0A0B", 2, "36")}} << false << 11 << 1 << ""
+                                     << "UNREAD" << QDateTime();
     QTest::newRow("silent modem") << S{} << false << 1 << 9 << ""
                                   << "" << QDateTime();
 }
@@ -403,7 +436,12 @@ void TestCommSMS::readSMS()
         rig.dev->script("AT+CMGR=12\r", s);
     QDateTime date;
     QString sms = QStringLiteral("stale"), phone = QStringLiteral("stale"), status;
+    const qint64 start = rig.dev->clockMs;
     QCOMPARE(rig.sms->ReadSMSFromSIM(qint16(12), date, sms, phone, status), result);
+    // A message read costs no timeout.
+    if (result)
+        QVERIFY2(rig.dev->clockMs - start < 1000,
+                 qPrintable(QString::number(rig.dev->clockMs - start)));
     QCOMPARE(rig.sms->ErrorCode(), qint16(errorCode));
     QTEST(int(rig.dev->atTexts.size()), "sends");
     QTEST(sms, "sms");
@@ -411,6 +449,119 @@ void TestCommSMS::readSMS()
     QCOMPARE(phone, result ? QStringLiteral("+85291234567") : QString());
     if (result)
         QTEST(date, "date");
+}
+
+void TestCommSMS::storages()
+{
+    // A plain modem that knows no "MT" is read from its SIM ("SM"), and
+    // stays so: the refused selection is not tried at every count.
+    DriverRig rig;
+    rig.dev->script(kSelect, "\r\n+CMS ERROR: 302\r\n");
+    rig.dev->script("AT+CPMS=\"SM\",\"SM\",\"SM\"\r", "\r\n+CPMS: 2,20,2,20,2,20\r\n\r\nOK\r\n");
+    rig.dev->script(kQuery, "\r\n+CPMS: \"SM\",2,20,\"SM\",2,20,\"SM\",2,20\r\n\r\nOK\r\n");
+    qint16 count = 0, max = 0;
+    QVERIFY(rig.sms->GetSMSCountFromSIM(count));
+    QVERIFY(rig.sms->GetSMSMaxCountFromSIM(max));
+    QCOMPARE(count, qint16(2));
+    QCOMPARE(max, qint16(20));
+    QCOMPARE(rig.dev->atTexts.count(kSelect), 1);
+}
+
+void TestCommSMS::linkDetection_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("plainModemThere");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<bool>("plain");
+    QTest::addColumn<QByteArray>("firstWrite");
+    const QByteArray typeQuery = QByteArray::fromHex("f70400000001255c");
+    const int autoMode = int(LinkMode::Auto), device = int(LinkMode::Device),
+              modem = int(LinkMode::Modem);
+    QTest::newRow("auto, device") << autoMode << false << true << false << typeQuery;
+    QTest::newRow("auto, plain modem") << autoMode << true << true << true << typeQuery;
+    QTest::newRow("device forced, plain modem")
+        << device << true << false << false << QByteArray("AT+CMEE=1\r").prepend("");
+    QTest::newRow("modem forced, plain modem")
+        << modem << true << true << true << QByteArray("AT+CMEE=1\r");
+    QTest::newRow("modem forced, device")
+        << modem << false << false << true << QByteArray("AT+CMEE=1\r");
+}
+
+void TestCommSMS::linkDetection()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, plainModemThere);
+    QFETCH(bool, result);
+    QFETCH(bool, plain);
+    QFETCH(QByteArray, firstWrite);
+
+    DriverRig rig(false);
+    rig.sms->setLinkMode(LinkMode(mode));
+    rig.dev->direct = plainModemThere; // frames are noise to a plain modem
+    rig.dev->script("AT\r", kOKReply);
+    for (const QByteArray &command : kProfile)
+        rig.dev->script(command, kOKReply);
+    QCOMPARE(rig.sms->Initialize(qint16(1), QStringLiteral("9600,N,8,1")), result);
+    QCOMPARE(rig.sms->IsPlainModem(), plain);
+    if (mode == int(LinkMode::Device))
+        QCOMPARE(rig.dev->written.first().mid(5, 10), firstWrite);
+    else
+        QCOMPARE(rig.dev->written.first(), firstWrite);
+    if (!result)
+        return;
+    const QList<QByteArray> sent = rig.dev->atTexts.mid(rig.dev->atTexts.indexOf(kProfile.first()));
+    QCOMPARE(sent, kProfile);
+
+    // A plain modem has no serial number to ask for, and is asked nothing.
+    const qsizetype writes = rig.dev->written.size();
+    QString serial = QStringLiteral("stale");
+    QCOMPARE(rig.sms->ReadProductSNFromDevice(serial), !plain);
+    if (plain) {
+        QVERIFY(serial.isEmpty());
+        QCOMPARE(rig.dev->written.size(), writes);
+        QVERIFY(rig.sms->IsConnected()); // "AT" answered
+        QCOMPARE(rig.dev->written.last(), QByteArray("AT\r"));
+    }
+}
+
+void TestCommSMS::profileRestored_data()
+{
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<int>("reads");
+    // Echo on: the message is read, and the profile set again behind it.
+    QTest::newRow("echo") << "AT+CMGR=12\r" + received("ALARM") << 1;
+    QTest::newRow("PDU mode") << QByteArray(
+                                     "\r\n+CMGR: 0,,23\r\n0791448720003023240DD0E474D81C0EBB0100"
+                                     "00111011315214000BE474D81C0EBB5DE3771B\r\n\r\nOK\r\n")
+                              << 2;
+    QTest::newRow("short header")
+        << QByteArray("\r\n+CMGR: \"REC UNREAD\",\"+85291234567\",,\"24/01/02,10:20:30+32\"\r\n"
+                      "ALARM\r\n\r\nOK\r\n")
+        << 2;
+}
+
+void TestCommSMS::profileRestored()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(int, reads);
+    // The modem restarted with its factory profile while the logger was online.
+    DriverRig rig;
+    rig.dev->script("AT+CMGR=12\r", first);
+    rig.dev->script("AT+CMGR=12\r", received("ALARM"));
+    for (const QByteArray &command : kRestore)
+        rig.dev->script(command, kOKReply);
+    SIMMessage message;
+    QVERIFY(rig.sms->ReadSIMMessage(qint16(12), message));
+    QCOMPARE(message.text, QStringLiteral("ALARM"));
+    QCOMPARE(rig.dev->atTexts.count("AT+CMGR=12\r"), reads);
+    const qsizetype restored = rig.dev->atTexts.indexOf(kRestore.first());
+    QVERIFY(restored > 0);
+    QCOMPARE(rig.dev->atTexts.mid(restored, kRestore.size()), kRestore);
+
+    // Once set, it stays: the next read asks nothing else.
+    const qsizetype sent = rig.dev->atTexts.size();
+    QVERIFY(rig.sms->ReadSIMMessage(qint16(12), message));
+    QCOMPARE(rig.dev->atTexts.size(), sent + 1);
 }
 
 void TestCommSMS::deleteSMS_data()

@@ -40,10 +40,10 @@ public:
     bool start(const QStringList &args)
     {
         m_process.setProgram(simulatorPath());
+        // A test that dies (a sanitizer report) takes its simulator with it.
         m_process.setArguments(args + QStringList{QStringLiteral("--control-socket"),
                                                   m_dir.filePath(QStringLiteral("control.sock")),
-                                                  QStringLiteral("--codemap"),
-                                                  QStringLiteral(QUILLET_GSMCODEMAP_FILE)});
+                                                  QStringLiteral("--exit-with-parent")});
         m_process.start();
         if (!m_process.waitForStarted(5000))
             return false;

@@ -1,6 +1,6 @@
-// The +CMGR reply parser and its completeness test fed arbitrary bytes: each
-// input gives a message or a failure, and a failure leaves no half-filled
-// number or text behind.
+// The +CMGR reply readers and their completeness tests fed arbitrary bytes:
+// each input gives a message or a failure, and a failure leaves no
+// half-filled number or text behind.
 #include "atreply.h"
 #include "gsmcodemap.h"
 #include "hostservices.h"
@@ -32,10 +32,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     }
 
+    // The reader behind it: a message that holds together, or a failure
+    // that leaves no text; a part names a part within its count.
+    SIMMessage m;
+    const CMGRReply read = ReadCMGRTextReply(raw, tokens, m);
+    if ((read.kind == CMGRRead::Message) != (ParseCMGRReply(raw, tokens, phone, date, sms, status)))
+        std::abort();
+    if (read.kind != CMGRRead::Message && !m.text.isEmpty())
+        std::abort();
+    const Concatenation &c = m.concatenation;
+    if (c.isPart() && (c.part < 1 || c.part > c.parts))
+        std::abort();
+
     QString text;
     QByteArray unmapped;
     GSMToText(raw, text, unmapped);
-    IsCMGRReplyComplete(text);
+    // A reply complete by its length has its final result.
+    if (IsCMGRReplyComplete(text) && !IsCMGRReplyFinished(text))
+        std::abort();
+    ReplyCarriesEcho(text);
     IsEmptySlotReply(text);
     IsErrorReply(text);
     return 0;

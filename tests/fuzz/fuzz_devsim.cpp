@@ -4,7 +4,6 @@
 // a quoted value reads back as itself.
 #include "device.h"
 #include "frames.h"
-#include "gsmcodemap.h"
 #include "messageline.h"
 #include "modem.h"
 #include "simstore.h"
@@ -17,9 +16,6 @@ using namespace devsim;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const bool loaded = quillet::LoadGSMCodeMap(QStringLiteral(DEVSIM_GSMCODEMAP_FILE));
-    if (!loaded)
-        std::abort();
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
 
     SimStore store(4, 1);

@@ -3,7 +3,6 @@
 // Run with --help for the options; README.md has a worked example.
 
 #include "control.h"
-#include "gsmtext.h"
 #include "messageline.h"
 #include "simulator.h"
 
@@ -81,7 +80,8 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Plays the SMS device of the Quillet logger on a pseudo-terminal: station "
                        "247 answering register reads and AT pass-through frames, with a GSM modem "
-                       "in text mode and a SIM message store inside.\n\n"
+                       "in text mode and a SIM message store inside; or, with --direct, a plain "
+                       "GSM modem answering AT text on the pty.\n\n"
                        "The first line on standard output is the path of the pty to open; every "
                        "control command answers one line (\"ok ...\" or \"error: ...\").\n\n"
                        "Input registers: 0 device type, 1 version, 2..5 serial number, 6 link.\n"
@@ -111,10 +111,16 @@ int main(int argc, char *argv[])
         {"stdin", "Read control commands from standard input (its end ends the commands, not "
                   "the device)."},
         {"state-file", "Write the store dump to <file> at start and after every change.", "file"},
-        {"codemap",
-         "The GSM code map (default GSMCodeMap.cod beside the program, else in the "
-         "current folder).",
-         "file"},
+        {"direct", "A plain GSM modem: AT text straight on the pty, no device frames."},
+        {"lengths",
+         "What the length field of a GSM text counts: characters (the default) or "
+         "septets.",
+         "what", "characters"},
+        {"urc-answers",
+         "Volunteer lines around every answer: off, before, after, around, inside "
+         "(AT+CPMS? answers).",
+         "where", "off"},
+        {"urc-delivery", "Volunteer +CMTI for every message delivered."},
         {"latency", "Modem answer latency in milliseconds (default 0).", "ms", "0"},
         {"type-rate",
          "Characters per second the modem types its answers (default 1000; 0: at "
@@ -144,16 +150,7 @@ int main(int argc, char *argv[])
     parser.addOptions(options);
     parser.process(app);
 
-    QString codemap = parser.value("codemap");
-    if (codemap.isEmpty()) {
-        codemap = QCoreApplication::applicationDirPath() + QStringLiteral("/GSMCodeMap.cod");
-        if (!QFileInfo::exists(codemap))
-            codemap = QStringLiteral("GSMCodeMap.cod");
-    }
     QString error;
-    if (!LoadCodeMap(codemap, error))
-        return Fail(error);
-
     bool ok1 = false, ok2 = false;
     const int capacity = parser.value("capacity").toInt(&ok1);
     const int firstSlot = parser.value("first-slot").toInt(&ok2);
@@ -170,11 +167,17 @@ int main(int argc, char *argv[])
         return Fail(QStringLiteral("--device-type wants a hexadecimal number"));
 
     // Fault options are the control commands of the same name, so both behave alike.
-    QStringList commands{
-        "latency " + parser.value("latency"),   "typerate " + parser.value("type-rate"),
-        "badcrc " + parser.value("bad-crc"),    "drop " + parser.value("drop"),
-        "truncate " + parser.value("truncate"), "storages " + parser.value("storages"),
-        "cmee " + parser.value("cmee")};
+    QStringList commands{"latency " + parser.value("latency"),
+                         "typerate " + parser.value("type-rate"),
+                         "badcrc " + parser.value("bad-crc"),
+                         "drop " + parser.value("drop"),
+                         "truncate " + parser.value("truncate"),
+                         "storages " + parser.value("storages"),
+                         "cmee " + parser.value("cmee"),
+                         "lengths " + parser.value("lengths"),
+                         "urc answers " + parser.value("urc-answers")};
+    if (parser.isSet("urc-delivery"))
+        commands << QStringLiteral("urc delivery on");
     if (parser.isSet("baud"))
         commands << "baud " + parser.value("baud");
     if (parser.isSet("exception"))
@@ -195,6 +198,7 @@ int main(int argc, char *argv[])
     if (parser.isSet("seed"))
         sim.device().seed(parser.value("seed").toUInt());
     sim.setGapMs(qMax(1, parser.value("gap").toInt()));
+    sim.setDirect(parser.isSet("direct"));
     sim.setVerbose(parser.isSet("verbose"));
 
     // Preloaded messages: from a file first, then from --message in order.

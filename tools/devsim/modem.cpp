@@ -1,7 +1,7 @@
 #include "modem.h"
 
-#include "gsmcodemap.h"
 #include "gsmtext.h"
+#include "userdata.h"
 
 #include <QRegularExpression>
 
@@ -51,12 +51,6 @@ QString CmeText(int code)
 QString Quoted(const QString &text)
 {
     return u'"' + text + u'"';
-}
-
-// Type of address: international when the number carries its "+".
-int AddressType(const QString &number)
-{
-    return number.startsWith(u'+') ? 145 : 129;
 }
 
 bool IsStorageName(const QString &name)
@@ -136,6 +130,7 @@ void Modem::startAnswer()
     m_answer.clear();
     m_answerGsm.clear();
     m_answerStart = m_clock();
+    ++m_answerNumber;
 }
 
 void Modem::cmsError(int code)
@@ -164,12 +159,17 @@ void Modem::storeChanged()
         onStoreChanged();
 }
 
-void Modem::execute(const QString &line)
+void Modem::execute(const QString &received)
 {
     startAnswer();
     if (m_echo)
-        reply(line + u'\r');
-    if (!line.startsWith(QLatin1String("AT"), Qt::CaseInsensitive)) {
+        reply(received + u'\r');
+    const qsizetype answerStart = m_answer.size();
+    // Whatever came before the "AT" prefix (noise, a frame meant for a
+    // device) is passed by, as a modem looks for the prefix.
+    const qsizetype prefix = received.indexOf(QLatin1String("AT"), 0, Qt::CaseInsensitive);
+    const QString line = prefix < 0 ? received : received.mid(prefix);
+    if (prefix < 0) {
         error();
     } else {
         const QString body = line.mid(2);
@@ -209,7 +209,61 @@ void Modem::execute(const QString &line)
             error();
         }
     }
+    volunteerAround(answerStart, line.compare(QLatin1String("AT+CPMS?"), Qt::CaseInsensitive) == 0);
     m_answerGsm = ToGsm(m_answer);
+}
+
+QString Modem::nextVolunteered()
+{
+    // The codes modems send on their own, in turn.
+    const QStringList codes{QStringLiteral("+CREG: 1"),       QStringLiteral("^RSSI: 17"),
+                            QStringLiteral("RING"),           QStringLiteral("+CSQ: 20,99"),
+                            QStringLiteral("^MODE: 5,4"),     QStringLiteral("+CDSI: \"SM\",2"),
+                            QStringLiteral("^BOOT: 1,0,0,4"), QStringLiteral("+CMTI: \"SM\",1")};
+    return codes.at(m_volunteered++ % codes.size());
+}
+
+void Modem::volunteerAround(qsizetype answerStart, bool storageQuery)
+{
+    const Volunteering v = m_volunteering;
+    auto line = [this] {
+        return QStringLiteral("\r\n") + nextVolunteered() + QStringLiteral("\r\n");
+    };
+    if (v == Volunteering::Inside) {
+        const qsizetype final = m_answer.lastIndexOf(QLatin1String("\r\nOK\r\n"));
+        if (storageQuery && final > answerStart)
+            m_answer.insert(final, line());
+        return;
+    }
+    if (v == Volunteering::Before || v == Volunteering::Around)
+        m_answer.insert(answerStart, line());
+    if (v == Volunteering::After || v == Volunteering::Around)
+        m_answer += line();
+}
+
+void Modem::volunteer(const QString &line)
+{
+    m_answer += QStringLiteral("\r\n") + line + QStringLiteral("\r\n");
+    m_answerGsm = ToGsm(m_answer);
+}
+
+void Modem::delivered(int slot)
+{
+    if (m_indicateDeliveries)
+        volunteer(QStringLiteral("+CMTI: \"SM\",%1").arg(slot));
+}
+
+void Modem::factoryReset()
+{
+    m_echo = true;
+    m_cmgf = 0;
+    m_csdh = 0;
+    m_settings.cmee = 0;
+    m_line.clear();
+    m_enteringText = false;
+    m_answer.clear();
+    m_answerGsm.clear();
+    ++m_answerNumber;
 }
 
 void Modem::executeExtended(const QString &name, Form form, const QStringList &args)
@@ -254,13 +308,23 @@ void Modem::executeExtended(const QString &name, Form form, const QStringList &a
         selectStorage(form, args);
     } else if (name == u"CMGF") {
         if (form == Form::Query) {
-            info(QStringLiteral("+CMGF: 1"));
+            info(QStringLiteral("+CMGF: %1").arg(m_cmgf));
             ok();
-        } else if (form == Form::Set && args == QStringList{QStringLiteral("1")}) {
+        } else if (form == Form::Set && args.size() == 1 && (args[0] == u"0" || args[0] == u"1")) {
+            m_cmgf = args[0].toInt();
             ok();
         } else {
-            // Only text mode is played; PDU mode is refused.
             cmsError(303);
+        }
+    } else if (name == u"CSCS") {
+        // Texts go out in the GSM alphabet; that is the one character set played.
+        if (form == Form::Query) {
+            info(QStringLiteral("+CSCS: \"GSM\""));
+            ok();
+        } else if (form == Form::Set && args == QStringList{QStringLiteral("GSM")}) {
+            ok();
+        } else {
+            cmeError(4);
         }
     } else if (name == u"CSDH") {
         if (form == Form::Query) {
@@ -352,27 +416,34 @@ void Modem::selectStorage(Form form, const QStringList &args)
 QString Modem::cmgrReply(const StoredSms &sms) const
 {
     const bool received = sms.status == SmsStatus::RecUnread || sms.status == SmsStatus::RecRead;
-    const bool ucs2 = sms.alphabet == SmsAlphabet::Ucs2;
-    const QString body = ucs2 ? quillet::TextToUCS2Hex(sms.text) : sms.text;
-    // UCS2 lengths count octets, GSM lengths count characters.
-    const int length = int(ucs2 ? sms.text.size() * 2 : sms.text.size());
-    const int dcs = ucs2 ? 8 : 0;
+    if (m_cmgf == 0) {
+        // PDU mode: the status as a number, the name, the TPDU's length.
+        int length = 0;
+        const QString pdu = Pdu(sms, m_settings.serviceCentre, length);
+        return QStringLiteral("\r\n+CMGR: %1,%2,%3\r\n")
+                   .arg(int(sms.status))
+                   .arg(sms.hasName ? Quoted(sms.name) : QString())
+                   .arg(length) +
+               pdu + QStringLiteral("\r\n\r\nOK\r\n");
+    }
+    int length = 0;
+    const QString body = TextModeBody(sms, m_settings.septetLengths, length);
+    const QString dcs = QString::number(SchemeOf(sms));
+    const QString firstOctet = QString::number(FirstOctet(sms));
 
     QStringList fields{Quoted(StatusWord(sms.status)), Quoted(sms.number),
                        sms.hasName ? Quoted(sms.name) : QString()};
     if (received) {
         fields << Quoted(sms.timeStamp);
         if (m_csdh) {
-            fields << QString::number(AddressType(sms.number)) << QStringLiteral("4")
-                   << QStringLiteral("0") << QString::number(dcs)
-                   << Quoted(m_settings.serviceCentre)
+            fields << QString::number(AddressType(sms.number)) << firstOctet << QStringLiteral("0")
+                   << dcs << Quoted(m_settings.serviceCentre)
                    << QString::number(AddressType(m_settings.serviceCentre))
                    << QString::number(length);
         }
     } else if (m_csdh) {
-        fields << QString::number(AddressType(sms.number)) << QStringLiteral("17")
-               << QStringLiteral("0") << QString::number(dcs) << QStringLiteral("167")
-               << Quoted(m_settings.serviceCentre)
+        fields << QString::number(AddressType(sms.number)) << firstOctet << QStringLiteral("0")
+               << dcs << QStringLiteral("167") << Quoted(m_settings.serviceCentre)
                << QString::number(AddressType(m_settings.serviceCentre)) << QString::number(length);
     }
     return QStringLiteral("\r\n+CMGR: ") + fields.join(u',') + QStringLiteral("\r\n") + body +
@@ -464,13 +535,11 @@ void Modem::finishMessage(bool send)
         const QString typed = QString::fromUtf8(m_messageBytes);
         if (m_csmp[3] == 8) {
             sms.alphabet = SmsAlphabet::Ucs2;
-            static const QRegularExpression hex(QStringLiteral("^([0-9A-Fa-f]{4})*$"));
-            if (!hex.match(typed).hasMatch()) {
+            if (!FromUcs2Hex(typed, sms.text)) {
                 cmsError(304);
                 m_answerGsm = ToGsm(m_answer);
                 return;
             }
-            sms.text = quillet::UCS2HexToText(typed);
         } else {
             sms.text = typed;
         }

@@ -1,7 +1,10 @@
 #pragma once
-// The GSM modem inside the simulated device: text mode (AT+CMGF=1) with the
-// detailed header parameters shown (AT+CSDH=1), no echo, replies laid out as
-// CR LF <lines> CR LF, then CR LF "OK" CR LF.
+// The GSM modem inside the simulated device (or alone on the line, as a
+// plain modem): text mode (AT+CMGF=1) with the detailed header parameters
+// shown (AT+CSDH=1), no echo, replies laid out as CR LF <lines> CR LF, then
+// CR LF "OK" CR LF. PDU mode, short headers and echo are there for a modem
+// that restarted with its factory profile, and it volunteers unsolicited
+// result codes when asked to.
 //
 // The device hands it the AT text of each pass-through frame; the device's
 // reply frames show what the modem has "typed" so far for the current command.
@@ -27,6 +30,17 @@ struct ModemSettings
     QString pin = QStringLiteral("0000");
     int cmee = 0; // error report mode as set by AT+CMEE
     QString serviceCentre = QStringLiteral("+85290000000");
+    bool septetLengths = false; // GSM texts' length fields count septets (TP-UDL)
+};
+
+// Where the modem volunteers lines around its answers.
+enum class Volunteering
+{
+    Off,
+    Before, // before each answer
+    After,  // behind each final result
+    Around, // both
+    Inside, // inside AT+CPMS? answers, between the information and the result
 };
 
 // A message the modem sent with AT+CMGS.
@@ -77,6 +91,21 @@ public:
     // while its SIM is busy; 0 reads clears it.
     void setBusy(int slot, int reads, int code = 314);
 
+    // A restart with the factory profile: echo on, PDU mode, short headers,
+    // error codes off.
+    void factoryReset();
+    // A line the modem volunteers now (an unsolicited result code); it
+    // follows whatever the current answer holds.
+    void volunteer(const QString &line);
+    void setVolunteering(Volunteering where) { m_volunteering = where; }
+    Volunteering volunteering() const { return m_volunteering; }
+    // "+CMTI" for every message delivered.
+    void setIndicateDeliveries(bool on) { m_indicateDeliveries = on; }
+    bool indicatesDeliveries() const { return m_indicateDeliveries; }
+    void delivered(int slot);
+    // Counts answers started, so a line that carries them knows a new one began.
+    quint64 answerNumber() const { return m_answerNumber; }
+
     // Called whenever the store changed (a read marked a message, a delete).
     std::function<void()> onStoreChanged;
 
@@ -97,6 +126,8 @@ private:
     void storeChanged();
 
     QString cmgrReply(const StoredSms &sms) const;
+    QString nextVolunteered();
+    void volunteerAround(qsizetype answerStart, bool storageQuery);
     void readMessage(const QStringList &args);
     void deleteMessages(const QStringList &args);
     void selectStorage(Form form, const QStringList &args);
@@ -117,6 +148,11 @@ private:
 
     bool m_echo = false;
     int m_csdh = 1;
+    int m_cmgf = 1;
+    Volunteering m_volunteering = Volunteering::Off;
+    bool m_indicateDeliveries = false;
+    int m_volunteered = 0;
+    quint64 m_answerNumber = 0;
     int m_csmp[4] = {17, 167, 0, 0};
     QStringList m_memories{QStringLiteral("MT"), QStringLiteral("MT"), QStringLiteral("MT")};
     int m_nextReference = 1;

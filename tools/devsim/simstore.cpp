@@ -22,6 +22,46 @@ QString StatusWord(SmsStatus status)
     return {};
 }
 
+bool AlphabetOfScheme(int dcs, SmsAlphabet &alphabet)
+{
+    if (dcs < 0 || dcs > 255)
+        return false;
+    const int group = dcs >> 4;
+    auto byBits = [&] {
+        const int bits = (dcs >> 2) & 3;
+        alphabet = bits == 1 ? SmsAlphabet::Data : bits == 2 ? SmsAlphabet::Ucs2 : SmsAlphabet::Gsm;
+    };
+    if (group <= 7) {
+        if (dcs & 0x20)
+            return false; // compressed
+        byBits();
+    } else if (group == 9) {
+        byBits();
+    } else if (group == 0xE) {
+        alphabet = SmsAlphabet::Ucs2;
+    } else if (group == 0xF) {
+        alphabet = (dcs & 0x04) ? SmsAlphabet::Data : SmsAlphabet::Gsm;
+    } else {
+        alphabet = SmsAlphabet::Gsm; // message waiting and reserved groups
+    }
+    return true;
+}
+
+int SchemeOf(const StoredSms &sms)
+{
+    if (sms.dcs >= 0)
+        return sms.dcs;
+    switch (sms.alphabet) {
+    case SmsAlphabet::Ucs2:
+        return 8;
+    case SmsAlphabet::Data:
+        return 4;
+    case SmsAlphabet::Gsm:
+        break;
+    }
+    return 0;
+}
+
 QString StatusKeyword(SmsStatus status)
 {
     return StatusWord(status).mid(4).toLower();
@@ -43,7 +83,17 @@ bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QStri
     QString alphabet = QStringLiteral("auto");
     bool haveNumber = false;
     bool haveText = false;
+    bool haveData = false;
     bool haveTime = false;
+    auto hexValue = [&](const Word &w, QByteArray &out) {
+        static const QRegularExpression hex(QStringLiteral("^([0-9A-Fa-f]{2})*$"));
+        if (!hex.match(w.value).hasMatch()) {
+            error = QStringLiteral("%1 must be hexadecimal octets, not %2").arg(w.key, w.value);
+            return false;
+        }
+        out = QByteArray::fromHex(w.value.toLatin1());
+        return true;
+    };
     for (const Word &w : words) {
         if (w.key == u"number") {
             sms.number = w.value;
@@ -51,6 +101,24 @@ bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QStri
         } else if (w.key == u"text") {
             sms.text = w.value;
             haveText = true;
+        } else if (w.key == u"data") {
+            if (!hexValue(w, sms.data))
+                return false;
+            haveData = true;
+        } else if (w.key == u"udh") {
+            if (!hexValue(w, sms.udh))
+                return false;
+            if (sms.udh.isEmpty() || quint8(sms.udh.at(0)) + 1 != sms.udh.size()) {
+                error = QStringLiteral("udh must start with its own length octet");
+                return false;
+            }
+        } else if (w.key == u"dcs") {
+            bool ok = false;
+            sms.dcs = w.value.toInt(&ok, 0);
+            if (!ok || sms.dcs < 0 || sms.dcs > 255) {
+                error = QStringLiteral("dcs must be a number from 0 to 255, not %1").arg(w.value);
+                return false;
+            }
         } else if (w.key == u"name") {
             sms.name = w.value;
             sms.hasName = true;
@@ -87,8 +155,8 @@ bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QStri
             return false;
         }
     }
-    if (!haveNumber || sms.number.isEmpty() || !haveText) {
-        error = QStringLiteral("a message needs number= and text=");
+    if (!haveNumber || sms.number.isEmpty() || haveText == haveData) {
+        error = QStringLiteral("a message needs number= and either text= or data=");
         return false;
     }
     // The header travels in GSM codes whatever the body's alphabet.
@@ -96,14 +164,34 @@ bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QStri
         error = QStringLiteral("number and name must be written in the GSM alphabet");
         return false;
     }
-    if (alphabet == u"auto")
+    SmsAlphabet byScheme = SmsAlphabet::Gsm;
+    if (sms.dcs >= 0 && !AlphabetOfScheme(sms.dcs, byScheme)) {
+        error =
+            QStringLiteral("dcs %1 is compressed text, which the modem cannot show").arg(sms.dcs);
+        return false;
+    }
+    if (haveData)
+        sms.alphabet = SmsAlphabet::Data;
+    else if (alphabet == u"auto" && sms.dcs >= 0)
+        sms.alphabet = byScheme;
+    else if (alphabet == u"auto")
         sms.alphabet = IsGsmWritable(sms.text) ? SmsAlphabet::Gsm : SmsAlphabet::Ucs2;
     else if (alphabet == u"gsm")
         sms.alphabet = SmsAlphabet::Gsm;
     else if (alphabet == u"ucs2")
         sms.alphabet = SmsAlphabet::Ucs2;
+    else if (alphabet == u"8bit")
+        sms.alphabet = SmsAlphabet::Data;
     else {
-        error = QStringLiteral("alphabet must be gsm, ucs2 or auto, not %1").arg(alphabet);
+        error = QStringLiteral("alphabet must be gsm, ucs2, 8bit or auto, not %1").arg(alphabet);
+        return false;
+    }
+    if ((sms.alphabet == SmsAlphabet::Data) != haveData) {
+        error = QStringLiteral("8-bit data comes as data=, text as text=");
+        return false;
+    }
+    if (sms.dcs >= 0 && byScheme != sms.alphabet) {
+        error = QStringLiteral("dcs %1 names another alphabet").arg(sms.dcs);
         return false;
     }
     if (sms.alphabet == SmsAlphabet::Gsm && !IsGsmWritable(sms.text)) {
@@ -132,6 +220,12 @@ QString MessageToLine(int slot, const StoredSms &sms)
         line += QStringLiteral(" name=") + QuoteValue(sms.name);
     if (sms.status == SmsStatus::RecUnread || sms.status == SmsStatus::RecRead)
         line += QStringLiteral(" time=") + QuoteValue(sms.timeStamp);
+    if (sms.dcs >= 0)
+        line += QStringLiteral(" dcs=0x") + Hex(QByteArray(1, char(sms.dcs)));
+    if (!sms.udh.isEmpty())
+        line += QStringLiteral(" udh=") + Hex(sms.udh);
+    if (sms.alphabet == SmsAlphabet::Data)
+        return line + QStringLiteral(" data=") + Hex(sms.data);
     line += QStringLiteral(" alphabet=") +
             (sms.alphabet == SmsAlphabet::Gsm ? QStringLiteral("gsm") : QStringLiteral("ucs2"));
     line += QStringLiteral(" text=") + QuoteValue(sms.text);

@@ -21,7 +21,8 @@ enum class SmsStatus
 enum class SmsAlphabet
 {
     Gsm,
-    Ucs2
+    Ucs2,
+    Data, // 8-bit data
 };
 
 struct StoredSms
@@ -32,8 +33,17 @@ struct StoredSms
     bool hasName = false; // a name field in quotes; otherwise the field is left empty
     QString timeStamp;    // "yy/MM/dd,hh:mm:ss+zz", received messages only
     SmsAlphabet alphabet = SmsAlphabet::Gsm;
-    QString text;
+    QString text;      // GSM and UCS2 messages
+    int dcs = -1;      // the coding scheme shown; -1: the plain one of the alphabet (0, 8, 4)
+    QByteArray data{}; // 8-bit data
+    QByteArray udh{};  // a user data header, its length octet included; empty: none
 };
+
+// The alphabet a coding scheme names (TS 23.038 coding groups); false for a
+// compressed or otherwise unusable scheme.
+bool AlphabetOfScheme(int dcs, SmsAlphabet &alphabet);
+// The scheme a message is shown with.
+int SchemeOf(const StoredSms &sms);
 
 // The status word as the modem writes it ("REC UNREAD") and as lines name it ("unread").
 QString StatusWord(SmsStatus status);
@@ -43,10 +53,13 @@ QString StatusKeyword(SmsStatus status);
 QString CurrentTimeStamp();
 
 // Builds a message from the words of a message line:
-//   number=TEXT text=TEXT [name=TEXT] [alphabet=gsm|ucs2|auto] [time=yy/MM/dd,hh:mm:ss+zz]
-//   [status=unread|read|unsent|sent] [slot=N]
+//   number=TEXT text=TEXT|data=HEX [name=TEXT] [alphabet=gsm|ucs2|8bit|auto]
+//   [dcs=N] [udh=HEX] [time=yy/MM/dd,hh:mm:ss+zz] [status=unread|read|unsent|sent] [slot=N]
 // `slot` is -1 when the line names none. The alphabet "auto" (the default)
-// picks gsm when the code map can write the text, else ucs2.
+// picks gsm when the default alphabet can write the text, else ucs2; data=
+// makes 8-bit data. dcs= shows another coding scheme (a flash message 0x10,
+// classes 0x11, 0xF1, UCS2 of class 0 0x18, ...) whose alphabet must be the
+// message's. A number that is no telephone number is an alphanumeric sender.
 bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QString &error);
 
 // One message line that MessageFromWords reads back into the same message and slot.

@@ -2,6 +2,7 @@
 
 #include "control.h"
 #include "messageline.h"
+#include "userdata.h"
 
 #include <QSaveFile>
 #include <cstdio>
@@ -47,6 +48,8 @@ Simulator::Simulator(int capacity, int firstSlot, QObject *parent)
         log(QStringLiteral("silence over"));
     });
     connect(&m_port, &PtyPort::received, this, &Simulator::onReceived);
+    m_typing.setInterval(5);
+    connect(&m_typing, &QTimer::timeout, this, &Simulator::pumpTyped);
 }
 
 void Simulator::log(const QString &text) const
@@ -60,11 +63,38 @@ void Simulator::log(const QString &text) const
 void Simulator::onReceived(const QByteArray &bytes)
 {
     log(QStringLiteral("in  %1").arg(QString::fromLatin1(bytes.toHex(' '))));
+    if (m_direct) {
+        if (m_device.faults().silent)
+            return;
+        m_modem.input(bytes);
+        pumpTyped();
+        return;
+    }
     serve(m_assembler.feed(bytes));
     if (m_assembler.pending())
         m_gap.start();
     else
         m_gap.stop();
+}
+
+void Simulator::pumpTyped()
+{
+    if (!m_direct)
+        return;
+    if (m_modem.answerNumber() != m_pumpedAnswer) {
+        m_pumpedAnswer = m_modem.answerNumber();
+        m_pumped = 0;
+    }
+    const QByteArray typed = m_modem.typedOutput();
+    if (typed.size() > m_pumped && !m_device.faults().silent) {
+        log(QStringLiteral("out %1").arg(QString::fromLatin1(typed.mid(m_pumped).toHex(' '))));
+        m_port.write(typed.mid(m_pumped));
+        m_pumped = typed.size();
+    }
+    if (m_pumped < m_modem.answerBytes())
+        m_typing.start();
+    else
+        m_typing.stop();
 }
 
 void Simulator::serve(const QList<QByteArray> &requests)
@@ -125,8 +155,23 @@ bool Simulator::deliver(const QString &line, QString &answer)
     QList<Word> words;
     StoredSms sms;
     int slot = -1;
-    if (!ParseWords(line, words, answer) || !MessageFromWords(words, sms, slot, answer))
+    if (!ParseWords(line, words, answer))
         return false;
+    QList<Word> partWords;
+    for (qsizetype i = words.size() - 1; i >= 0; --i) {
+        const QString &key = words[i].key;
+        if (key == u"parts" || key == u"ref" || key == u"refbits" || key == u"slots")
+            partWords.prepend(words.takeAt(i));
+    }
+    if (!MessageFromWords(words, sms, slot, answer))
+        return false;
+    if (!partWords.isEmpty()) {
+        if (slot >= 0) {
+            answer = QStringLiteral("the parts take slots=, not slot=");
+            return false;
+        }
+        return storeParts(sms, partWords, answer);
+    }
     if (slot < 0) {
         slot = m_store.firstFree();
         if (slot < 0) {
@@ -142,7 +187,79 @@ bool Simulator::deliver(const QString &line, QString &answer)
     }
     m_store.put(slot, sms);
     answer = QStringLiteral("delivered to slot %1").arg(slot);
+    m_modem.delivered(slot);
+    pumpTyped();
     storeChanged();
+    return true;
+}
+
+bool Simulator::storeParts(const StoredSms &whole, const QList<Word> &partWords, QString &answer)
+{
+    int parts = 0;
+    int reference = 0;
+    int bits = 8;
+    QStringList slotList;
+    for (const Word &w : partWords) {
+        bool ok = true;
+        if (w.key == u"parts")
+            ok = ToNumber(w.value, 2, 255, parts);
+        else if (w.key == u"ref")
+            ok = ToNumber(w.value, 0, 0xFFFF, reference);
+        else if (w.key == u"refbits")
+            ok = (w.value == u"8" || w.value == u"16") && ToNumber(w.value, 8, 16, bits);
+        else
+            slotList = w.value.split(u',');
+        if (!ok) {
+            answer = QStringLiteral("%1=%2 is not allowed").arg(w.key, w.value);
+            return false;
+        }
+    }
+    if (parts == 0) {
+        answer = QStringLiteral("ref=, refbits= and slots= go with parts=N");
+        return false;
+    }
+    QList<StoredSms> pieces;
+    if (!SplitIntoParts(whole, parts, reference, bits == 16, pieces, answer))
+        return false;
+    if (!slotList.isEmpty() && slotList.size() != parts) {
+        answer =
+            QStringLiteral("slots= names %1 slots for %2 parts").arg(slotList.size()).arg(parts);
+        return false;
+    }
+    // Every slot is checked before anything is stored.
+    QList<int> targets;
+    for (int i = 0; i < parts; ++i) {
+        int target = -1;
+        if (slotList.isEmpty()) {
+            for (int s = m_store.firstSlot(); s <= m_store.lastSlot() && target < 0; ++s) {
+                if (!m_store.at(s) && !targets.contains(s))
+                    target = s;
+            }
+            if (target < 0) {
+                answer = QStringLiteral("the store has no room for %1 parts").arg(parts);
+                return false;
+            }
+        } else if (slotList[i] != u"-" && (!ToNumber(slotList[i], 0, 1 << 30, target) ||
+                                           !m_store.inRange(target) || targets.contains(target))) {
+            answer = QStringLiteral("slot %1 is not a free choice in %2..%3")
+                         .arg(slotList[i])
+                         .arg(m_store.firstSlot())
+                         .arg(m_store.lastSlot());
+            return false;
+        }
+        targets << target;
+    }
+    QStringList placed;
+    for (int i = 0; i < parts; ++i) {
+        if (targets[i] < 0)
+            continue;
+        m_store.put(targets[i], pieces[i]);
+        m_modem.delivered(targets[i]);
+        placed << QStringLiteral("%1:%2").arg(i + 1).arg(targets[i]);
+    }
+    pumpTyped();
+    storeChanged();
+    answer = QStringLiteral("delivered parts %1").arg(placed.join(u' '));
     return true;
 }
 
@@ -152,7 +269,8 @@ QString Simulator::faultSummary() const
     const ModemSettings &m = m_modem.settings();
     return QStringLiteral("latency=%1 typerate=%2 baud=%3 badcrc=%4 drop=%5 truncate=%6 "
                           "exception=%7 exception-share=%8 exception-scope=%9 pin=%10 silent=%11 "
-                          "storages=%12 cmee=%13")
+                          "storages=%12 cmee=%13 lengths=%14 urc-answers=%15 urc-delivery=%16 "
+                          "direct=%17")
         .arg(m.latencyMs)
         .arg(m.charsPerSecond)
         .arg(m_port.baud())
@@ -165,7 +283,12 @@ QString Simulator::faultSummary() const
         .arg(m.pinWait ? QStringLiteral("on") : QStringLiteral("off"))
         .arg(f.silent ? QStringLiteral("on") : QStringLiteral("off"))
         .arg(m.storages)
-        .arg(m.cmee);
+        .arg(m.cmee)
+        .arg(m.septetLengths ? QStringLiteral("septets") : QStringLiteral("characters"))
+        .arg(QStringList{"off", "before", "after", "around", "inside"}.at(
+            int(m_modem.volunteering())))
+        .arg(m_modem.indicatesDeliveries() ? QStringLiteral("on") : QStringLiteral("off"))
+        .arg(m_direct ? QStringLiteral("on") : QStringLiteral("off"));
 }
 
 QString Simulator::execute(const QString &line)
@@ -284,6 +407,35 @@ QString Simulator::execute(const QString &line)
                       .arg(value)
                       .arg(code));
     }
+    if (command == u"reset") {
+        m_modem.factoryReset();
+        return Ok(QStringLiteral("the modem restarted with its factory profile"));
+    }
+    if (command == u"urc") {
+        const QString what = args.value(1).toLower();
+        if (arg == u"delivery" && args.size() == 2 && (what == u"on" || what == u"off")) {
+            m_modem.setIndicateDeliveries(what == u"on");
+            return Ok();
+        }
+        static const QStringList places{"off", "before", "after", "around", "inside"};
+        if (arg == u"answers" && args.size() == 2 && places.contains(what)) {
+            m_modem.setVolunteering(Volunteering(places.indexOf(what)));
+            return Ok();
+        }
+        if (arg == u"say" && args.size() == 2) {
+            m_modem.volunteer(args[1]);
+            pumpTyped();
+            return Ok();
+        }
+        return Error(QStringLiteral(
+            "urc takes delivery on|off, answers off|before|after|around|inside, or say TEXT"));
+    }
+    if (command == u"lengths") {
+        if (args.size() != 1 || (arg != u"septets" && arg != u"characters"))
+            return Error(QStringLiteral("lengths takes septets or characters"));
+        modem.septetLengths = arg == u"septets";
+        return Ok();
+    }
     if (command == u"pin")
         return onOff(modem.pinWait);
     if (command == u"silent") {
@@ -322,9 +474,15 @@ QString Simulator::CommandHelp()
 {
     return QStringLiteral(
         "Control commands, one per line:\n"
-        "  deliver number=N text=T [name=S] [alphabet=auto|gsm|ucs2]\n"
-        "          [time=yy/MM/dd,hh:mm:ss+zz] [status=unread|read|unsent|sent] [slot=N]\n"
-        "                      store a message (first free slot unless slot= is given)\n"
+        "  deliver number=N text=T|data=HEX [name=S] [alphabet=auto|gsm|ucs2|8bit]\n"
+        "          [dcs=N] [udh=HEX] [time=yy/MM/dd,hh:mm:ss+zz]\n"
+        "          [status=unread|read|unsent|sent] [slot=N]\n"
+        "          [parts=N [ref=R] [refbits=8|16] [slots=S1,S2,..|-]]\n"
+        "                      store a message (first free slot unless slot= is given);\n"
+        "                      dcs= shows another coding scheme (0x10 flash, 0x11, 0xF1,\n"
+        "                      0x18 ...); parts= cuts it into a concatenated message, part i\n"
+        "                      into slot Si (- leaves it out); a number that is no telephone\n"
+        "                      number is an alphanumeric sender\n"
         "  delete SLOT | delete all\n"
         "                      empty one slot or the whole store\n"
         "  dump [FILE]         the store as message lines (to FILE when given)\n"
@@ -338,6 +496,15 @@ QString Simulator::CommandHelp()
         "                      answer pass-through (at) or all requests with an exception\n"
         "  busy SLOT READS [CODE]\n"
         "                      the next READS reads of SLOT answer +CMS ERROR: CODE (314)\n"
+        "  reset               the modem restarts with its factory profile (echo on,\n"
+        "                      PDU mode, short headers, no error codes)\n"
+        "  urc delivery on|off +CMTI for every message delivered\n"
+        "  urc answers off|before|after|around|inside\n"
+        "                      volunteered lines (+CREG, ^RSSI, RING ...) around every\n"
+        "                      answer, or inside AT+CPMS? answers\n"
+        "  urc say TEXT        the modem volunteers TEXT now\n"
+        "  lengths septets|characters\n"
+        "                      what the length field of a GSM text counts\n"
         "  pin on|off          the SIM waits for its PIN\n"
         "  silent on|off|SECONDS\n"
         "                      the device stops answering (for SECONDS, then comes back)\n"

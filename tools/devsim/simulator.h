@@ -30,8 +30,17 @@ public:
     // "ok ..." or "error: ...", or the lines of a dump.
     QString execute(const QString &line);
 
-    // Stores the message a message line describes; false with a message otherwise.
+    // Stores the message a message line describes; false with a message
+    // otherwise. Beyond the message fields, parts=N [ref=R] [refbits=8|16]
+    // [slots=S1,S2,...] cut a long text into N parts with concatenation
+    // headers and store part i in slot Si ("-" leaves that part out, to come
+    // later or never).
     bool deliver(const QString &line, QString &answer);
+
+    // A plain modem on the line: AT text straight from the pty, answers
+    // written back as the modem types them; no device, no frames.
+    void setDirect(bool on) { m_direct = on; }
+    bool direct() const { return m_direct; }
 
     // The store as message lines, between "# store ..." and "# end".
     QString dump() const;
@@ -49,6 +58,9 @@ signals:
 
 private:
     void onReceived(const QByteArray &bytes);
+    // Direct mode: writes what the modem has typed and not yet written.
+    void pumpTyped();
+    bool storeParts(const StoredSms &whole, const QList<Word> &partWords, QString &answer);
     void serve(const QList<QByteArray> &requests);
     void storeChanged();
     QString faultSummary() const;
@@ -62,6 +74,10 @@ private:
     FrameAssembler m_assembler;
     QTimer m_gap;
     QTimer m_silentEnd;
+    QTimer m_typing;
+    bool m_direct = false;
+    quint64 m_pumpedAnswer = 0;
+    qsizetype m_pumped = 0;
     QString m_stateFile;
     bool m_verbose = false;
 };

@@ -243,6 +243,33 @@ private slots:
         QCOMPARE(G.DDEMap[0].DDEValue, 2.5);
     }
 
+    void deviceKey_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("missing") << QByteArray() << "auto" << QByteArray();
+        QTest::newRow("auto") << QByteArray("DEVICE=auto\r\n") << "auto" << QByteArray();
+        QTest::newRow("device") << QByteArray("DEVICE=device\r\n") << "device"
+                                << QByteArray("DEVICE=device\r\n");
+        QTest::newRow("modem, any case, blanks")
+            << QByteArray("DEVICE= Modem \r\n") << "modem" << QByteArray("DEVICE=modem\r\n");
+        QTest::newRow("unknown word") << QByteArray("DEVICE=usb\r\n") << "auto" << QByteArray();
+    }
+    void deviceKey()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(QByteArray, written);
+        writeSettings("[BASIC]\r\nLogFilePath=Quillet.log\r\n[COMM]\r\nCOMPORT=COM2\r\n" + value);
+        QVERIFY(LoadSettings());
+        QTEST(G.DEVICE, "device");
+        QVERIFY(Save2SettingFile());
+        const QByteArray file = quillet::test::ReadFileBytes(G.SettingFile);
+        QCOMPARE(file.contains("DEVICE="), !written.isEmpty());
+        if (!written.isEmpty())
+            QVERIFY(file.contains("STOPBIT=1\r\n" + written + "\r\n[SitePhoneNumberMAP]"));
+    }
+
     void writerSpellingsAndDisabledFeatures()
     {
         // Switching the map or DDE off keeps their entries in the file.

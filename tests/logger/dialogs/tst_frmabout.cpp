@@ -36,7 +36,7 @@ private slots:
         QTest::newRow("missing revision") << "3.4"
                                           << "Version 3.4.0";
         QTest::newRow("fourth number dropped") << "2.10.3.4"
-                                             << "Version 2.10.3";
+                                               << "Version 2.10.3";
         QTest::newRow("no leading zeros") << "01.002.0030"
                                           << "Version 1.2.30";
     }
@@ -69,10 +69,14 @@ private slots:
         QTest::addColumn<bool>("polling");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<int>("requests");
-        QTest::newRow("device answers") << true << false << "S/N: 70-81-5E6F-3C4D1A-2B" << 1;
+        QTest::addColumn<bool>("plainModem");
+        QTest::newRow("device answers")
+            << true << false << "S/N: 70-81-5E6F-3C4D1A-2B" << 1 << false;
         // Silent device: the first try and CommRetry (3) more.
-        QTest::newRow("device silent") << false << false << "S/N: " << 4;
-        QTest::newRow("during a poll nothing is sent") << true << true << "S/N: " << 0;
+        QTest::newRow("device silent") << false << false << "S/N: " << 4 << false;
+        QTest::newRow("during a poll nothing is sent") << true << true << "S/N: " << 0 << false;
+        // A plain modem has no serial number, and is asked for none.
+        QTest::newRow("plain modem") << true << false << "S/N: " << 0 << true;
     }
     void serialNumber()
     {
@@ -80,9 +84,18 @@ private slots:
         QFETCH(bool, polling);
         QFETCH(QString, expected);
         QFETCH(int, requests);
+        QFETCH(bool, plainModem);
 
         BoxRecorder boxes;
         DriverRig rig;
+        if (plainModem) {
+            rig.dev->direct = true;
+            rig.dev->script("AT+CMEE=1\r", "\r\nOK\r\n");
+            rig.sms->setLinkMode(LinkMode::Modem);
+            QVERIFY(
+                rig.sms->Initialize(QStringLiteral("/dev/ttyUSB0"), QStringLiteral("9600,N,8,1")));
+        }
+        const qsizetype writes = rig.dev->written.size();
         rig.dev->answerRegisters = answers;
         rig.dev->registers[2] = 0x1A2B;
         rig.dev->registers[3] = 0x3C4D;
@@ -91,6 +104,8 @@ private slots:
         const int before = rig.dev->registerReads;
         QCOMPARE(frmAbout::SerialNumberText(rig.sms.get(), polling), expected);
         QCOMPARE(rig.dev->registerReads - before, requests);
+        if (plainModem)
+            QCOMPARE(rig.dev->written.size(), writes);
     }
 };
 

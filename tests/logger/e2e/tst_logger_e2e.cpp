@@ -8,6 +8,7 @@
 #include "devsimclient.h"
 #include "globals.h"
 #include "hostservices.h"
+#include "loggerrig.h"
 #include "mainwindow.h"
 #include "polling.h"
 #include "receivedstore.h"
@@ -28,28 +29,17 @@ using quillet::test::ScratchMount;
 using namespace quillet;
 using devsim::test::DevSimClient;
 using quillet::test::BoxRecorder;
+using quillet::test::Delivery;
+using quillet::test::Line;
+using quillet::test::NewRowOnBothLines;
 using quillet::test::TerminateRecorder;
 
 namespace {
 
-// Slots still holding a message, from the simulator's state file.
 QList<int> storedSlots(const DevSimClient &sim)
 {
-    QList<int> used;
-    const QString state = QString::fromUtf8(ReadFileBytes(sim.stateFile()));
-    static const QRegularExpression slotRe(QStringLiteral("^slot=(\\d+) "),
-                                           QRegularExpression::MultilineOption);
-    auto it = slotRe.globalMatch(state);
-    while (it.hasNext())
-        used << it.next().captured(1).toInt();
-    return used;
+    return quillet::test::StoredSlots(sim);
 }
-
-struct Delivery
-{
-    int slot;
-    QString extra; // number=, text= and the rest, in control syntax
-};
 
 // Twenty messages with gaps between their slots, of every awkward kind.
 QList<Delivery> awkwardStore()
@@ -141,41 +131,11 @@ private:
     std::unique_ptr<DevSimClient> m_sim;
     int m_run = 0;
 
-    // A fresh folder with the code map, the settings the logger runs on, and
-    // a simulator with the given deliveries.
-    void prepare(const QList<Delivery> &deliveries, const QStringList &simArgs = {})
+    void prepare(const QList<Delivery> &deliveries, const QStringList &simArgs = {},
+                 Line line = Line::Device)
     {
-        const QString folder = m_root.filePath(QStringLiteral("run%1").arg(++m_run));
-        QVERIFY(QDir().mkpath(folder));
-        QDir::setCurrent(folder);
-        QVERIFY(
-            QFile::copy(QStringLiteral(QUILLET_GSMCODEMAP_FILE), QStringLiteral("GSMCodeMap.cod")));
-
-        m_sim = std::make_unique<DevSimClient>();
-        QVERIFY2(m_sim->start(QStringList{QStringLiteral("--type-rate"), QStringLiteral("100000")} +
-                              simArgs),
-                 qPrintable(m_sim->error()));
-        for (const Delivery &d : deliveries) {
-            const QString answer =
-                m_sim->control(QStringLiteral("deliver slot=%1 ").arg(d.slot) + d.extra);
-            QVERIFY2(answer.startsWith(QLatin1String("ok")), qPrintable(answer));
-        }
-
-        G = GlobalState{};
-        G.LogFilePath = QStringLiteral("Quillet.log");
-        G.COMPORT = m_sim->ptyPath();
-        G.BAUDRATE = QStringLiteral("9600");
-        G.DATABIT = QStringLiteral("8");
-        G.PARITYBIT = QStringLiteral("None");
-        G.STOPBIT = QStringLiteral("1");
-        G.EnableSitePhoneNumberMap = true;
-        G.SitePhoneNumberCount = 2;
-        G.SitePhoneNumberMap[0] = {QStringLiteral("5678"), QStringLiteral("North Pump Station")};
-        G.SitePhoneNumberMap[1] = {QStringLiteral("1234"), QStringLiteral("東區配水池")};
-        G.IsIgnoreZoneIdentifier = true;
-        G.IsDeleteSMS = true;
-        CreateDevice();
-        LoadReceivedStore();
+        quillet::test::PrepareRun(m_root.filePath(QStringLiteral("run%1").arg(++m_run)), m_sim,
+                                  deliveries, simArgs, line);
     }
 
     void pollUntil(const std::function<bool()> &done, int maxPolls)
@@ -197,10 +157,16 @@ private slots:
         QDir::setCurrent(m_oldCwd);
     }
 
+    void everyMessageOnceWithDeleteOn_data()
+    {
+        QTest::addColumn<int>("line");
+        NewRowOnBothLines(QStringLiteral("twenty awkward messages"), [](QTestData &) {});
+    }
     void everyMessageOnceWithDeleteOn()
     {
+        QFETCH(int, line);
         BoxRecorder boxes;
-        prepare(awkwardStore());
+        prepare(awkwardStore(), {}, Line(line));
         frmMain form;
         G.MainForm = &form;
         QVERIFY(GoOnline());

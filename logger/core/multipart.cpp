@@ -1,0 +1,319 @@
+#include "multipart.h"
+
+#include "atreply.h"
+#include "commsms.h"
+#include "globals.h"
+#include "hostservices.h"
+#include "polling.h"
+#include "receivedstore.h"
+
+#include <QFile>
+#include <QHash>
+#include <QMap>
+#include <QSaveFile>
+#include <algorithm>
+#include <climits>
+
+namespace quillet {
+
+namespace {
+
+constexpr int kUnreadablePolls = 3;
+constexpr qint64 kMissingPartsSeconds = 600;
+const QString kGap = QStringLiteral("[...]");
+
+struct Part
+{
+    qint16 slot = 0;
+    SIMMessage message;
+};
+
+// One message whose parts are waiting, or were recorded and are being
+// cleared from the SIM.
+struct Group
+{
+    QDateTime firstSeen;      // when its first part was seen (UTC)
+    QString recordedKey;      // set once recorded
+    QSet<int> recordedParts;  // the parts that record holds
+    QMap<int, Part> seen;     // part number -> this poll's part
+    QList<qint16> duplicates; // further slots holding a part already seen
+};
+
+struct Unreadable
+{
+    QString raw;
+    int polls = 0;
+    QDateTime firstSeen;
+};
+
+struct State
+{
+    QString path;
+    QHash<QString, Group> groups; // by sender, reference and part count
+    QHash<qint16, Unreadable> unreadable;
+    bool incomplete = false; // a slot could not be read in this poll
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
+};
+
+State &S()
+{
+    static State state;
+    return state;
+}
+
+// The part count first: the sender may hold any character.
+QString groupId(const SIMMessage &m)
+{
+    const Concatenation &c = m.concatenation;
+    return QStringLiteral("%1|%2|%3|%4")
+        .arg(c.parts)
+        .arg(c.wideReference ? 16 : 8)
+        .arg(c.reference)
+        .arg(m.phoneNo);
+}
+
+int partCount(const QString &id)
+{
+    return id.section(u'|', 0, 0).toInt();
+}
+
+QString hex(const QString &text)
+{
+    return QString::fromLatin1(text.toUtf8().toHex());
+}
+
+QString unhex(const QString &text)
+{
+    return QString::fromUtf8(QByteArray::fromHex(text.toLatin1()));
+}
+
+// One line per message: "waiting ID FIRST-SEEN" or "recorded ID FIRST-SEEN
+// KEY PARTS", the texts in hexadecimal so no byte of them breaks the layout.
+void save()
+{
+    State &s = S();
+    if (s.path.isEmpty())
+        return;
+    QByteArray bytes;
+    for (auto it = s.groups.cbegin(); it != s.groups.cend(); ++it) {
+        const Group &g = it.value();
+        const QString stamp = g.firstSeen.toString(Qt::ISODate);
+        if (g.recordedKey.isEmpty()) {
+            bytes += QStringLiteral("waiting %1 %2\n").arg(hex(it.key()), stamp).toUtf8();
+            continue;
+        }
+        QStringList parts;
+        for (int p : g.recordedParts)
+            parts << QString::number(p);
+        bytes += QStringLiteral("recorded %1 %2 %3 %4\n")
+                     .arg(hex(it.key()), stamp, hex(g.recordedKey), parts.join(u','))
+                     .toUtf8();
+    }
+    QSaveFile file(s.path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        WriteDebugTrace(QStringLiteral("Cannot write %1").arg(s.path));
+}
+
+// The parts in order, one "[...]" for each run of missing ones.
+QString joined(const Group &g, int parts)
+{
+    const bool data = g.seen.first().message.scheme.alphabet == SMSAlphabet::EightBit;
+    QString text = data ? QStringLiteral("[8-bit] ") : QString();
+    bool gap = false;
+    for (int p = 1; p <= parts; ++p) {
+        const auto it = g.seen.constFind(p);
+        if (it == g.seen.cend()) {
+            if (!gap)
+                text += kGap;
+            gap = true;
+            continue;
+        }
+        gap = false;
+        const SIMMessage &m = it->message;
+        text += data && m.scheme.alphabet == SMSAlphabet::EightBit
+                    ? QString::fromLatin1(m.data.toHex().toUpper())
+                    : m.text;
+    }
+    return text;
+}
+
+void deleteParts(const Group &g)
+{
+    if (!G.IsDeleteSMS)
+        return;
+    for (const Part &p : g.seen)
+        DeleteSMS(p.slot);
+    for (qint16 slot : g.duplicates)
+        DeleteSMS(slot);
+}
+
+} // namespace
+
+void SetPartsClock(std::function<QDateTime()> now)
+{
+    S().now = std::move(now);
+}
+
+void LoadWaitingParts(const QString &path)
+{
+    State &s = S();
+    s.path = path;
+    s.groups.clear();
+    s.unreadable.clear();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    while (!file.atEnd()) {
+        const QStringList f = QString::fromUtf8(file.readLine()).trimmed().split(u' ');
+        const bool waiting = f.size() == 3 && f[0] == u"waiting";
+        const bool recorded = f.size() == 5 && f[0] == u"recorded";
+        const QDateTime firstSeen =
+            f.size() >= 3 ? QDateTime::fromString(f[2], Qt::ISODate) : QDateTime();
+        if ((!waiting && !recorded) || !firstSeen.isValid())
+            continue;
+        Group &g = s.groups[unhex(f[1])];
+        g.firstSeen = firstSeen;
+        if (recorded) {
+            g.recordedKey = unhex(f[3]);
+            for (const QString &p : f[4].split(u',', Qt::SkipEmptyParts))
+                g.recordedParts.insert(p.toInt());
+        }
+    }
+}
+
+SlotRead ReadSlot(qint16 index, QDateTime &smsDate, QString &phoneNo, QString &sms,
+                  QString &smsStatus, QString &key)
+{
+    State &s = S();
+    if (index == 0) {
+        // Every poll starts at slot 0: what the last one saw is history.
+        s.incomplete = false;
+        for (Group &g : s.groups) {
+            g.seen.clear();
+            g.duplicates.clear();
+        }
+    }
+    CommSMS *device = Device();
+    SIMMessage m;
+    if (!device || !device->ReadSIMMessage(index, m)) {
+        const qint16 error = device ? device->ErrorCode() : 1;
+        if (error != 11) {
+            if (error != 3)
+                s.incomplete = true;
+            else
+                s.unreadable.remove(index);
+            return SlotRead::Empty;
+        }
+        // Whole but unreadable: counted, and recorded as it came at the third
+        // poll. Its status turns from unread to read at the first reading.
+        const QString raw = m.rawHeader.section(u',', 1) + u'\n' + m.rawBody;
+        Unreadable &u = s.unreadable[index];
+        if (u.raw != raw)
+            u = Unreadable{raw, 0, s.now()};
+        if (++u.polls < kUnreadablePolls)
+            return SlotRead::Held;
+        const bool stored =
+            m.status == QLatin1String("UNSENT") || m.status == QLatin1String("SENT");
+        const bool dated = m.date.isValid() && m.date != ZeroDate();
+        smsStatus = stored ? m.status : QStringLiteral("UNREAD");
+        phoneNo = m.phoneNo.isEmpty() ? QStringLiteral("unknown") : m.phoneNo;
+        sms = QStringLiteral("[unreadable] ") + m.rawHeader +
+              (m.rawBody.isEmpty() ? QString() : QStringLiteral("\r\n") + m.rawBody);
+        smsDate = dated ? m.date : u.firstSeen.toLocalTime();
+        // The key holds nothing that changes between polls or runs.
+        key = ReceivedStore::Key(index, dated ? m.date : ZeroDate(), phoneNo, sms);
+        WriteDebugTrace(QStringLiteral("Slot %1 unreadable at %2 polls: recorded as received")
+                            .arg(index)
+                            .arg(u.polls));
+        return SlotRead::Message;
+    }
+    s.unreadable.remove(index);
+    const bool received = m.status == QLatin1String("UNREAD") || m.status == QLatin1String("READ");
+    if (received && m.concatenation.isPart()) {
+        const int part = m.concatenation.part;
+        QString id = groupId(m);
+        // A part that comes after its message was recorded without it waits
+        // as a message of its own.
+        for (auto r = s.groups.constFind(id);
+             r != s.groups.cend() && !r->recordedKey.isEmpty() && !r->recordedParts.contains(part);
+             r = s.groups.constFind(id))
+            id += QStringLiteral("|late");
+        const bool known = s.groups.contains(id);
+        Group &g = s.groups[id];
+        if (!known) {
+            g.firstSeen = s.now();
+            save();
+        }
+        if (g.seen.contains(part))
+            g.duplicates << index;
+        else
+            g.seen.insert(part, Part{index, m});
+        return SlotRead::Held;
+    }
+    smsDate = m.date;
+    phoneNo = m.phoneNo;
+    sms = m.text;
+    smsStatus = m.status;
+    key = ReceivedStore::Key(index, smsDate, phoneNo, sms);
+    return SlotRead::Message;
+}
+
+void FinishParts()
+{
+    State &s = S();
+    const QDateTime now = s.now();
+    bool changed = false;
+    // Messages in the order of their first slots, as single ones are read.
+    QList<QPair<qint16, QString>> order;
+    for (auto it = s.groups.cbegin(); it != s.groups.cend(); ++it) {
+        qint16 first = SHRT_MAX;
+        for (const Part &p : it->seen)
+            first = qMin(first, p.slot);
+        order.append({first, it.key()});
+    }
+    std::sort(order.begin(), order.end());
+    for (const auto &[firstSlot, id] : order) {
+        Group &g = s.groups[id];
+        const int parts = partCount(id);
+        if (g.seen.isEmpty() && g.duplicates.isEmpty()) {
+            // None of its parts is on the SIM any more.
+            if (!s.incomplete) {
+                s.groups.remove(id);
+                changed = true;
+            }
+            continue;
+        }
+        if (!g.recordedKey.isEmpty()) {
+            // Recorded: what is left of it is cleared, never recorded again.
+            deleteParts(g);
+            continue;
+        }
+        const bool whole = g.seen.size() == parts;
+        const bool overdue = g.firstSeen.secsTo(now) >= kMissingPartsSeconds;
+        if (!whole && !overdue)
+            continue;
+        const SIMMessage &first = g.seen.first().message;
+        const QString text = joined(g, parts);
+        const QString key =
+            ReceivedStore::Key(g.seen.first().slot, first.date, first.phoneNo, text);
+        WriteDebugTrace(QStringLiteral("Message of %1 parts from %2: %3 of them")
+                            .arg(parts)
+                            .arg(first.phoneNo)
+                            .arg(g.seen.size()));
+        if (RecordReceived(key, first.date, first.phoneNo, text)) {
+            g.recordedKey = key;
+            g.recordedParts = QSet<int>(g.seen.keyBegin(), g.seen.keyEnd());
+            changed = true;
+            save(); // before any part leaves the SIM
+            deleteParts(g);
+        }
+    }
+    if (changed)
+        save();
+    for (Group &g : s.groups) {
+        g.seen.clear();
+        g.duplicates.clear();
+    }
+}
+
+} // namespace quillet
