@@ -312,8 +312,8 @@ bool ParseStamp(const char *p, Seconds *out, StampCache *cache)
         head = Load8(p);
         std::memcpy(&tail, p + 8, 2);
         const uint64_t h = (head ^ (head >> 29) ^ tail) * 0x9E3779B97F4A7C15ull;
-        entry = &cache->entries[h >> 54];
-        static_assert(StampCache::kEntries == 1024);
+        entry = &cache->entries[h >> 52];
+        static_assert(StampCache::kEntries == 4096);
         if (entry->head == head && entry->tail == tail) {
             *out = entry->day + hour * 3600 + minute * 60 + second;
             return true;
@@ -655,8 +655,10 @@ void Utf8Check::Feed(const char *data, size_t size)
         }
 #if defined(__x86_64__)
         if (!bulkDone && end - p >= 64 && HaveAvx2()) {
-            // The bulk up to a character boundary, the rest byte by byte.
-            size_t bulk = static_cast<size_t>(end - p) & ~size_t(31);
+            // The bulk up to a character boundary before the last bytes,
+            // the rest byte by byte: a character the piece leaves open is
+            // not malformed yet.
+            size_t bulk = (static_cast<size_t>(end - p) - 4) & ~size_t(31);
             for (int back = 0; back < 3 && bulk < size_t(end - p) && (p[bulk] & 0xC0) == 0x80;
                  ++back)
                 --bulk;
@@ -850,6 +852,8 @@ private:
         const int32_t time = ClampSeconds(head.time);
         if (!records.empty() && time < records.back().time)
             m_part->ordered = false;
+        m_part->earliest = std::min(m_part->earliest, time);
+        m_part->latest = std::max(m_part->latest, time);
         records.push_back({static_cast<uint32_t>(offset), time, id});
         return Status::Ok;
     }
@@ -1231,6 +1235,8 @@ LogIndex::Status LogIndex::Merge(Part &second, uint64_t split, size_t maxRecords
         second.records.front().time < first.records.back().time)
         first.ordered = false;
     first.ordered = first.ordered && second.ordered;
+    first.earliest = std::min(first.earliest, second.earliest);
+    first.latest = std::max(first.latest, second.latest);
 
     std::vector<uint32_t> ids(second.names.size());
     CallerTable callers(&first.names);
@@ -1271,6 +1277,8 @@ LogIndex::Status LogIndex::Extend(int fd, uint64_t size, size_t chunkSize, size_
     const bool endsWithLineEnd = part.endsWithLineEnd;
     const Utf8Check utf8 = part.utf8;
     const uint64_t end = part.end;
+    const int32_t earliest = part.earliest;
+    const int32_t latest = part.latest;
     const auto restore = [&] {
         part.records.resize(records);
         part.names.resize(names);
@@ -1280,6 +1288,8 @@ LogIndex::Status LogIndex::Extend(int fd, uint64_t size, size_t chunkSize, size_
         part.endsWithLineEnd = endsWithLineEnd;
         part.utf8 = utf8;
         part.end = end;
+        part.earliest = earliest;
+        part.latest = latest;
     };
     try {
         Scanner scanner(&part, maxRecords, part.records.empty());

@@ -4,6 +4,7 @@
 // bytes. The parsing is pure functions over memory, so it can be tested and
 // fuzzed on its own; the index reads a file with pread() and no locks.
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -40,7 +41,7 @@ struct StampCache
         uint16_t tail = 0;            // "YY"
         Seconds day = 0;
     };
-    static constexpr size_t kEntries = 1024;
+    static constexpr size_t kEntries = 4096;
     Entry entries[kEntries];
 };
 
@@ -192,6 +193,10 @@ public:
     uint64_t Size() const { return m_size; }
     // Every record stamped no earlier than the one before it.
     bool TimeOrdered() const { return m_part.ordered; }
+    // The earliest and the latest stamp (INT32_MAX and INT32_MIN without
+    // records).
+    int32_t Earliest() const { return m_part.earliest; }
+    int32_t Latest() const { return m_part.latest; }
     // Every byte is well-formed UTF-8 (as far as indexed).
     bool IsUtf8() const { return m_part.utf8.Good(); }
     size_t MemoryBytes() const;
@@ -217,6 +222,8 @@ public:
         bool endsWithLineEnd = true;
         Utf8Check utf8;
         uint64_t end = 0; // how far the bytes went
+        int32_t earliest = INT32_MAX;
+        int32_t latest = INT32_MIN;
     };
 
 private:

@@ -166,25 +166,22 @@ template <class T> void InsertionSort(T *begin, T *end)
     }
 }
 
-// The `count` records that pass, stamped from low to high, in time order
-// into *out: a bucket sort over the stamps. The records are dealt into
-// buckets of about eight by the high bits of their stamp, in file order,
-// and each bucket is sorted on its own. Where the low bits of the stamp fit
-// beside the record number in 32 bits they travel together, so sorting
-// touches nothing but the selection itself. The selection takes 4 bytes per
+// The records that pass, stamped from low to high, in time order into
+// *out: a bucket sort over the stamps. The records are dealt into buckets
+// of about eight by the high bits of their stamp, in file order, and each
+// bucket is sorted on its own. Where the low bits of the stamp fit beside
+// the record number in 32 bits they travel together, so sorting touches
+// nothing but the selection itself. The selection takes 4 bytes per
 // record, the buckets half a byte while they are needed.
 template <bool kAll>
-void TimeSorted(const LogIndex &index, const Criteria &c, size_t count, int32_t low, int32_t high,
+void TimeSorted(const LogIndex &index, const Criteria &c, int32_t low, int32_t high,
                 std::vector<uint32_t> *out)
 {
-    out->clear();
     const size_t total = index.Count();
-    if (count == 0)
-        return;
     const auto passes = [&](size_t i) { return kAll || Passes(c, index, i); };
     const uint64_t range = static_cast<uint64_t>(int64_t(high) - low);
     size_t buckets = 1;
-    while (buckets * 8 < count)
+    while (buckets * 8 < total)
         buckets <<= 1;
     int shift = 0;
     while ((range >> shift) >= buckets)
@@ -204,6 +201,8 @@ void TimeSorted(const LogIndex &index, const Criteria &c, size_t count, int32_t 
     }
     for (size_t b = 0; b < used; ++b)
         ends[b + 1] += ends[b];
+    const size_t count = ends[used];
+    out->reserve(count);
     out->resize(count);
     uint32_t *rows = out->data();
     for (size_t i = 0; i < total; ++i) {
@@ -257,30 +256,32 @@ void SelectBy(CurrentFile &current)
     current.selectAll = false;
     const size_t count = index.Count();
     const bool all = c.anyGroup && !c.timeFilter && !c.nothing;
-    size_t selected = 0;
-    int32_t low = INT32_MAX;
-    int32_t high = INT32_MIN;
-    for (size_t i = 0; i < count; ++i) {
-        if (all || Passes(c, index, i)) {
-            ++selected;
-            low = std::min(low, index.Time(i));
-            high = std::max(high, index.Time(i));
+    if (!index.TimeOrdered()) {
+        int32_t low = index.Earliest();
+        int32_t high = index.Latest();
+        if (c.timeFilter) {
+            low = std::max(low, c.from);
+            high = std::min(high, c.to);
         }
+        if (count == 0 || low > high || c.nothing || !c.groupKnown)
+            return;
+        if (all)
+            TimeSorted<true>(index, c, low, high, &current.selection);
+        else
+            TimeSorted<false>(index, c, low, high, &current.selection);
+        return;
     }
-    if (selected == count && index.TimeOrdered()) {
+    size_t selected = 0;
+    for (size_t i = 0; i < count; ++i)
+        selected += all || Passes(c, index, i);
+    if (selected == count) {
         current.selectAll = true;
         return;
     }
     current.selection.reserve(selected);
-    if (index.TimeOrdered()) {
-        for (size_t i = 0; i < count; ++i) {
-            if (Passes(c, index, i))
-                current.selection.push_back(static_cast<uint32_t>(i));
-        }
-    } else if (all) {
-        TimeSorted<true>(index, c, selected, low, high, &current.selection);
-    } else {
-        TimeSorted<false>(index, c, selected, low, high, &current.selection);
+    for (size_t i = 0; i < count; ++i) {
+        if (Passes(c, index, i))
+            current.selection.push_back(static_cast<uint32_t>(i));
     }
 }
 
