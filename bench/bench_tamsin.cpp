@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <malloc.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,10 +204,12 @@ void LongLine(const std::string &dir, long bytes)
         std::fwrite(block.data(), 1, block.size(), f);
     std::fputs("\r\n03/01/2024 08:00:01 [B] short\r\n", f);
     std::fclose(f);
+    malloc_trim(0);
     const bool measured = ResetPeak();
     long base = ResidentKiB();
     LogOpen(path.c_str());
     const long open = PeakKiB() - base;
+    malloc_trim(0);
     ResetPeak();
     base = ResidentKiB();
     const char *message = nullptr;
@@ -326,10 +329,14 @@ int main(int argc, char **argv)
     Generate(shuffledPath, records, &unused, &unusedMiddle, true);
     const std::string wcShuffled = "wc -l < '" + shuffledPath + "' > /dev/null";
     const double shuffledReference = Seconds([&] { (void)!std::system(wcShuffled.c_str()); }, 5);
-    const long beforeSorted = AnonymousKiB();
+    // The peak while opening and sorting, freed heap given back first so
+    // that reused pages do not hide what the open takes.
+    malloc_trim(0);
+    const bool peakKnown = ResetPeak();
+    const long beforeSorted = ResidentKiB();
     LogOpen(shuffledPath.c_str());
     const int32_t sortedAll = LogSelect(nullptr, nullptr);
-    const long afterSorted = AnonymousKiB();
+    const long afterSorted = peakKnown ? PeakKiB() : ResidentKiB();
     LogClose();
     int32_t sorted = 0;
     const double openSorted = Seconds(
@@ -346,7 +353,7 @@ int main(int argc, char **argv)
     std::printf("  %-34s %8.3f s  (reference, shuffled file)\n", "wc -l", shuffledReference);
     Line("LogOpen + LogSelect, shuffled", openSorted, shuffledReference,
          sorted == records && sortedAll == records ? "(target <= 3x)" : "FAILED");
-    std::printf("  %-34s %8.1f bytes/record (target <= 16)\n", "index and time order",
+    std::printf("  %-34s %8.1f bytes/record (target <= 16)\n", "peak, opening and sorting",
                 (afterSorted - beforeSorted) * 1024.0 / records);
     std::printf("  %-34s %s .. %s\n", "earliest .. latest", first.c_str(),
                 lastTime ? lastTime : "");
