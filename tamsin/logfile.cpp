@@ -170,9 +170,13 @@ const char *WindowReader::Get(int fd, uint64_t offset, size_t size)
 {
     if (fd == m_fd && offset >= m_from && offset + size <= m_from + m_held)
         return m_buffer.data() + (offset - m_from);
+    // Reading on from the window (rows in file order) takes a whole window;
+    // a jump elsewhere (rows in time order of a file written out of order)
+    // takes a page, or one read per row would copy a window each.
+    const bool onward = fd == m_fd && offset >= m_from && offset < m_from + m_held + kWindow;
     m_fd = -1;
     m_held = 0;
-    const size_t want = std::max(size, kWindow);
+    const size_t want = std::max(size, onward ? kWindow : kJump);
     if (m_buffer.size() < want)
         m_buffer.resize(want);
     // Read as much of the window as the file has, but at least the record.

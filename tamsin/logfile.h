@@ -71,6 +71,8 @@ public:
 
     // Records up to this size are read whole; longer ones are streamed.
     static constexpr size_t kWindow = 256 * 1024;
+    // What a read away from the window takes.
+    static constexpr size_t kJump = 4096;
 
 private:
     std::vector<char> m_buffer;

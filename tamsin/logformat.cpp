@@ -1113,24 +1113,6 @@ private:
 
 namespace {
 
-// Runs a function on another thread, and waits for it when it goes.
-class Worker
-{
-public:
-    template <class F> explicit Worker(F &&work) : m_thread(std::forward<F>(work)) {}
-    ~Worker()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    Worker(const Worker &) = delete;
-    Worker &operator=(const Worker &) = delete;
-    void Join() { m_thread.join(); }
-
-private:
-    std::thread m_thread;
-};
-
 // The offset after the first LF at or after middle, or size when there is
 // none near: where the second thread begins.
 uint64_t SplitPoint(int fd, uint64_t middle, uint64_t size)
@@ -1168,9 +1150,9 @@ LogIndex::Status LogIndex::Build(const char *data, size_t size, size_t maxRecord
 }
 
 LogIndex::Status LogIndex::ReadPart(int fd, uint64_t from, uint64_t to, size_t chunkSize,
-                                    size_t maxRecords, Part *part)
+                                    size_t maxRecords, Part *part, uint64_t reserveFor)
 {
-    part->records.reserve(ReserveFor(to - from, maxRecords));
+    part->records.reserve(ReserveFor(reserveFor, maxRecords));
     Scanner scanner(part, maxRecords, from == 0);
     FileScan scan(fd, to, chunkSize, &scanner, part);
     return scan.Run(from);
@@ -1192,12 +1174,15 @@ LogIndex::Status LogIndex::Read(int fd, uint64_t size, size_t chunkSize, size_t 
         {
             Worker worker([&] {
                 try {
-                    secondStatus = ReadPart(fd, split, size, chunkSize, maxRecords, &second);
+                    secondStatus =
+                        ReadPart(fd, split, size, chunkSize, maxRecords, &second, size - split);
                 } catch (...) {
                     secondFailed = true;
                 }
             });
-            status = ReadPart(fd, 0, split, chunkSize, maxRecords, &m_part);
+            // Room for the whole file: the second half joins it without a
+            // copy of the first (untouched room is never resident).
+            status = ReadPart(fd, 0, split, chunkSize, maxRecords, &m_part, size);
             worker.Join();
         }
         if (secondFailed)
@@ -1207,7 +1192,7 @@ LogIndex::Status LogIndex::Read(int fd, uint64_t size, size_t chunkSize, size_t 
         if (status == Status::Ok)
             status = Merge(second, split, maxRecords);
     } else {
-        status = ReadPart(fd, 0, size, chunkSize, maxRecords, &m_part);
+        status = ReadPart(fd, 0, size, chunkSize, maxRecords, &m_part, size);
     }
     if (status != Status::Ok) {
         *this = LogIndex();
@@ -1253,9 +1238,22 @@ LogIndex::Status LogIndex::Merge(Part &second, uint64_t split, size_t maxRecords
     }
     first.highStarts.swap(highStarts);
 
+    // Copied a slice at a time, each slice's pages given back once copied,
+    // so the two halves are never held twice.
     first.records.reserve(before + second.records.size());
-    for (const Entry &e : second.records)
-        first.records.push_back({e.low, e.time, ids[e.group]});
+    Entry *from = second.records.data();
+    const size_t count = second.records.size();
+    const bool mapped = second.records.capacity() * sizeof(Entry) >= kHugePage;
+    constexpr size_t kSlice = kHugePage / sizeof(Entry);
+    for (size_t done = 0; done < count;) {
+        const size_t end = std::min(count, done + kSlice);
+        for (size_t i = done; i < end; ++i)
+            first.records.push_back({from[i].low, from[i].time, ids[from[i].group]});
+        done = end;
+        const size_t release = done * sizeof(Entry) & ~(size_t(4096) - 1);
+        if (mapped && release > 0)
+            madvise(from, release, MADV_DONTNEED);
+    }
     Records().swap(second.records);
 
     first.utf8.Then(second.utf8);

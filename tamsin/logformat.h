@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace tamsin {
@@ -143,6 +144,24 @@ template <class T> struct LargeAllocator
     friend bool operator==(const LargeAllocator &, const LargeAllocator &) { return true; }
 };
 
+// Runs a function on another thread, and waits for it when it goes.
+class Worker
+{
+public:
+    template <class F> explicit Worker(F &&work) : m_thread(std::forward<F>(work)) {}
+    ~Worker()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    Worker(const Worker &) = delete;
+    Worker &operator=(const Worker &) = delete;
+    void Join() { m_thread.join(); }
+
+private:
+    std::thread m_thread;
+};
+
 // Index of every record of a file's bytes: where each begins, its time and
 // its group. 12 bytes per record; the bytes themselves stay in the file.
 class LogIndex
@@ -231,7 +250,7 @@ private:
     class FileScan;
 
     static Status ReadPart(int fd, uint64_t from, uint64_t to, size_t chunkSize, size_t maxRecords,
-                           Part *part);
+                           Part *part, uint64_t reserveFor);
     Status Merge(Part &second, uint64_t split, size_t maxRecords);
     void Finish();
 

@@ -214,34 +214,58 @@ void TimeSorted(const LogIndex &index, const Criteria &c, int32_t low, int32_t h
     }
     // ends[b] is now where bucket b ends. With shift 0 a bucket is one
     // second, already in file order.
-    std::vector<uint64_t> keys;
-    size_t begin = 0;
-    for (size_t b = 0; b < used; ++b) {
-        const size_t end = ends[b];
-        const size_t n = end - begin;
-        if (packed) {
-            if (n <= 32)
-                InsertionSort(rows + begin, rows + end);
-            else
-                std::sort(rows + begin, rows + end);
-            for (size_t k = begin; k < end; ++k)
-                rows[k] &= idMask;
-        } else if (n > 1 && shift > 0) {
-            if (n <= 4096) {
-                keys.resize(n);
-                for (size_t k = 0; k < n; ++k) {
-                    const uint32_t id = rows[begin + k];
-                    keys[k] = uint64_t(static_cast<uint32_t>(index.Time(id) - low)) << 32 | id;
+    const auto sortBuckets = [&](size_t fromBucket, size_t toBucket) {
+        std::vector<uint64_t> keys;
+        size_t begin = fromBucket > 0 ? ends[fromBucket - 1] : 0;
+        for (size_t b = fromBucket; b < toBucket; ++b) {
+            const size_t end = ends[b];
+            const size_t n = end - begin;
+            if (packed) {
+                if (n <= 32)
+                    InsertionSort(rows + begin, rows + end);
+                else
+                    std::sort(rows + begin, rows + end);
+                for (size_t k = begin; k < end; ++k)
+                    rows[k] &= idMask;
+            } else if (n > 1 && shift > 0) {
+                if (n <= 4096) {
+                    keys.resize(n);
+                    for (size_t k = 0; k < n; ++k) {
+                        const uint32_t id = rows[begin + k];
+                        keys[k] = uint64_t(static_cast<uint32_t>(index.Time(id) - low)) << 32 | id;
+                    }
+                    std::sort(keys.begin(), keys.end());
+                    for (size_t k = 0; k < n; ++k)
+                        rows[begin + k] = static_cast<uint32_t>(keys[k]);
+                } else {
+                    std::sort(rows + begin, rows + end,
+                              [&index](uint32_t a, uint32_t b) { return Earlier(index, a, b); });
                 }
-                std::sort(keys.begin(), keys.end());
-                for (size_t k = 0; k < n; ++k)
-                    rows[begin + k] = static_cast<uint32_t>(keys[k]);
-            } else {
-                std::sort(rows + begin, rows + end,
-                          [&index](uint32_t a, uint32_t b) { return Earlier(index, a, b); });
             }
+            begin = end;
         }
-        begin = end;
+    };
+    // The buckets are independent: a second thread takes the later half.
+    constexpr size_t kTwoThreadsFrom = 256 * 1024;
+    if (count >= kTwoThreadsFrom) {
+        const size_t middle = static_cast<size_t>(
+            std::lower_bound(ends.begin(), ends.begin() + used, count / 2) - ends.begin());
+        bool failed = false;
+        {
+            tamsin::Worker worker([&] {
+                try {
+                    sortBuckets(middle, used);
+                } catch (...) {
+                    failed = true;
+                }
+            });
+            sortBuckets(0, middle);
+            worker.Join();
+        }
+        if (failed)
+            throw std::bad_alloc();
+    } else {
+        sortBuckets(0, used);
     }
 }
 

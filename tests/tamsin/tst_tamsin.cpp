@@ -870,6 +870,8 @@ private slots:
         QTest::newRow("sixty years") << 3000 << qint64(60) * 365 * 86400 << 0;
         QTest::newRow("one second") << 2000 << qint64(1) << 2000;
         QTest::newRow("crowded second among decades") << 12000 << qint64(60) * 365 * 86400 << 6000;
+        // Enough records for the buckets to be sorted by two threads.
+        QTest::newRow("two threads") << 300000 << qint64(40) * 86400 << 1000;
     }
     void sortMatchesStableSort()
     {
