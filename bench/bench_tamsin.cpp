@@ -35,19 +35,28 @@ double Seconds(const std::function<void()> &work, int repeats)
     return best;
 }
 
-long AnonymousKiB()
+// A field of /proc/self/status in KiB ("RssAnon:", "VmHWM:", ...), or -1.
+long StatusKiB(const char *field)
 {
     FILE *f = std::fopen("/proc/self/status", "r");
     if (!f)
         return -1;
     char line[256];
     long kib = -1;
+    const size_t length = std::strlen(field);
     while (std::fgets(line, sizeof line, f)) {
-        if (std::sscanf(line, "RssAnon: %ld kB", &kib) == 1)
+        if (std::strncmp(line, field, length) == 0) {
+            kib = std::strtol(line + length, nullptr, 10);
             break;
+        }
     }
     std::fclose(f);
     return kib;
+}
+
+long AnonymousKiB()
+{
+    return StatusKiB("RssAnon:");
 }
 
 uint64_t g_state = 0x9E3779B97F4A7C15ull;
@@ -151,17 +160,7 @@ void Generate(const std::string &path, long records, std::vector<std::string> *s
 
 long PeakKiB()
 {
-    FILE *f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, f)) {
-        if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1)
-            break;
-    }
-    std::fclose(f);
-    return kib;
+    return StatusKiB("VmHWM:");
 }
 
 // Starts a new peak of resident memory (Linux 4.0 and later).
@@ -176,17 +175,7 @@ bool ResetPeak()
 
 long ResidentKiB()
 {
-    FILE *f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, f)) {
-        if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1)
-            break;
-    }
-    std::fclose(f);
-    return kib;
+    return StatusKiB("VmRSS:");
 }
 
 // A file of one record whose line is `bytes` long, then a short one: how

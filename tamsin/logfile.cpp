@@ -1,5 +1,7 @@
 #include "logfile.h"
 
+#include "logformat.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -63,22 +65,6 @@ bool WriteAll(int fd, const char *data, size_t size)
         }
         data += n;
         size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Reads exactly size bytes at offset; false on error or a file too short.
-bool ReadExactly(int fd, char *data, size_t size, uint64_t offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
     }
     return true;
 }

@@ -236,6 +236,21 @@ size_t ReserveFor(uint64_t size, size_t maxRecords)
 
 } // namespace
 
+bool ReadExactly(int fd, char *data, size_t size, uint64_t offset)
+{
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
 // Large arrays are mapped on their own, so freeing one gives its memory back
 // at once: from the heap (and a second thread's arena above all) it would
 // stay resident.
@@ -963,15 +978,7 @@ private:
 
     bool ReadExactly(char *data, size_t n, uint64_t offset)
     {
-        while (n > 0) {
-            const ssize_t got = ReadAt(data, n, offset);
-            if (got <= 0)
-                return false;
-            data += got;
-            n -= static_cast<size_t>(got);
-            offset += static_cast<uint64_t>(got);
-        }
-        return true;
+        return tamsin::ReadExactly(m_fd, data, n, offset);
     }
 
     // Where data starts at or after offset: a hole (never written) reads

@@ -129,6 +129,10 @@ private:
     uint8_t m_high = 0xBF;
 };
 
+// Reads exactly size bytes of fd at offset; false on an error or a file too
+// short.
+bool ReadExactly(int fd, char *data, size_t size, uint64_t offset);
+
 // Storage for the index's large arrays: above 2 MiB it asks for huge pages,
 // because faulting in millions of small pages costs more than indexing.
 void *AllocateLarge(size_t bytes);
