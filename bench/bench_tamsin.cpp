@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <malloc.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,19 +35,28 @@ double Seconds(const std::function<void()> &work, int repeats)
     return best;
 }
 
-long AnonymousKiB()
+// A field of /proc/self/status in KiB ("RssAnon:", "VmHWM:", ...), or -1.
+long StatusKiB(const char *field)
 {
     FILE *f = std::fopen("/proc/self/status", "r");
     if (!f)
         return -1;
     char line[256];
     long kib = -1;
+    const size_t length = std::strlen(field);
     while (std::fgets(line, sizeof line, f)) {
-        if (std::sscanf(line, "RssAnon: %ld kB", &kib) == 1)
+        if (std::strncmp(line, field, length) == 0) {
+            kib = std::strtol(line + length, nullptr, 10);
             break;
+        }
     }
     std::fclose(f);
     return kib;
+}
+
+long AnonymousKiB()
+{
+    return StatusKiB("RssAnon:");
 }
 
 uint64_t g_state = 0x9E3779B97F4A7C15ull;
@@ -94,14 +104,17 @@ std::string Message(bool chinese)
     return text;
 }
 
+// With shuffled the same kind of lines come in random order, as if every
+// burst had been read from the SIM out of time order.
 void Generate(const std::string &path, long records, std::vector<std::string> *stamps,
-              std::string *middle)
+              std::string *middle, bool shuffled = false)
 {
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f) {
         std::perror(path.c_str());
         std::exit(1);
     }
+    std::vector<std::string> lines;
     const std::vector<std::string> callers = Callers();
     // Civil time walked forward by 1..60 s per record from 01/01/2020.
     int year = 2020, month = 1, day = 1, hour = 0, minute = 0, second = 0;
@@ -127,13 +140,81 @@ void Generate(const std::string &path, long records, std::vector<std::string> *s
         char stamp[64];
         std::snprintf(stamp, sizeof stamp, "%02d/%02d/%04d %02d:%02d:%02d", month, day, year, hour,
                       minute, second);
-        std::fprintf(f, "%s [%s] %s\r\n", stamp, callers[c].c_str(), Message(c % 3 == 0).c_str());
+        const std::string line =
+            std::string(stamp) + " [" + callers[c] + "] " + Message(c % 3 == 0) + "\r\n";
+        if (shuffled)
+            lines.push_back(line);
+        else
+            std::fputs(line.c_str(), f);
         if (i % (records / 8 + 1) == 0)
             stamps->push_back(stamp);
         if (i == records / 2)
             *middle = stamp;
     }
+    for (size_t i = lines.size(); i > 1; --i)
+        std::swap(lines[i - 1], lines[Random(static_cast<uint32_t>(i))]);
+    for (const std::string &line : lines)
+        std::fputs(line.c_str(), f);
     std::fclose(f);
+}
+
+long PeakKiB()
+{
+    return StatusKiB("VmHWM:");
+}
+
+// Starts a new peak of resident memory (Linux 4.0 and later).
+bool ResetPeak()
+{
+    FILE *f = std::fopen("/proc/self/clear_refs", "w");
+    if (!f)
+        return false;
+    const bool ok = std::fputs("5", f) >= 0;
+    return std::fclose(f) == 0 && ok;
+}
+
+long ResidentKiB()
+{
+    return StatusKiB("VmRSS:");
+}
+
+// A file of one record whose line is `bytes` long, then a short one: how
+// much memory opening it and reading that record take, as a share of the
+// line's size.
+void LongLine(const std::string &dir, long bytes)
+{
+    const std::string path = dir + "/long.log";
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return;
+    std::fputs("03/01/2024 08:00:00 [Long] ", f);
+    const std::string block(1 << 20, 'x');
+    for (long done = 0; done < bytes; done += long(block.size()))
+        std::fwrite(block.data(), 1, block.size(), f);
+    std::fputs("\r\n03/01/2024 08:00:01 [B] short\r\n", f);
+    std::fclose(f);
+    malloc_trim(0);
+    const bool measured = ResetPeak();
+    long base = ResidentKiB();
+    LogOpen(path.c_str());
+    const long open = PeakKiB() - base;
+    malloc_trim(0);
+    ResetPeak();
+    base = ResidentKiB();
+    const char *message = nullptr;
+    LogGetRecord(0, nullptr, nullptr, nullptr, &message, nullptr, nullptr);
+    const long read = PeakKiB() - base;
+    const size_t length = message ? std::strlen(message) : 0;
+    LogClose();
+    std::remove(path.c_str());
+    const double kib = double(bytes) / 1024.0;
+    if (!measured) {
+        std::printf("  %-34s (this kernel cannot reset the memory peak)\n", "one long line");
+        return;
+    }
+    std::printf(
+        "  one %ld MB line: LogOpen peak %8.2fx its size, reading it %.2fx (target <= 1x)%s\n",
+        bytes / 1000000, open / kib, read / kib, length >= size_t(bytes) ? "" : " FAILED");
 }
 
 void Line(const char *what, double seconds, double reference, const char *target)
@@ -228,6 +309,49 @@ int main(int argc, char **argv)
                 (afterSelect - before) * 1024.0 / records);
 
     std::remove(path.c_str());
+
+    // The same kind of file with its records in random order: opening it
+    // includes putting them in time order (the first LogSelect).
+    const std::string shuffledPath = dir + "/Shuffled.log";
+    std::vector<std::string> unused;
+    std::string unusedMiddle;
+    Generate(shuffledPath, records, &unused, &unusedMiddle, true);
+    const std::string wcShuffled = "wc -l < '" + shuffledPath + "' > /dev/null";
+    const double shuffledReference = Seconds([&] { (void)!std::system(wcShuffled.c_str()); }, 5);
+    // The peak while opening and sorting, freed heap given back first so
+    // that reused pages do not hide what the open takes.
+    malloc_trim(0);
+    const bool peakKnown = ResetPeak();
+    const long beforeSorted = ResidentKiB();
+    LogOpen(shuffledPath.c_str());
+    const int32_t sortedAll = LogSelect(nullptr, nullptr);
+    const long afterSorted = peakKnown ? PeakKiB() : ResidentKiB();
+    LogClose();
+    int32_t sorted = 0;
+    const double openSorted = Seconds(
+        [&] {
+            LogOpen(shuffledPath.c_str());
+            sorted = LogSelect(nullptr, nullptr);
+        },
+        3);
+    const char *firstTime = nullptr;
+    const char *lastTime = nullptr;
+    LogGetRecord(0, &firstTime, nullptr, nullptr, nullptr, nullptr, nullptr);
+    const std::string first = firstTime ? firstTime : "";
+    LogGetRecord(sorted - 1, &lastTime, nullptr, nullptr, nullptr, nullptr, nullptr);
+    std::printf("  %-34s %8.3f s  (reference, shuffled file)\n", "wc -l", shuffledReference);
+    Line("LogOpen + LogSelect, shuffled", openSorted, shuffledReference,
+         sorted == records && sortedAll == records ? "(target <= 3x)" : "FAILED");
+    std::printf("  %-34s %8.1f bytes/record (target <= 16)\n", "peak, opening and sorting",
+                (afterSorted - beforeSorted) * 1024.0 / records);
+    std::printf("  %-34s %s .. %s\n", "earliest .. latest", first.c_str(),
+                lastTime ? lastTime : "");
+    LogClose();
+    std::remove(shuffledPath.c_str());
+
+    LongLine(dir, std::strtol(std::getenv("TAMSIN_LONG_LINE") ? std::getenv("TAMSIN_LONG_LINE")
+                                                              : "300000000",
+                              nullptr, 10));
     rmdir(dir.c_str());
     return deleted && bytes > 0 ? 0 : 1;
 }

@@ -1,15 +1,17 @@
 #include "logfile.h"
 
+#include "logformat.h"
+
 #include <algorithm>
-#include <chrono>
-#include <thread>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tamsin {
@@ -21,9 +23,10 @@ namespace {
 // ever. Polling (rather than a blocking flock) keeps the wait bounded.
 constexpr auto kLockPatience = std::chrono::seconds(20);
 
-bool LockBounded(int fd, int operation)
+bool LockBounded(int fd, int operation,
+                 std::chrono::steady_clock::duration patience = kLockPatience)
 {
-    const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+    const auto deadline = std::chrono::steady_clock::now() + patience;
     auto pause = std::chrono::microseconds(50);
     for (;;) {
         if (flock(fd, operation | LOCK_NB) == 0)
@@ -62,22 +65,6 @@ bool WriteAll(int fd, const char *data, size_t size)
         }
         data += n;
         size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Reads exactly size bytes at offset; false on error or a file too short.
-bool ReadExactly(int fd, char *data, size_t size, uint64_t offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
     }
     return true;
 }
@@ -149,6 +136,15 @@ bool LogFile::Open(const std::string &path, bool sharedLock)
     return ok;
 }
 
+bool LogFile::Remeasure(std::chrono::milliseconds patience)
+{
+    if (m_fd < 0 || !LockBounded(m_fd, LOCK_SH, patience))
+        return false;
+    const bool ok = Stat();
+    flock(m_fd, LOCK_UN);
+    return ok;
+}
+
 bool LogFile::Attach(int fd)
 {
     m_fd = fd;
@@ -160,9 +156,13 @@ const char *WindowReader::Get(int fd, uint64_t offset, size_t size)
 {
     if (fd == m_fd && offset >= m_from && offset + size <= m_from + m_held)
         return m_buffer.data() + (offset - m_from);
+    // Reading on from the window (rows in file order) takes a whole window;
+    // a jump elsewhere (rows in time order of a file written out of order)
+    // takes a page, or one read per row would copy a window each.
+    const bool onward = fd == m_fd && offset >= m_from && offset < m_from + m_held + kWindow;
     m_fd = -1;
     m_held = 0;
-    const size_t want = std::max(size, kWindow);
+    const size_t want = std::max(size, onward ? kWindow : kJump);
     if (m_buffer.size() < want)
         m_buffer.resize(want);
     // Read as much of the window as the file has, but at least the record.
@@ -182,6 +182,40 @@ const char *WindowReader::Get(int fd, uint64_t offset, size_t size)
     m_from = offset;
     m_held = held;
     return m_buffer.data();
+}
+
+bool WindowReader::Stream(int fd, uint64_t from, uint64_t to,
+                          const std::function<void(const char *, size_t)> &take)
+{
+    m_fd = -1; // the buffer is the stream's now
+    m_held = 0;
+    if (m_buffer.size() < kWindow)
+        m_buffer.resize(kWindow);
+    bool holes = true;
+    while (from < to) {
+        if (holes) {
+            // A hole reads as NUL bytes; a sparse file's need not be read.
+            const off_t data = ::lseek(fd, static_cast<off_t>(from), SEEK_DATA);
+            const uint64_t next = data >= 0 ? std::min<uint64_t>(static_cast<uint64_t>(data), to)
+                                  : errno == ENXIO ? to
+                                                   : from;
+            holes = data >= 0 || errno == ENXIO;
+            if (next > from) {
+                take(nullptr, static_cast<size_t>(std::min<uint64_t>(next - from, SIZE_MAX)));
+                from = next;
+                continue;
+            }
+        }
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kWindow, to - from));
+        const ssize_t n = ::pread(fd, m_buffer.data(), want, static_cast<off_t>(from));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        take(m_buffer.data(), static_cast<size_t>(n));
+        from += static_cast<uint64_t>(n);
+    }
+    return true;
 }
 
 ExclusiveLock::~ExclusiveLock()
@@ -246,14 +280,14 @@ mode_t NewFileMode()
     return 0666 & ~mask;
 }
 
-bool ReplaceFile(const std::string &path, int sourceFd, const std::vector<Range> &ranges,
-                 const std::string &tail, mode_t mode, bool keepOwner, uid_t uid, gid_t gid)
+Replaced ReplaceFile(const std::string &path, int sourceFd, const std::vector<Range> &ranges,
+                     const std::string &tail, mode_t mode, bool keepOwner, uid_t uid, gid_t gid)
 {
     const std::string folder = FolderOf(path);
     std::string temp = folder + "/.tamsin-XXXXXX";
     const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return Replaced::No;
     bool ok = fchmod(fd, mode) == 0;
     if (ok && keepOwner && fchown(fd, uid, gid) != 0) {
         // Only root may give a file away; a user rewriting a file they may
@@ -265,14 +299,16 @@ bool ReplaceFile(const std::string &path, int sourceFd, const std::vector<Range>
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
         ::unlink(temp.c_str());
-        return false;
+        return Replaced::No;
     }
+    // From the rename on the path holds the new content, whatever the
+    // folder's sync says: the caller must not report the file unchanged.
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0)
-        return false;
+        return Replaced::Unsynced;
     ok = fsync(dir) == 0;
     CloseQuietly(dir);
-    return ok;
+    return ok ? Replaced::Yes : Replaced::Unsynced;
 }
 
 } // namespace tamsin

@@ -3,8 +3,10 @@
 // File access for the library: read-only mappings, the exclusive lock shared
 // with the logger, and replacing a file through a temporary one.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -26,6 +28,9 @@ public:
     // Opens path. With sharedLock the size is taken under flock(LOCK_SH),
     // so a record being appended is either whole or not yet there.
     bool Open(const std::string &path, bool sharedLock);
+    // Takes the size again, the same way, waiting at most patience for the
+    // lock; false when the lock stayed taken or the file cannot be read.
+    bool Remeasure(std::chrono::milliseconds patience);
     // Takes over an opened (and locked) descriptor; it stays owned by the caller.
     bool Attach(int fd);
 
@@ -58,9 +63,18 @@ public:
     // The bytes [offset, offset + size) of fd, valid until the next call,
     // or nullptr when the file no longer holds them.
     const char *Get(int fd, uint64_t offset, size_t size);
+    // Hands the bytes [from, to) of fd to take piece by piece through the
+    // window's buffer; holes of a sparse file come as take(nullptr, n).
+    // False when the file no longer holds them all.
+    bool Stream(int fd, uint64_t from, uint64_t to,
+                const std::function<void(const char *, size_t)> &take);
+
+    // Records up to this size are read whole; longer ones are streamed.
+    static constexpr size_t kWindow = 256 * 1024;
+    // What a read away from the window takes.
+    static constexpr size_t kJump = 4096;
 
 private:
-    static constexpr size_t kWindow = 256 * 1024;
     std::vector<char> m_buffer;
     int m_fd = -1;
     uint64_t m_from = 0;
@@ -98,11 +112,18 @@ struct Range
 // component. Empty when the folder does not exist.
 std::string ResolvePath(const std::string &path);
 
+enum class Replaced
+{
+    No,       // path is untouched and the temporary file removed
+    Yes,      // path holds the new content, and the folder entry is on disk
+    Unsynced, // path holds the new content, but the folder could not be synced
+};
+
 // Replaces path with the ranges of sourceFd written in order, then tail: a
 // temporary file in the same folder, fsync, rename over path, fsync of the
-// folder. On failure path is untouched and the temporary file removed.
-bool ReplaceFile(const std::string &path, int sourceFd, const std::vector<Range> &ranges,
-                 const std::string &tail, mode_t mode, bool keepOwner, uid_t uid, gid_t gid);
+// folder.
+Replaced ReplaceFile(const std::string &path, int sourceFd, const std::vector<Range> &ranges,
+                     const std::string &tail, mode_t mode, bool keepOwner, uid_t uid, gid_t gid);
 
 // Mode for a new file: rw for all, less the process umask.
 mode_t NewFileMode();

@@ -4,6 +4,7 @@
 #include "logformat.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -18,18 +19,41 @@ namespace {
 using tamsin::LogIndex;
 using tamsin::Seconds;
 
+// What the last LogSelect() asked for, so records that arrive later can be
+// judged the same way.
+struct Criteria
+{
+    bool anyGroup = true;
+    uint32_t group = 0; // when !anyGroup and the name exists
+    bool groupKnown = true;
+    std::string groupName; // as asked for, for a name that comes later
+    bool nothing = false;  // a named subgroup: the logger's files have none
+    bool timeFilter = false;
+    int32_t from = 0;
+    int32_t to = 0;
+};
+
 struct CurrentFile
 {
     std::string resolvedPath;
     tamsin::LogFile file;
     LogIndex index;
     tamsin::WindowReader reader;
-    // Selected record numbers; when selectAll is set the selection is every
-    // record and the vector stays empty, which is the common case.
+    // Selected record numbers in time order (file order among equal
+    // stamps). When selectAll is set the selection is every record, which
+    // are then in time order already, and the vector stays empty: the
+    // common case costs nothing.
     bool selectAll = true;
     std::vector<uint32_t> selection;
+    // Opened out of time order: every record is selected, put in time order
+    // when first asked for (a LogSelect() that follows at once makes its own).
+    bool sortPending = false;
+    Criteria criteria;
+    // Names holding NUL bytes, as handed out (the others go out as they are).
+    std::vector<std::pair<uint32_t, std::string>> shownNames;
 
     size_t SelectedCount() const { return selectAll ? index.Count() : selection.size(); }
+    size_t Record(size_t i) const { return selectAll ? i : selection[i]; }
 };
 
 // What the last export wrote, so the delete that completes a move removes
@@ -47,8 +71,8 @@ struct Library
 {
     std::unique_ptr<CurrentFile> current;
     bool timeFilter = false;
-    Seconds from = 0;
-    Seconds to = 0;
+    int32_t from = 0;
+    int32_t to = 0;
     ExportMark lastExport;
     // Texts handed out: valid until the next call.
     char time[tamsin::kStampLength + 1] = {};
@@ -62,6 +86,8 @@ Library &Lib()
 }
 
 constexpr const char *kEmpty = "";
+// A follow-up read waits this long at most for a writer to finish.
+constexpr auto kRefreshPatience = std::chrono::milliseconds(2000);
 
 void SetOut(const char **out, const char *value)
 {
@@ -69,9 +95,257 @@ void SetOut(const char **out, const char *value)
         *out = value;
 }
 
-bool InFilter(const Library &lib, int32_t time)
+void SetOut(int32_t *out, int32_t value)
 {
-    return !lib.timeFilter || (time >= lib.from && time <= lib.to);
+    if (out)
+        *out = value;
+}
+
+void FindShownNames(CurrentFile &current)
+{
+    current.shownNames.clear();
+    const LogIndex &index = current.index;
+    for (uint32_t id = 1; id < index.GroupCount(); ++id) {
+        const std::string &name = index.GroupName(id);
+        if (name.find('\0') != std::string::npos) {
+            std::string shown = name;
+            tamsin::ShowNuls(&shown);
+            current.shownNames.emplace_back(id, std::move(shown));
+        }
+    }
+}
+
+const char *ShownName(const CurrentFile &current, uint32_t id)
+{
+    for (const auto &[shownId, shown] : current.shownNames) {
+        if (shownId == id)
+            return shown.c_str();
+    }
+    return current.index.GroupName(id).c_str();
+}
+
+// The group id of a name as handed out, or -1.
+int64_t FindGroup(const CurrentFile &current, const std::string &name)
+{
+    const int64_t id = current.index.FindGroup(name);
+    if (id >= 0)
+        return id;
+    for (const auto &[shownId, shown] : current.shownNames) {
+        if (shown == name)
+            return shownId;
+    }
+    return -1;
+}
+
+bool Passes(const Criteria &c, const LogIndex &index, size_t i)
+{
+    if (c.nothing || !c.groupKnown)
+        return false;
+    if (!c.anyGroup && index.Group(i) != c.group)
+        return false;
+    const int32_t t = index.Time(i);
+    return !c.timeFilter || (t >= c.from && t <= c.to);
+}
+
+// Stable in effect: among equal stamps the lower record number comes first.
+bool Earlier(const LogIndex &index, uint32_t a, uint32_t b)
+{
+    const int32_t ta = index.Time(a);
+    const int32_t tb = index.Time(b);
+    return ta < tb || (ta == tb && a < b);
+}
+
+template <class T> void InsertionSort(T *begin, T *end)
+{
+    for (T *i = begin + 1; i < end; ++i) {
+        const T v = *i;
+        T *j = i;
+        for (; j > begin && *(j - 1) > v; --j)
+            *j = *(j - 1);
+        *j = v;
+    }
+}
+
+// The records that pass, stamped from low to high, in time order into
+// *out: a bucket sort over the stamps. The records are dealt into buckets
+// of about eight by the high bits of their stamp, in file order, and each
+// bucket is sorted on its own. Where the low bits of the stamp fit beside
+// the record number in 32 bits they travel together, so sorting touches
+// nothing but the selection itself. The selection takes 4 bytes per
+// record, the buckets half a byte while they are needed.
+template <bool kAll>
+void TimeSorted(const LogIndex &index, const Criteria &c, int32_t low, int32_t high,
+                std::vector<uint32_t> *out)
+{
+    const size_t total = index.Count();
+    const auto passes = [&](size_t i) { return kAll || Passes(c, index, i); };
+    const uint64_t range = static_cast<uint64_t>(int64_t(high) - low);
+    size_t buckets = 1;
+    while (buckets * 8 < total)
+        buckets <<= 1;
+    int shift = 0;
+    while ((range >> shift) >= buckets)
+        ++shift;
+    const size_t used = static_cast<size_t>(range >> shift) + 1;
+    int idBits = 1;
+    while (idBits < 32 && (uint64_t(1) << idBits) < total)
+        ++idBits;
+    const bool packed = shift > 0 && shift + idBits <= 32;
+    const uint32_t idMask = idBits >= 32 ? UINT32_MAX : (uint32_t(1) << idBits) - 1;
+    const uint32_t lowMask = (uint32_t(1) << std::min(shift, 31)) - 1;
+
+    std::vector<uint32_t> ends(used + 1, 0);
+    for (size_t i = 0; i < total; ++i) {
+        if (passes(i))
+            ++ends[(static_cast<uint32_t>(index.Time(i) - low) >> shift) + 1];
+    }
+    for (size_t b = 0; b < used; ++b)
+        ends[b + 1] += ends[b];
+    const size_t count = ends[used];
+    out->reserve(count);
+    out->resize(count);
+    uint32_t *rows = out->data();
+    for (size_t i = 0; i < total; ++i) {
+        if (!passes(i))
+            continue;
+        const uint32_t offset = static_cast<uint32_t>(index.Time(i) - low);
+        const uint32_t id = static_cast<uint32_t>(i);
+        rows[ends[offset >> shift]++] = packed ? ((offset & lowMask) << idBits) | id : id;
+    }
+    // ends[b] is now where bucket b ends. With shift 0 a bucket is one
+    // second, already in file order.
+    const auto sortBuckets = [&](size_t fromBucket, size_t toBucket) {
+        std::vector<uint64_t> keys;
+        size_t begin = fromBucket > 0 ? ends[fromBucket - 1] : 0;
+        for (size_t b = fromBucket; b < toBucket; ++b) {
+            const size_t end = ends[b];
+            const size_t n = end - begin;
+            if (packed) {
+                if (n <= 32)
+                    InsertionSort(rows + begin, rows + end);
+                else
+                    std::sort(rows + begin, rows + end);
+                for (size_t k = begin; k < end; ++k)
+                    rows[k] &= idMask;
+            } else if (n > 1 && shift > 0) {
+                if (n <= 4096) {
+                    keys.resize(n);
+                    for (size_t k = 0; k < n; ++k) {
+                        const uint32_t id = rows[begin + k];
+                        keys[k] = uint64_t(static_cast<uint32_t>(index.Time(id) - low)) << 32 | id;
+                    }
+                    std::sort(keys.begin(), keys.end());
+                    for (size_t k = 0; k < n; ++k)
+                        rows[begin + k] = static_cast<uint32_t>(keys[k]);
+                } else {
+                    std::sort(rows + begin, rows + end,
+                              [&index](uint32_t a, uint32_t b) { return Earlier(index, a, b); });
+                }
+            }
+            begin = end;
+        }
+    };
+    // The buckets are independent: a second thread takes the later half.
+    constexpr size_t kTwoThreadsFrom = 256 * 1024;
+    if (count >= kTwoThreadsFrom) {
+        const size_t middle = static_cast<size_t>(
+            std::lower_bound(ends.begin(), ends.begin() + used, count / 2) - ends.begin());
+        bool failed = false;
+        {
+            tamsin::Worker worker([&] {
+                try {
+                    sortBuckets(middle, used);
+                } catch (...) {
+                    failed = true;
+                }
+            });
+            sortBuckets(0, middle);
+            worker.Join();
+        }
+        if (failed)
+            throw std::bad_alloc();
+    } else {
+        sortBuckets(0, used);
+    }
+}
+
+// Makes the selection what the criteria pick, counting first so the
+// selection takes exactly its size.
+void SelectBy(CurrentFile &current)
+{
+    current.sortPending = false;
+    const LogIndex &index = current.index;
+    const Criteria &c = current.criteria;
+    std::vector<uint32_t>().swap(current.selection);
+    current.selectAll = false;
+    const size_t count = index.Count();
+    const bool all = c.anyGroup && !c.timeFilter && !c.nothing;
+    if (!index.TimeOrdered()) {
+        int32_t low = index.Earliest();
+        int32_t high = index.Latest();
+        if (c.timeFilter) {
+            low = std::max(low, c.from);
+            high = std::min(high, c.to);
+        }
+        if (count == 0 || low > high || c.nothing || !c.groupKnown)
+            return;
+        if (all)
+            TimeSorted<true>(index, c, low, high, &current.selection);
+        else
+            TimeSorted<false>(index, c, low, high, &current.selection);
+        return;
+    }
+    size_t selected = 0;
+    for (size_t i = 0; i < count; ++i)
+        selected += all || Passes(c, index, i);
+    if (selected == count) {
+        current.selectAll = true;
+        return;
+    }
+    current.selection.reserve(selected);
+    for (size_t i = 0; i < count; ++i) {
+        if (Passes(c, index, i))
+            current.selection.push_back(static_cast<uint32_t>(i));
+    }
+}
+
+// Records from `first` on that pass join the selection at their place in
+// time order; returns the first selection index that changed.
+size_t SelectNew(CurrentFile &current, size_t first, size_t oldCount)
+{
+    const LogIndex &index = current.index;
+    const Criteria &c = current.criteria;
+    std::vector<uint32_t> added;
+    for (size_t i = first; i < index.Count(); ++i) {
+        if (Passes(c, index, i))
+            added.push_back(static_cast<uint32_t>(i));
+    }
+    if (added.empty())
+        return oldCount;
+    if (current.selectAll && added.size() == index.Count() - first && index.TimeOrdered())
+        return oldCount;
+    std::sort(added.begin(), added.end(),
+              [&index](uint32_t a, uint32_t b) { return Earlier(index, a, b); });
+    std::vector<uint32_t> &rows = current.selection;
+    if (current.selectAll) {
+        rows.resize(oldCount);
+        for (size_t i = 0; i < oldCount; ++i)
+            rows[i] = static_cast<uint32_t>(i);
+        current.selectAll = false;
+    }
+    // Merged from the back: every new record number is above the old ones,
+    // so among equal stamps the old records stay first.
+    rows.resize(oldCount + added.size());
+    ptrdiff_t i = static_cast<ptrdiff_t>(oldCount) - 1;
+    ptrdiff_t j = static_cast<ptrdiff_t>(added.size()) - 1;
+    ptrdiff_t w = static_cast<ptrdiff_t>(rows.size()) - 1;
+    while (j >= 0) {
+        if (i >= 0 && Earlier(index, added[j], rows[i]))
+            rows[w--] = rows[i--];
+        else
+            rows[w--] = added[j--];
+    }
+    return static_cast<size_t>(i + 1);
 }
 
 // Byte ranges of the records of index that take selects, adjacent ones
@@ -127,6 +401,9 @@ int32_t Open(const char *path)
     if (current->index.Read(current->file.Descriptor(), current->file.Size()) !=
         LogIndex::Status::Ok)
         return -1;
+    FindShownNames(*current);
+    // Every record, earliest first, until the first LogSelect().
+    current->sortPending = !current->index.TimeOrdered();
     lib.current = std::move(current);
     return static_cast<int32_t>(lib.current->index.Count());
 }
@@ -137,42 +414,84 @@ int32_t Select(const char *group, const char *subgroup)
     if (!lib.current)
         return -1;
     CurrentFile &current = *lib.current;
-    const LogIndex &index = current.index;
-    std::vector<uint32_t>().swap(current.selection);
-    current.selectAll = false;
-
-    // No record carries a subgroup, so only "any" or "none" can match.
-    if (subgroup && *subgroup)
-        return 0;
-    int64_t wanted = -1;
+    Criteria c;
+    c.nothing = subgroup && *subgroup;
     if (group) {
-        wanted = index.FindGroup(group);
-        if (wanted < 0)
-            return 0;
+        c.anyGroup = false;
+        c.groupName = group;
+        const int64_t id = FindGroup(current, c.groupName);
+        c.groupKnown = id >= 0;
+        c.group = id >= 0 ? static_cast<uint32_t>(id) : 0;
     }
-    if (!lib.timeFilter && wanted < 0) {
-        current.selectAll = true;
-        return static_cast<int32_t>(index.Count());
-    }
-    // Two passes: counting first lets the selection take exactly its size,
-    // where growing it would leave up to half of it unused.
-    const size_t count = index.Count();
-    const auto matches = [&](size_t i) {
-        return (wanted < 0 || index.Group(i) == wanted) && InFilter(lib, index.Time(i));
+    c.timeFilter = lib.timeFilter;
+    c.from = lib.from;
+    c.to = lib.to;
+    current.criteria = c;
+    current.sortPending = false;
+    SelectBy(current);
+    return static_cast<int32_t>(current.SelectedCount());
+}
+
+int32_t Refresh(int32_t *selected, int32_t *firstChanged)
+{
+    Library &lib = Lib();
+    if (!lib.current)
+        return -1;
+    CurrentFile &current = *lib.current;
+    if (current.sortPending)
+        SelectBy(current);
+    const size_t count = current.SelectedCount();
+    const auto unchanged = [&] {
+        SetOut(selected, static_cast<int32_t>(count));
+        SetOut(firstChanged, static_cast<int32_t>(count));
+        return static_cast<int32_t>(current.index.Count());
     };
-    size_t selected = 0;
-    for (size_t i = 0; i < count; ++i)
-        selected += matches(i);
-    if (selected == count) {
-        current.selectAll = true;
-        return static_cast<int32_t>(count);
+    struct stat named;
+    if (::stat(current.resolvedPath.c_str(), &named) != 0)
+        return unchanged(); // gone for now; keep what was read
+    if (named.st_dev != current.file.Device() || named.st_ino != current.file.Inode())
+        return -1;
+    if (!current.file.Remeasure(kRefreshPatience))
+        return unchanged(); // a writer is busy; try again later
+    if (current.file.Size() < current.index.Size())
+        return -1;
+    if (current.file.Size() == current.index.Size())
+        return unchanged();
+
+    const size_t before = current.index.Count();
+    const size_t names = current.index.GroupCount();
+    const uint64_t oldEnd = current.index.Size();
+    if (current.index.Extend(current.file.Descriptor(), current.file.Size()) !=
+        LogIndex::Status::Ok)
+        return -1;
+    if (current.index.GroupCount() != names) {
+        FindShownNames(current);
+        Criteria &c = current.criteria;
+        if (!c.anyGroup && !c.groupKnown) {
+            // The name asked for may have arrived with the new records.
+            const int64_t id = FindGroup(current, c.groupName);
+            c.groupKnown = id >= 0;
+            c.group = id >= 0 ? static_cast<uint32_t>(id) : 0;
+        }
     }
-    current.selection.reserve(selected);
-    for (size_t i = 0; i < count; ++i) {
-        if (matches(i))
-            current.selection.push_back(static_cast<uint32_t>(i));
+    size_t changed = SelectNew(current, before, count);
+    // Further lines of the last record that was there change that record.
+    if (before > 0 && current.index.End(before - 1) > oldEnd) {
+        const uint32_t last = static_cast<uint32_t>(before - 1);
+        if (current.selectAll) {
+            changed = std::min<size_t>(changed, last);
+        } else {
+            for (size_t i = 0; i < current.selection.size(); ++i) {
+                if (current.selection[i] == last) {
+                    changed = std::min(changed, i);
+                    break;
+                }
+            }
+        }
     }
-    return static_cast<int32_t>(selected);
+    SetOut(selected, static_cast<int32_t>(current.SelectedCount()));
+    SetOut(firstChanged, static_cast<int32_t>(changed));
+    return static_cast<int32_t>(current.index.Count());
 }
 
 int32_t GetRecord(int32_t index, const char **time, const char **group, const char **message)
@@ -181,31 +500,85 @@ int32_t GetRecord(int32_t index, const char **time, const char **group, const ch
     if (!lib.current || index < 0 || static_cast<size_t>(index) >= lib.current->SelectedCount())
         return -1;
     CurrentFile &current = *lib.current;
-    const size_t record = current.selectAll ? static_cast<size_t>(index)
-                                            : current.selection[static_cast<size_t>(index)];
+    if (current.sortPending)
+        SelectBy(current);
+    const size_t record = current.Record(static_cast<size_t>(index));
     const uint64_t offset = current.index.Begin(record);
-    const size_t size = static_cast<size_t>(current.index.End(record) - offset);
-    const char *bytes = current.reader.Get(current.file.Descriptor(), offset, size);
-    if (!bytes)
-        return -1; // someone cut the file short behind our back
-
-    if (time) {
-        std::copy(bytes, bytes + tamsin::kStampLength, lib.time);
-        lib.time[tamsin::kStampLength] = '\0';
-        *time = lib.time;
-    }
-    SetOut(group, current.index.GroupName(current.index.Group(record)).c_str());
-    if (message) {
-        const void *nl = std::memchr(bytes, '\n', size);
+    const uint64_t size = current.index.End(record) - offset;
+    const int fd = current.file.Descriptor();
+    if (size <= tamsin::WindowReader::kWindow) {
+        const char *bytes = current.reader.Get(fd, offset, static_cast<size_t>(size));
+        if (!bytes)
+            return -1; // someone cut the file short behind our back
+        const void *nl = std::memchr(bytes, '\n', static_cast<size_t>(size));
         std::string_view line(bytes, nl ? static_cast<const char *>(nl) - bytes : size);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         tamsin::RecordHead head;
         if (!tamsin::ParseRecordHead(line, &head))
             return -1; // the bytes changed since they were indexed
-        tamsin::AssembleMessage(bytes, size, head.messageBegin, &lib.message);
-        *message = lib.message.c_str();
+        if (time) {
+            std::copy(bytes, bytes + tamsin::kStampLength, lib.time);
+            lib.time[tamsin::kStampLength] = '\0';
+            *time = lib.time;
+        }
+        if (message) {
+            tamsin::AssembleMessage(bytes, static_cast<size_t>(size), head.messageBegin,
+                                    &lib.message);
+            tamsin::ShowNuls(&lib.message);
+            *message = lib.message.c_str();
+        }
+    } else {
+        // A record too long for the window is assembled straight from the
+        // file into the message, so it costs its own size and no more.
+        char head[tamsin::kCallerBegin + 2] = {};
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(size, sizeof head));
+        if (::pread(fd, head, want, static_cast<off_t>(offset)) != static_cast<ssize_t>(want))
+            return -1;
+        tamsin::Seconds stamp;
+        if (!tamsin::ParseStamp(head, &stamp))
+            return -1;
+        if (time) {
+            std::copy(head, head + tamsin::kStampLength, lib.time);
+            lib.time[tamsin::kStampLength] = '\0';
+            *time = lib.time;
+        }
+        if (message) {
+            // Where the message begins follows from the caller the index
+            // found: its name's length, or no name.
+            const uint32_t id = current.index.Group(record);
+            uint64_t begin = 0;
+            const auto at = [&](size_t i) { return i < want ? head[i] : '\n'; };
+            if (id != 0) {
+                const uint64_t close = tamsin::kCallerBegin + current.index.GroupName(id).size();
+                char after[2] = {};
+                if (::pread(fd, after, 2, static_cast<off_t>(offset + close)) != 2)
+                    return -1;
+                begin = after[0] == ']' && after[1] == ' ' ? close + 2 : close + 1;
+            } else if (at(tamsin::kStampLength) != ' ') {
+                begin = tamsin::kStampLength;
+            } else if (at(20) == '[' && at(21) == ']') {
+                begin = at(22) == ' ' ? 23 : 22;
+            } else {
+                begin = tamsin::kStampLength + 1;
+            }
+            std::string().swap(lib.message);
+            lib.message.reserve(static_cast<size_t>(size - std::min(size, begin)));
+            tamsin::MessageBuilder builder(&lib.message);
+            const bool whole = current.reader.Stream(fd, offset + std::min(size, begin),
+                                                     offset + size, [&](const char *p, size_t n) {
+                                                         if (p)
+                                                             builder.Feed(p, n);
+                                                         else
+                                                             builder.FeedNuls(n);
+                                                     });
+            if (!whole)
+                return -1;
+            builder.Finish();
+            *message = lib.message.c_str();
+        }
     }
+    SetOut(group, ShownName(current, current.index.Group(record)));
     return 1;
 }
 
@@ -237,7 +610,8 @@ int32_t ExportBefore(int32_t timeKey, const char *destinationPath)
     // A last line the file never terminated still ends as a line here, so
     // whatever is appended to the export later starts a line of its own.
     const std::string tail = EndsWithLineEnd(fd, ranges) ? "" : "\r\n";
-    if (!tamsin::ReplaceFile(target, fd, ranges, tail, mode, false, 0, 0))
+    // Unless the copy is surely on disk, the records must stay in the source.
+    if (tamsin::ReplaceFile(target, fd, ranges, tail, mode, false, 0, 0) != tamsin::Replaced::Yes)
         return 0;
     lib.lastExport = {true, timeKey, current.file.Device(), current.file.Inode(), index.Size()};
     return 1;
@@ -283,10 +657,12 @@ int32_t DeleteBefore(int32_t timeKey, const char *sourcePath, const ExportMark &
     if (!removesAny)
         return 1;
     const std::vector<tamsin::Range> ranges = RecordRanges(index, keep, true);
-    if (!tamsin::ReplaceFile(path, fresh.Descriptor(), ranges, "", fresh.Mode(), true,
-                             fresh.Owner(), fresh.OwnerGroup()))
-        return 0;
-    return 1;
+    // Once renamed the records are gone, even if the folder's sync failed:
+    // reporting that as a failure would say the file is as it was.
+    return tamsin::ReplaceFile(path, fresh.Descriptor(), ranges, "", fresh.Mode(), true,
+                               fresh.Owner(), fresh.OwnerGroup()) == tamsin::Replaced::No
+               ? 0
+               : 1;
 }
 
 } // namespace
@@ -308,7 +684,7 @@ int32_t LogGetGroup(int32_t cursor, const char **group)
     const auto &sorted = lib.current->index.SortedGroups();
     if (cursor < 0 || static_cast<size_t>(cursor) >= sorted.size())
         return 0;
-    *group = lib.current->index.GroupName(sorted[static_cast<size_t>(cursor)]).c_str();
+    *group = ShownName(*lib.current, sorted[static_cast<size_t>(cursor)]);
     return cursor + 1;
 }
 
@@ -410,6 +786,21 @@ int32_t LogHasGroup(void)
 int32_t LogHasSubgroup(void)
 {
     return 0;
+}
+
+int32_t LogRefresh(int32_t *selected, int32_t *firstChanged)
+{
+    SetOut(selected, 0);
+    SetOut(firstChanged, 0);
+    return Guarded(-1, [&] { return Refresh(selected, firstChanged); });
+}
+
+int32_t LogIsUtf8(void)
+{
+    const Library &lib = Lib();
+    if (!lib.current)
+        return -1;
+    return lib.current->index.IsUtf8() ? 1 : 0;
 }
 
 } // extern "C"

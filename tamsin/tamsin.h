@@ -12,14 +12,20 @@
  * stamp belongs to the record before it. Lines may end in CR LF or LF.
  *
  * The library works on one current file at a time. It keeps the file open
- * for reading only, indexes it once (about 12 bytes per record) and reads
- * record texts from it on demand; it never writes the file. Only
- * LogDeleteBefore() rewrites a file, and it does so by replacing it, so the
- * current file keeps the records it was opened with.
+ * for reading only, indexes it once (12 bytes per record, and 4 more for a
+ * selection that is not every record in file order) and reads record texts
+ * from it on demand; it never writes the file. Only LogDeleteBefore()
+ * rewrites a file, and it does so by replacing it, so the current file keeps
+ * the records it was opened with. LogRefresh() adds what the logger appended
+ * since.
  *
- * Texts: every text handed in or out is zero-terminated UTF-8. A text
- * returned through an out-parameter belongs to the library: never free it;
- * it stays valid until the next call into the library (any function).
+ * Texts are zero-terminated bytes as the file holds them: UTF-8 in the
+ * logger's files, a legacy code page in histories written elsewhere
+ * (LogIsUtf8() tells). Names are compared byte for byte. A run of NUL bytes
+ * inside a text, which would end it early, is handed out as the symbol
+ * U+2400 (E2 90 80). A text returned through an out-parameter belongs to the
+ * library: never free it; it stays valid until the next call into the
+ * library (any function).
  *
  * Records: a record has six texts - time, group, subgroup, message,
  * acknowledge message, append message. For the logger's files the group is
@@ -79,11 +85,12 @@ extern "C" {
  *
  * Returns the number of records (0 for an empty file), or -1 when the file
  * cannot be read, is not a regular file, or is not a log: its first
- * non-empty line is not a record, it holds a NUL byte, or it has more than
- * 2147483647 records. After -1 no file is current.
+ * non-empty line is not a record (so binary files are refused), or it has
+ * more than 2147483647 records. A stray byte further on, a NUL among them,
+ * is part of the text it stands in. After -1 no file is current.
  *
- * Every record is selected until the next LogSelect(). The time filter of
- * LogSetTimeRange() is kept across files.
+ * Every record is selected, earliest first, until the next LogSelect(). The
+ * time filter of LogSetTimeRange() is kept across files.
  */
 TAMSIN_API int32_t LogOpen(const char *path);
 
@@ -130,7 +137,9 @@ TAMSIN_API int32_t LogSetTimeRange(const char *fromDate, const char *fromTime, c
  * subgroup other than NULL or "" selects nothing.
  *
  * Returns the number n of selected records, addressed by LogGetRecord() as
- * 0 to n-1 in file order, or -1 when no file is current.
+ * 0 to n-1 earliest first: by time stamp, and records of the same second in
+ * file order. (The logger writes the SIM's time stamps, which a burst need
+ * not deliver in order.) Returns -1 when no file is current.
  */
 TAMSIN_API int32_t LogSelect(const char *group, const char *subgroup);
 
@@ -166,7 +175,8 @@ TAMSIN_API int32_t LogTimeKey(const char *date, const char *time);
  * becomes an empty log.
  *
  * Returns 1 on success, or 0 when no file is current, timeKey is negative,
- * destinationPath is NULL or names the current file, or writing fails.
+ * destinationPath is NULL or names the current file, or writing or syncing
+ * fails (a move must not remove records whose copy may not last).
  */
 TAMSIN_API int32_t LogExportBefore(int32_t timeKey, const char *destinationPath);
 
@@ -182,11 +192,12 @@ TAMSIN_API int32_t LogExportBefore(int32_t timeKey, const char *destinationPath)
  * wrote are removed, so a late record with an old time stamp that the
  * logger appended in between is kept, never lost.
  *
- * Returns 1 on success (also when no record was before the key and the
- * file was left untouched), or 0 when timeKey is negative, sourcePath is
- * NULL or not a log, the file was replaced since that export, its lock
- * stays taken for 20 seconds, or reading, writing or renaming fails; the
- * file is then unchanged.
+ * Returns 1 when the records are gone (also when no record was before the
+ * key and the file was left untouched, and when the new file took the old
+ * one's place but the folder could not be synced afterwards), or 0 when
+ * timeKey is negative, sourcePath is NULL or not a log, the file was
+ * replaced since that export, its lock stays taken for 20 seconds, or
+ * reading, writing or renaming fails; the file is then unchanged.
  */
 TAMSIN_API int32_t LogDeleteBefore(int32_t timeKey, const char *sourcePath);
 
@@ -208,6 +219,32 @@ TAMSIN_API int32_t LogHasGroup(void);
  * subgroup name, else 0. The logger's files never do.
  */
 TAMSIN_API int32_t LogHasSubgroup(void);
+
+/*
+ * Ordinal 15. Reads what was appended to the current file since it was
+ * opened or last refreshed, under the same shared lock as LogOpen(). The
+ * new records join the file, and those that pass the last LogSelect() (its
+ * group and subgroup, and the time filter in force for it) join the
+ * selection at their place in time order; the records before keep their
+ * indexes up to *firstChanged.
+ *
+ * Returns the number of records of the file, with *selected set to the
+ * number of selected records and *firstChanged to the first selection index
+ * whose record is new or changed (equal to *selected when nothing changed);
+ * either pointer may be NULL. Returns -1 when no file is current, or when
+ * the path names another file than the one opened (another program replaced
+ * it) or the file was cut short: open it again. While the path names
+ * nothing, or a writer holds the file's lock for more than 2 seconds,
+ * nothing changes.
+ */
+TAMSIN_API int32_t LogRefresh(int32_t *selected, int32_t *firstChanged);
+
+/*
+ * Ordinal 16. Returns 1 when every byte of the current file is well-formed
+ * UTF-8 (plain ASCII included), 0 when some is not, as in a history written
+ * in a legacy code page, or -1 when no file is current.
+ */
+TAMSIN_API int32_t LogIsUtf8(void);
 
 #ifdef __cplusplus
 }

@@ -183,10 +183,15 @@ void CExportDlg::ReloadDocument()
     m_library.LogClose();
     WaitCursorOn();
     m_frame->SetPaneText(0, Str(IDS_PLEASE_WAIT));
-    document->recordTotal = m_library.LogOpen(QFile::encodeName(document->pathName()).constData());
-    // The list shows the whole file again, so no filter is left in force.
+    document->recordTotal = m_library.Open(QFile::encodeName(document->pathName()).constData());
+    // The list shows the whole file again, so no filter is left in force:
+    // the time span of the last List would still be, inside the library,
+    // while the bar says it is off.
+    m_library.LogSetTimeRange(nullptr, nullptr, nullptr, nullptr);
     m_frame->selectedGroup.clear();
     m_frame->selectedSubgroup.clear();
+    m_frame->selectedGroupBytes = QByteArray();
+    m_frame->selectedSubgroupBytes = QByteArray();
     if (document->recordTotal == -1) {
         view->ResetRecordStatus();
         view->ClearRecords();

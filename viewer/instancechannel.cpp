@@ -1,5 +1,6 @@
 #include "instancechannel.h"
 
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <unistd.h>
@@ -31,7 +32,10 @@ bool CInstanceChannel::HandOver(const QString &filePath, int timeoutMs) const
     socket.connectToServer(m_name);
     if (!socket.waitForConnected(timeoutMs))
         return false;
-    socket.write(filePath.toUtf8() + '\n');
+    // The running viewer has a working folder of its own: a relative path
+    // is resolved here, where it was typed (or passed by the logger).
+    const QString path = filePath.isEmpty() ? filePath : QFileInfo(filePath).absoluteFilePath();
+    socket.write(path.toUtf8() + '\n');
     socket.waitForBytesWritten(timeoutMs);
     // The running viewer answers once it has read the request, so this one
     // does not end before the path has arrived.

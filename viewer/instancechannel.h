@@ -22,7 +22,8 @@ public:
     static QString DefaultName();
 
     // True when a viewer answers on the socket; it has then been handed the
-    // file path (empty: only come to the front).
+    // file path, made absolute against this process's folder (empty: only
+    // come to the front).
     bool HandOver(const QString &filePath, int timeoutMs = 2000) const;
     // Starts listening; false when the socket cannot be made.
     bool Listen();

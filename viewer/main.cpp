@@ -10,10 +10,14 @@
 
 int main(int argc, char *argv[])
 {
-    // A report written with -pdf needs no screen: on a machine without one
-    // it runs on the offscreen platform instead of failing to start.
-    const bool pdfOnly = std::any_of(argv + 1, argv + argc,
-                                     [](const char *a) { return std::strcmp(a, "-pdf") == 0; });
+    // A report written with -pdf, or printed with -p or -pt, needs no
+    // screen: on a machine without one it runs on the offscreen platform
+    // instead of failing to start.
+    const bool pdfOnly = std::any_of(argv + 1, argv + argc, [](const char *a) {
+        return std::strcmp(a, "-pdf") == 0 || std::strcmp(a, "-p") == 0 ||
+               std::strcmp(a, "-pt") == 0 || std::strcmp(a, "/p") == 0 ||
+               std::strcmp(a, "/pt") == 0;
+    });
     if (pdfOnly && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -2,6 +2,7 @@
 
 #include "aboutdialog.h"
 #include "exportdlg.h"
+#include "filefollower.h"
 #include "icons.h"
 #include "loglibrary.h"
 #include "messagebox.h"
@@ -13,6 +14,7 @@
 #include "stringtable.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -26,10 +28,12 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QToolBar>
+#include <algorithm>
 #include <cstdio>
 
 namespace orvane {
@@ -39,9 +43,31 @@ namespace {
 constexpr int kRecentFileCount = 4;
 constexpr int kNoIcon = -1;
 const QString kRecentSection = QStringLiteral("Recent File List");
+const QString kFollowKey = QStringLiteral("Settings/Follow");
+const QString kCodePageKey = QStringLiteral("Settings/LegacyCodePage");
+
+// The code pages a history from a Windows machine is most likely in.
+struct CodePage
+{
+    const char *name;
+    Sid label;
+};
+constexpr CodePage kCodePages[] = {{"Big5", IDS_CODE_PAGE_BIG5},
+                                   {"GBK", IDS_CODE_PAGE_GBK},
+                                   {"Shift_JIS", IDS_CODE_PAGE_SHIFT_JIS},
+                                   {"EUC-KR", IDS_CODE_PAGE_EUC_KR},
+                                   {"windows-1252", IDS_CODE_PAGE_WESTERN}};
 
 // A name list that never ends is the library's fault, not a reason to hang.
 constexpr int kMaxNames = 1 << 20;
+
+// The library's bytes of a list's chosen name; an entry that came from no
+// name ("[All]") goes by its text.
+QByteArray ChosenName(const QComboBox *list)
+{
+    const QByteArray bytes = CSelectionBar::ChosenBytes(list);
+    return bytes.isNull() ? list->currentText().toUtf8() : bytes;
+}
 
 bool ParseRecordTime(const QString &text, QDate *date, QTime *time)
 {
@@ -82,6 +108,20 @@ CMainFrame::CMainFrame(LogLibrary &library, QWidget *parent)
 
     m_view = new COrvaneView(library, this);
     setCentralWidget(m_view);
+
+    // The code page: ORVANE_LEGACY_CODEPAGE for this run, else the one
+    // chosen last, else Big5.
+    QByteArray codePage = LogLibrary::CodePageFromEnvironment();
+    if (codePage.isEmpty() && !qEnvironmentVariableIsEmpty("ORVANE_LEGACY_CODEPAGE"))
+        std::fprintf(stderr, "orvane: ORVANE_LEGACY_CODEPAGE=%s is no code page known here\n",
+                     qgetenv("ORVANE_LEGACY_CODEPAGE").constData());
+    if (codePage.isEmpty())
+        codePage = OpenSettings().value(kCodePageKey).toString().toLatin1();
+    if (!m_library.SetLegacyCodePage(codePage))
+        m_library.SetLegacyCodePage(LogLibrary::kDefaultCodePage);
+
+    m_follower = new CFileFollower(this);
+    connect(m_follower, &CFileFollower::changed, this, &CMainFrame::OnFileChanged);
 
     CreateMenus();
     CreateToolBar();
@@ -176,6 +216,14 @@ void CMainFrame::CreateMenus()
     connect(toolbarToggle, &QAction::toggled, this, [this](bool on) { m_toolBar->setVisible(on); });
     connect(statusToggle, &QAction::toggled, this,
             [this](bool on) { statusBar()->setVisible(on); });
+    viewMenu->addSeparator();
+    QAction *follow = AddCommand(ID_VIEW_FOLLOW, IDS_MENU_FOLLOW, kNoIcon, {});
+    follow->setCheckable(true);
+    follow->setChecked(OpenSettings().value(kFollowKey, true).toBool());
+    m_follower->SetEnabled(follow->isChecked());
+    viewMenu->addAction(follow);
+    connect(follow, &QAction::toggled, this, &CMainFrame::SetFollow);
+    CreateCodePageMenu(viewMenu);
 
     QMenu *helpMenu = menuBar()->addMenu(Str(IDS_MENU_HELP));
     if (CurrentLanguage() == Language::English) {
@@ -187,6 +235,120 @@ void CMainFrame::CreateMenus()
     QAction *about = AddCommand(ID_APP_ABOUT, IDS_MENU_ABOUT, int(IconKind::About), {});
     connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
     helpMenu->addAction(about);
+}
+
+void CMainFrame::CreateCodePageMenu(QMenu *viewMenu)
+{
+    m_codePageMenu = viewMenu->addMenu(Str(IDS_MENU_CODE_PAGE));
+    auto *group = new QActionGroup(m_codePageMenu);
+    group->setExclusive(true);
+    const QByteArray current = m_library.legacyCodePage();
+    bool listed = false;
+    const auto add = [&](const QByteArray &name, const QString &label) {
+        QAction *entry = m_codePageMenu->addAction(label);
+        entry->setCheckable(true);
+        entry->setData(name);
+        group->addAction(entry);
+        if (name.compare(current, Qt::CaseInsensitive) == 0) {
+            entry->setChecked(true);
+            listed = true;
+        }
+        connect(entry, &QAction::triggered, this, [this, name] { SetLegacyCodePage(name); });
+    };
+    for (const CodePage &page : kCodePages)
+        add(page.name, Str(page.label));
+    // One named by ORVANE_LEGACY_CODEPAGE is offered too.
+    if (!listed)
+        add(current, QString::fromLatin1(current));
+}
+
+void CMainFrame::SetFollow(bool on)
+{
+    QAction *follow = action(ID_VIEW_FOLLOW);
+    if (follow && follow->isChecked() != on)
+        follow->setChecked(on); // comes back here through toggled
+    m_follower->SetEnabled(on);
+    OpenSettings().setValue(kFollowKey, on);
+}
+
+bool CMainFrame::following() const
+{
+    return m_follower->enabled();
+}
+
+void CMainFrame::SetLegacyCodePage(const QByteArray &name)
+{
+    if (!m_library.SetLegacyCodePage(name))
+        return;
+    OpenSettings().setValue(kCodePageKey, QString::fromLatin1(name));
+    for (QAction *entry : m_codePageMenu->actions()) {
+        if (entry->data().toByteArray() == name)
+            entry->setChecked(true);
+    }
+    if (!m_library.legacy())
+        return;
+    UpdateGroupList(true);
+    m_view->Redecode();
+    if (!selectedGroupBytes.isNull())
+        selectedGroup = m_library.Text(selectedGroupBytes.constData());
+    if (!selectedSubgroupBytes.isNull())
+        selectedSubgroup = m_library.Text(selectedSubgroupBytes.constData());
+}
+
+void CMainFrame::OnFileChanged()
+{
+    // A file that was refused when opened is not followed.
+    if (m_document->pathName().isEmpty() || m_document->recordTotal < 0)
+        return;
+    const bool wasLegacy = m_library.legacy();
+    int32_t selected = 0;
+    int32_t firstChanged = 0;
+    const int32_t total = m_library.Refresh(&selected, &firstChanged);
+    if (total < 0) {
+        ReloadFollowed();
+        return;
+    }
+    const bool recoded = wasLegacy != m_library.legacy();
+    if (total != m_document->recordTotal || recoded) {
+        m_document->recordTotal = total;
+        UpdateGroupList(recoded);
+    }
+    if (!m_view->listed()) {
+        // The list shows no selection (a refused time span): only the total moves.
+        SetRecordCount(m_view->recordCount());
+        return;
+    }
+    if (recoded)
+        m_view->Redecode();
+    if (firstChanged < selected)
+        m_view->RecordsChanged(firstChanged, selected);
+    else
+        SetRecordCount(m_view->recordCount());
+}
+
+void CMainFrame::ReloadFollowed()
+{
+    const QString path = m_document->pathName();
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return;
+    const bool atNewest = m_view->AtNewest();
+    const int scrolled = m_view->verticalScrollBar()->value();
+    m_library.LogClose();
+    m_document->recordTotal = m_library.Open(QFile::encodeName(path).constData());
+    if (m_document->recordTotal < 0) {
+        // No box: nobody asked for this read. The list is empty until the
+        // file reads as a log again.
+        m_document->recordTotal = -1;
+        m_view->ClearRecords();
+        m_view->ResetRecordStatus();
+        m_library.LogClose();
+        return;
+    }
+    UpdateGroupList(true);
+    // Listed as before: the library's time filter is still the last List's.
+    m_view->ReloadRecords();
+    if (!atNewest)
+        m_view->verticalScrollBar()->setValue(scrolled);
 }
 
 void CMainFrame::CreateToolBar()
@@ -302,21 +464,52 @@ void CMainFrame::SetToTime(const QString &timeText)
     m_selectionBar->toTime->setTime(time);
 }
 
+namespace {
+
+QList<QByteArray> GroupNames(LogLibrary &library)
+{
+    QList<QByteArray> names;
+    const char *name = nullptr;
+    for (int32_t cursor = library.LogGetGroup(0, &name); cursor > 0 && names.size() < kMaxNames;
+         cursor = library.LogGetGroup(cursor, &name)) {
+        names.append(QByteArray(name ? name : ""));
+        name = nullptr;
+    }
+    return names;
+}
+
+} // namespace
+
 void CMainFrame::FillGroupList()
 {
     m_selectionBar->groupList->clear();
     m_selectionBar->subgroupList->clear();
-    const char *name = nullptr;
-    int32_t cursor = m_library.LogGetGroup(0, &name);
-    if (cursor <= 0)
+    const QList<QByteArray> names = GroupNames(m_library);
+    if (!names.isEmpty())
+        CSelectionBar::FillSorted(m_selectionBar->groupList, names, m_library);
+}
+
+void CMainFrame::UpdateGroupList(bool redecode)
+{
+    QComboBox *list = m_selectionBar->groupList;
+    QList<QByteArray> names = GroupNames(m_library);
+    std::sort(names.begin(), names.end());
+    QList<QByteArray> shown;
+    for (int i = 1; i < list->count(); ++i)
+        shown.append(list->itemData(i).toByteArray());
+    if (!redecode && shown == names)
         return;
-    QStringList names;
-    while (cursor > 0 && names.size() < kMaxNames) {
-        names.append(QString::fromUtf8(name ? name : ""));
-        name = nullptr;
-        cursor = m_library.LogGetGroup(cursor, &name);
-    }
-    CSelectionBar::FillSorted(m_selectionBar->groupList, names);
+    const int index = list->currentIndex();
+    const QByteArray chosen = CSelectionBar::ChosenBytes(list);
+    const QSignalBlocker quiet(list);
+    list->clear();
+    if (names.isEmpty())
+        return;
+    CSelectionBar::FillSorted(list, names, m_library);
+    if (!chosen.isNull())
+        list->setCurrentIndex(std::max(0, list->findData(chosen)));
+    else if (index == 0)
+        list->setCurrentIndex(0);
 }
 
 void CMainFrame::OnTimeEnable()
@@ -367,25 +560,30 @@ void CMainFrame::OnList()
             ShowBox(Str(IDS_SELECT_GROUP_FIRST), BoxIcon::Warning, BoxButtons::Ok, this);
             return;
         }
+        // Shown as the user reads it, handed to the library as its bytes.
         selectedGroup = bar->groupList->currentText();
+        selectedGroupBytes = ChosenName(bar->groupList);
         if (selectedGroup == all) {
             m_view->LoadRecords(std::nullopt, std::nullopt);
         } else if (bar->subgroupList->currentIndex() < 0) {
-            m_view->LoadRecords(selectedGroup, std::nullopt);
+            m_view->LoadRecords(selectedGroupBytes, std::nullopt);
         } else {
             selectedSubgroup = bar->subgroupList->currentText();
+            selectedSubgroupBytes = ChosenName(bar->subgroupList);
             if (selectedSubgroup == all)
-                m_view->LoadRecords(selectedGroup, std::nullopt);
+                m_view->LoadRecords(selectedGroupBytes, std::nullopt);
             else
-                m_view->LoadRecords(selectedGroup, selectedSubgroup);
+                m_view->LoadRecords(selectedGroupBytes, selectedSubgroupBytes);
         }
         return;
     }
     if (groupLocked && bar->groupList->currentIndex() >= 0) {
         selectedGroup = bar->groupList->currentText();
-        m_view->LoadRecords(selectedGroup, std::nullopt);
+        selectedGroupBytes = ChosenName(bar->groupList);
+        m_view->LoadRecords(selectedGroupBytes, std::nullopt);
     } else {
         selectedGroup.clear();
+        selectedGroupBytes = QByteArray();
         m_view->LoadRecords(std::nullopt, std::nullopt);
     }
 }
@@ -406,6 +604,7 @@ bool CMainFrame::OpenDocumentFile(const QString &path)
         m_view->ResetRecordStatus();
         RemoveFromRecentFiles(path);
         UpdateCaption();
+        m_follower->Follow(QString());
         return false;
     }
     const QString fullPath = QFileInfo(path).absoluteFilePath();
@@ -413,6 +612,7 @@ bool CMainFrame::OpenDocumentFile(const QString &path)
     AddToRecentFiles(fullPath);
     UpdateCaption();
     m_view->OnInitialUpdate();
+    m_follower->Follow(fullPath);
     return true;
 }
 
@@ -429,6 +629,7 @@ void CMainFrame::OnFileNew()
     m_document->OnNewDocument();
     UpdateCaption();
     m_view->OnInitialUpdate();
+    m_follower->Follow(QString());
 }
 
 void CMainFrame::OnAppAbout()

@@ -14,6 +14,7 @@ class QToolBar;
 
 namespace orvane {
 
+class CFileFollower;
 class COrvaneDoc;
 class COrvaneView;
 class CSelectionBar;
@@ -31,6 +32,9 @@ public:
     void SetFromTime(const QString &timeText);
     void SetToTime(const QString &timeText);
     void FillGroupList();
+    // Fills the group list again when its names changed (new callers, or
+    // another code page), keeping the chosen entry.
+    void UpdateGroupList(bool redecode = false);
     void SetPaneText(int pane, const QString &text);
     QString paneText(int pane) const;
 
@@ -49,6 +53,17 @@ public:
     // Asks for a file name and writes the report there as PDF.
     void OnExportPdf();
 
+    // View > Follow: records the logger appends appear as they come.
+    void SetFollow(bool on);
+    bool following() const;
+    CFileFollower *follower() const { return m_follower; }
+    // The open file changed on disk: appended records join the list, a
+    // file rewritten by someone else is read again.
+    void OnFileChanged();
+    // The code page of histories that are not UTF-8 (View > Legacy Code
+    // Page); remembered, and the texts on screen are read again.
+    void SetLegacyCodePage(const QByteArray &name);
+
     COrvaneDoc *document() const { return m_document.get(); }
     COrvaneView *view() const { return m_view; }
     CSelectionBar *selectionBar() const { return m_selectionBar; }
@@ -59,6 +74,9 @@ public:
 
     QString selectedGroup;
     QString selectedSubgroup;
+    // The same, as the library's bytes.
+    QByteArray selectedGroupBytes;
+    QByteArray selectedSubgroupBytes;
     bool groupLocked = false;
 
 signals:
@@ -82,6 +100,10 @@ private:
     void RemoveFromRecentFiles(const QString &path);
     void RebuildRecentMenu();
     void UpdateNumLock();
+    void CreateCodePageMenu(QMenu *viewMenu);
+    // The file at the path is another one now: read it again, listed as
+    // before.
+    void ReloadFollowed();
 
     LogLibrary &m_library;
     std::unique_ptr<COrvaneDoc> m_document;
@@ -96,6 +118,8 @@ private:
     bool m_recentSavePending = false;
     QLabel *m_panes[3] = {};
     QHash<int, QAction *> m_actions;
+    CFileFollower *m_follower = nullptr;
+    QMenu *m_codePageMenu = nullptr;
 };
 
 // Whether Num Lock is on: 1 on, 0 off, -1 when the system does not tell.

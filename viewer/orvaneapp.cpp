@@ -5,6 +5,7 @@
 #include "messagebox.h"
 #include "orvanedoc.h"
 #include "orvaneview.h"
+#include "reportprinter.h"
 #include "selectionbar.h"
 #include "stringtable.h"
 
@@ -12,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QPrinter>
 #include <QTimer>
 #include <cstdio>
 
@@ -74,6 +76,11 @@ bool COrvaneApp::InitInstance(const QStringList &arguments)
         WritePdfReport();
         return false;
     }
+    if (m_cmdInfo.shellCommand == COrvaneCommandLineInfo::FilePrint ||
+        m_cmdInfo.shellCommand == COrvaneCommandLineInfo::FilePrintTo) {
+        PrintReport();
+        return false;
+    }
     if (!FirstInstance()) {
         // A file was handed to the running viewer, which opens it; a bare
         // start only brings that viewer forward and says so.
@@ -111,6 +118,42 @@ void COrvaneApp::WritePdfReport()
         m_exitCode = 2;
         return;
     }
+    WriteReport([&](COrvaneView *view) {
+        if (view->ExportReportPdf(output))
+            return true;
+        ShowBox(StrF(IDS_PDF_WRITE_FAIL, output.toUtf8().constData()));
+        return false;
+    });
+}
+
+void COrvaneApp::PrintReport()
+{
+    const bool named = m_cmdInfo.shellCommand == COrvaneCommandLineInfo::FilePrintTo;
+    m_exitCode = 1;
+    if (m_cmdInfo.fileName.isEmpty() || (named && m_cmdInfo.printerName.isEmpty())) {
+        std::fprintf(stderr, "usage: orvane -p FILE [switches]\n"
+                             "       orvane -pt FILE PRINTER [switches]\n");
+        return;
+    }
+    const QString name = named ? m_cmdInfo.printerName : QString();
+    QString problem;
+    std::unique_ptr<QPrinter> printer = FindPrinter(name, &problem);
+    if (!printer) {
+        std::fprintf(stderr, "orvane: %s\n", problem.toLocal8Bit().constData());
+        return;
+    }
+    WriteReport([&](COrvaneView *view) {
+        printer->setDocName(view->title);
+        if (view->PrintReport(printer.get()))
+            return true;
+        const QString shown = printer->printerName().isEmpty() ? name : printer->printerName();
+        ShowBox(StrF(IDS_PRINT_FAIL, shown.toUtf8().constData()));
+        return false;
+    });
+}
+
+void COrvaneApp::WriteReport(const std::function<bool(COrvaneView *)> &write)
+{
     // No one is there to answer a box: its text goes to the error output.
     const BoxHandler previous = SetBoxHandler([](const BoxRequest &request) {
         std::fprintf(stderr, "orvane: %s\n", request.text.toLocal8Bit().constData());
@@ -121,10 +164,8 @@ void COrvaneApp::WritePdfReport()
     if (m_frame->OpenDocumentFile(m_cmdInfo.fileName) && m_frame->document()->recordTotal >= 0) {
         m_frame->document()->reportProgress = true;
         ApplyStartupSwitches();
-        if (m_frame->view()->ExportReportPdf(output))
+        if (write(m_frame->view()))
             m_exitCode = 0;
-        else
-            ShowBox(StrF(IDS_PDF_WRITE_FAIL, output.toUtf8().constData()));
     }
     m_frame.reset();
     SetBoxHandler(previous);
@@ -164,14 +205,17 @@ void COrvaneApp::ApplyStartupSwitches()
                 found = i;
         }
         QString group = value;
+        QByteArray bytes = value.toUtf8();
         if (value != QStringLiteral("1") && found >= 0) {
             bar->groupList->setCurrentIndex(found);
             // List what the list shows selected, so a name given in part or
-            // in another case still lists that group.
+            // in another case still lists that group, by the file's bytes.
             group = bar->groupList->itemText(found);
+            bytes = bar->groupList->itemData(found).toByteArray();
         }
         m_frame->selectedGroup = group;
-        view->LoadRecords(group, std::nullopt);
+        m_frame->selectedGroupBytes = bytes;
+        view->LoadRecords(bytes, std::nullopt);
         view->OnGroupSelChange();
     } else {
         view->LoadRecords(std::nullopt, std::nullopt);

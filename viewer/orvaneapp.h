@@ -5,12 +5,14 @@
 #include "commandline.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 namespace orvane {
 
 class CInstanceChannel;
 class CMainFrame;
+class COrvaneView;
 class LogLibrary;
 
 class COrvaneApp : public QObject
@@ -26,7 +28,8 @@ public:
     bool FirstInstance();
 
     // What the program returns when InitInstance gave false: 0, or 1 when a
-    // report could not be written, 2 when the switch lacked what it needs.
+    // report could not be written or printed, 2 when -pdf lacked what it
+    // needs.
     int exitCode() const { return m_exitCode; }
 
     CMainFrame *mainFrame() const { return m_frame.get(); }
@@ -36,6 +39,11 @@ private:
     void ApplyStartupSwitches();
     // -pdf OUT: the report of the named file, written without a window.
     void WritePdfReport();
+    // -p FILE, -pt FILE PRINTER: the report printed without a window.
+    void PrintReport();
+    // The report of the named file, listed as the switches say, handed to
+    // write; the exit code tells how it went.
+    void WriteReport(const std::function<bool(COrvaneView *)> &write);
     void OnRequest(const QString &path);
 
     LogLibrary &m_library;

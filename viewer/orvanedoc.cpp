@@ -65,6 +65,8 @@ bool COrvaneDoc::OnOpenDocument(const QString &path)
     if (m_frame) {
         m_frame->selectedGroup.clear();
         m_frame->selectedSubgroup.clear();
+        m_frame->selectedGroupBytes = QByteArray();
+        m_frame->selectedSubgroupBytes = QByteArray();
     }
     return true;
 }
@@ -74,7 +76,7 @@ void COrvaneDoc::SerializeLoad(const QString &fullPath)
     if (reportProgress && m_frame)
         m_frame->SetPaneText(0, Str(IDS_PLEASE_WAIT));
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    recordTotal = m_library.LogOpen(QFile::encodeName(fullPath).constData());
+    recordTotal = m_library.Open(QFile::encodeName(fullPath).constData());
     QGuiApplication::restoreOverrideCursor();
     if (recordTotal < 0) {
         recordTotal = -1;

@@ -155,6 +155,7 @@ QString COrvaneView::cellText(int row, int column) const
 
 void COrvaneView::ClearRecords()
 {
+    m_listed = false;
     m_model->setRecordCount(0);
 }
 
@@ -164,19 +165,19 @@ void COrvaneView::ResetRecordStatus()
         m_frame->SetRecordCount(0);
 }
 
-bool COrvaneView::LoadRecords(const std::optional<QString> &group,
-                              const std::optional<QString> &subgroup)
+bool COrvaneView::LoadRecords(const std::optional<QByteArray> &group,
+                              const std::optional<QByteArray> &subgroup)
 {
+    m_lastGroup = group;
+    m_lastSubgroup = subgroup;
     ClearRecords();
     ResetRecordStatus();
     WaitCursor wait;
     // Not repainted while the rows go in; the status bar still is.
     setUpdatesEnabled(false);
 
-    const QByteArray groupBytes = group ? group->toUtf8() : QByteArray();
-    const QByteArray subgroupBytes = subgroup ? subgroup->toUtf8() : QByteArray();
-    const int n = m_library.LogSelect(group ? groupBytes.constData() : nullptr,
-                                      subgroup ? subgroupBytes.constData() : nullptr);
+    const int n = m_library.LogSelect(group ? group->constData() : nullptr,
+                                      subgroup ? subgroup->constData() : nullptr);
     if (n < 0) {
         ClearRecords();
         ResetRecordStatus();
@@ -202,19 +203,14 @@ bool COrvaneView::LoadRecords(const std::optional<QString> &group,
         }
     }
     m_model->setRecordCount(n);
+    m_listed = true;
 
     setUpdatesEnabled(true);
     if (m_frame)
         m_frame->SetPaneText(0, Str(AFX_IDS_IDLEMESSAGE));
     scrollToBottom();
 
-    if (n > 0) {
-        firstTime = m_model->fetch(0)[FieldTime];
-        lastTime = m_model->fetch(n - 1)[FieldTime];
-    } else {
-        firstTime.clear();
-        lastTime.clear();
-    }
+    NoteFirstAndLast();
     if (m_frame)
         m_frame->SetRecordCount(n);
 
@@ -223,6 +219,50 @@ bool COrvaneView::LoadRecords(const std::optional<QString> &group,
     setColumnWidth(groupColumn, m_library.LogHasGroup() ? ReadWidth(FieldGroup) : 0);
     setColumnWidth(subgroupColumn, m_library.LogHasSubgroup() ? ReadWidth(FieldSubgroup) : 0);
     return true;
+}
+
+void COrvaneView::NoteFirstAndLast()
+{
+    // The library lists earliest first: row 0 and the last row are the
+    // span of the list.
+    const int n = m_model->rowCount();
+    if (n > 0) {
+        firstTime = m_model->fetch(0)[FieldTime];
+        lastTime = m_model->fetch(n - 1)[FieldTime];
+    } else {
+        firstTime.clear();
+        lastTime.clear();
+    }
+}
+
+bool COrvaneView::AtNewest() const
+{
+    const int n = m_model->rowCount();
+    if (n == 0)
+        return true;
+    const QScrollBar *bar = verticalScrollBar();
+    return bar->value() >= bar->maximum() || rowAt(viewport()->height() - 1) == n - 1 ||
+           rowAt(viewport()->height() - 1) < 0;
+}
+
+void COrvaneView::RecordsChanged(int firstChanged, int n)
+{
+    const bool atNewest = AtNewest();
+    m_model->updateRecords(firstChanged, n);
+    NoteFirstAndLast();
+    if (atNewest)
+        scrollToBottom();
+    if (m_frame)
+        m_frame->SetRecordCount(m_model->rowCount());
+    const int groupColumn = m_model->columnOfField(FieldGroup);
+    if (m_library.LogHasGroup() && columnWidth(groupColumn) == 0)
+        setColumnWidth(groupColumn, ReadWidth(FieldGroup));
+}
+
+void COrvaneView::Redecode()
+{
+    m_model->redecode();
+    NoteFirstAndLast();
 }
 
 void COrvaneView::OnInitialUpdate()
@@ -246,18 +286,21 @@ void COrvaneView::OnGroupSelChange()
         ShowBox(Str(IDS_SELECT_GROUP_FIRST), BoxIcon::Warning, BoxButtons::Ok, window());
         return;
     }
-    const QByteArray group = bar->groupList->currentText().toUtf8();
+    // The library's own bytes of the name; "[All]" asks with its text.
+    QByteArray group = CSelectionBar::ChosenBytes(bar->groupList);
+    if (group.isNull())
+        group = bar->groupList->currentText().toUtf8();
     bar->subgroupList->clear();
     if (!m_library.LogHasSubgroup())
         return;
-    QStringList names;
+    QList<QByteArray> names;
     const char *name = nullptr;
     for (int32_t cursor = m_library.LogGetSubgroup(group.constData(), 0, &name); cursor > 0;
          cursor = m_library.LogGetSubgroup(group.constData(), cursor, &name)) {
-        names.append(QString::fromUtf8(name ? name : ""));
+        names.append(QByteArray(name ? name : ""));
         name = nullptr;
     }
-    CSelectionBar::FillSorted(bar->subgroupList, names);
+    CSelectionBar::FillSorted(bar->subgroupList, names, m_library);
     bar->subgroupList->setCurrentIndex(0);
 }
 
@@ -337,6 +380,11 @@ void COrvaneView::OnFilePrintSetup()
 {
     QPageSetupDialog dialog(printer(), window());
     dialog.exec();
+}
+
+bool COrvaneView::PrintReport(QPrinter *printer)
+{
+    return CReportPrinter(MakeReportSource()).Print(printer);
 }
 
 bool COrvaneView::ExportReportPdf(const QString &path)

@@ -39,8 +39,20 @@ public:
     void AddAckColumn();
     void AddAppendColumn();
 
-    // Selects records through the library (nullopt = any) and refills the list.
-    bool LoadRecords(const std::optional<QString> &group, const std::optional<QString> &subgroup);
+    // Selects records through the library (nullopt = any; names as the
+    // library's bytes) and refills the list.
+    bool LoadRecords(const std::optional<QByteArray> &group,
+                     const std::optional<QByteArray> &subgroup);
+    // Lists again what the last LoadRecords() asked for.
+    bool ReloadRecords() { return LoadRecords(m_lastGroup, m_lastSubgroup); }
+    // The library's selection grew to n rows, those from firstChanged on
+    // new or changed: the list follows, and stays at the newest row when it
+    // was there.
+    void RecordsChanged(int firstChanged, int n);
+    // Every text is to be read again (another code page).
+    void Redecode();
+    // Whether the newest row is the last one in view.
+    bool AtNewest() const;
     void ClearRecords();
     void ResetRecordStatus();
     // Runs after every open or new document: resets the selection bar.
@@ -50,6 +62,9 @@ public:
     void SaveColumnWidths() const;
 
     int recordCount() const;
+    // The rows are the library's current selection (not emptied for a
+    // refused time span).
+    bool listed() const { return m_listed; }
     RecordModel *recordModel() const { return m_model; }
     // Texts of column `column` of row `row`, as drawn.
     QString cellText(int row, int column) const;
@@ -64,6 +79,8 @@ public:
     void OnFilePrintSetup();
     // Writes the report to a PDF file; false (and no box) when it cannot.
     bool ExportReportPdf(const QString &path);
+    // Prints the report on printer; false (and no box) when it cannot.
+    bool PrintReport(QPrinter *printer);
 
     QString title;
     QString ackHeader;
@@ -74,12 +91,16 @@ public:
 private:
     void AddColumn(int field, const QString &header);
     static int ReadWidth(int field);
+    void NoteFirstAndLast();
 
     LogLibrary &m_library;
     RecordModel *m_model;
     CMainFrame *m_frame = nullptr;
     COrvaneDoc *m_document = nullptr;
     std::unique_ptr<QPrinter> m_printer;
+    bool m_listed = false;
+    std::optional<QByteArray> m_lastGroup;
+    std::optional<QByteArray> m_lastSubgroup;
 };
 
 } // namespace orvane

@@ -64,6 +64,32 @@ void RecordModel::setRecordCount(int n)
     endResetModel();
 }
 
+void RecordModel::updateRecords(int firstChanged, int n)
+{
+    m_cachedRow = -1;
+    const int before = m_rows;
+    n = std::max(0, n);
+    if (n > before) {
+        beginInsertRows(QModelIndex(), before, n - 1);
+        m_rows = n;
+        endInsertRows();
+    } else if (n < before) {
+        beginRemoveRows(QModelIndex(), n, before - 1);
+        m_rows = n;
+        endRemoveRows();
+    }
+    const int lastOld = std::min(before, n) - 1;
+    if (firstChanged >= 0 && firstChanged <= lastOld && !m_fields.isEmpty())
+        emit dataChanged(index(firstChanged, 0), index(lastOld, int(m_fields.size()) - 1));
+}
+
+void RecordModel::redecode()
+{
+    m_cachedRow = -1;
+    if (m_rows > 0 && !m_fields.isEmpty())
+        emit dataChanged(index(0, 0), index(m_rows - 1, int(m_fields.size()) - 1));
+}
+
 int RecordModel::addColumn(RecordField field, const QString &header)
 {
     // Columns stand in field order whatever order they are added in, as a
@@ -84,7 +110,7 @@ RecordTexts RecordModel::fetch(int row) const
     m_library.LogGetRecord(row, &texts[0], &texts[1], &texts[2], &texts[3], &texts[4], &texts[5]);
     RecordTexts result;
     for (int i = 0; i < kFieldCount; ++i)
-        result[i] = texts[i] ? QString::fromUtf8(texts[i]) : QString();
+        result[i] = m_library.Text(texts[i], kShownBytes);
     return result;
 }
 

@@ -40,6 +40,11 @@ public:
 
     // Refills to n rows of the library's current selection.
     void setRecordCount(int n);
+    // The selection grew to n rows; those from firstChanged on are new or
+    // show another record now.
+    void updateRecords(int firstChanged, int n);
+    // The texts are to be read again (another code page).
+    void redecode();
     // Adds the column of a field at its place; returns its column number.
     int addColumn(RecordField field, const QString &header);
     int columnOfField(RecordField field) const { return int(m_fields.indexOf(field)); }
@@ -47,6 +52,9 @@ public:
 
     // The six texts of selected record `row`, straight from the library.
     RecordTexts fetch(int row) const;
+
+    // The most of a text a cell shows: a record may hold megabytes.
+    static constexpr qsizetype kShownBytes = 16 * 1024;
 
 private:
     LogLibrary &m_library;

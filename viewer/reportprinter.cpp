@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QTableView>
 
 namespace orvane {
@@ -248,6 +249,40 @@ void PreparePdfPrinter(QPrinter &pdf, const QString &path, const QPrinter *pageS
     }
     // The report keeps its own margins; the paper's edge is the page's.
     pdf.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+}
+
+namespace {
+
+std::unique_ptr<QPrinter> SystemPrinter(const QString &name, QString *problem)
+{
+    const QPrinterInfo info =
+        name.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo::printerInfo(name);
+    if (info.isNull()) {
+        *problem = name.isEmpty() ? Str(IDS_NO_PRINTER)
+                                  : StrF(IDS_PRINTER_NOT_FOUND, name.toUtf8().constData());
+        return nullptr;
+    }
+    return std::make_unique<QPrinter>(info, QPrinter::HighResolution);
+}
+
+PrinterSource &Source()
+{
+    static PrinterSource source = SystemPrinter;
+    return source;
+}
+
+} // namespace
+
+PrinterSource SetPrinterSource(PrinterSource source)
+{
+    PrinterSource previous = Source();
+    Source() = source ? std::move(source) : PrinterSource(SystemPrinter);
+    return previous;
+}
+
+std::unique_ptr<QPrinter> FindPrinter(const QString &name, QString *problem)
+{
+    return Source()(name, problem);
 }
 
 bool CReportPrinter::Print(QPrinter *printer)

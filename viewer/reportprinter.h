@@ -8,6 +8,8 @@
 #include <QList>
 #include <QRect>
 #include <QString>
+#include <functional>
+#include <memory>
 
 class QPaintDevice;
 class QPainter;
@@ -83,5 +85,15 @@ private:
 // Readies a printer to write a PDF file at a laser printer's resolution, on
 // the paper chosen in Print Setup (pageSetup, when given).
 void PreparePdfPrinter(QPrinter &pdf, const QString &path, const QPrinter *pageSetup);
+
+// Where the print switches find a printer by name (empty: the default one):
+// the print system's, or a stand-in for tests. Null, with *problem saying
+// why, when there is none.
+using PrinterSource =
+    std::function<std::unique_ptr<QPrinter>(const QString &name, QString *problem)>;
+// Installs a source; returns the one before. An empty one restores the
+// print system's.
+PrinterSource SetPrinterSource(PrinterSource source);
+std::unique_ptr<QPrinter> FindPrinter(const QString &name, QString *problem);
 
 } // namespace orvane

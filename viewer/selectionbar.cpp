@@ -1,5 +1,6 @@
 #include "selectionbar.h"
 
+#include "loglibrary.h"
 #include "stringtable.h"
 
 #include <QCheckBox>
@@ -90,16 +91,21 @@ CSelectionBar::CSelectionBar(QWidget *parent) : QWidget(parent)
     outer->addStretch(1);
 }
 
-void CSelectionBar::FillSorted(QComboBox *list, QStringList names)
+void CSelectionBar::FillSorted(QComboBox *list, QList<QByteArray> names, const LogLibrary &library)
 {
     // Sorted like the platform's sorted lists, byte order of the text, with
     // "[All]" always on top where it means "no restriction".
-    std::sort(names.begin(), names.end(),
-              [](const QString &a, const QString &b) { return a.toUtf8() < b.toUtf8(); });
+    std::sort(names.begin(), names.end());
     list->clear();
     list->addItem(Str(IDS_ALL));
-    list->addItems(names);
+    for (const QByteArray &name : names)
+        list->addItem(library.Text(name.constData()), name);
     list->setCurrentIndex(-1);
+}
+
+QByteArray CSelectionBar::ChosenBytes(const QComboBox *list)
+{
+    return list->currentIndex() > 0 ? list->currentData().toByteArray() : QByteArray();
 }
 
 QByteArray CSelectionBar::DateText(const QDateEdit *picker)

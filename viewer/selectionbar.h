@@ -14,14 +14,20 @@ class QTimeEdit;
 
 namespace orvane {
 
+class LogLibrary;
+
 class CSelectionBar : public QWidget
 {
     Q_OBJECT
 public:
     explicit CSelectionBar(QWidget *parent = nullptr);
 
-    // Empties the list and adds "[All]" and then the names, sorted.
-    static void FillSorted(QComboBox *list, QStringList names);
+    // Empties the list and adds "[All]" and then the names, sorted by
+    // their bytes: each item shows its name as the library reads it and
+    // keeps the bytes (Qt::UserRole) to hand back to it.
+    static void FillSorted(QComboBox *list, QList<QByteArray> names, const LogLibrary &library);
+    // The bytes of the chosen item; null for "[All]" or no choice.
+    static QByteArray ChosenBytes(const QComboBox *list);
     // Date and time texts as the library reads them.
     static QByteArray DateText(const QDateEdit *picker);
     static QByteArray TimeText(const QTimeEdit *picker);

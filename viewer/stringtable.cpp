@@ -37,6 +37,9 @@ const std::unordered_map<int, Entry> &Table()
         {IDS_GROUP_JOIN, {"%s%s", "%s%s"}},
 
         {ID_EXPORT_DATA, {"Move data before select time\n Export", "移出指定時間之前的資料\n匯出"}},
+        {ID_VIEW_FOLLOW,
+         {"Show the records the logger adds as they come\nFollow",
+          "記錄程式新增記錄時立即顯示\n即時更新"}},
         {ID_FILE_NEW, {"Create a new document\nNew", "建立新文件\n開新檔案"}},
         {ID_FILE_OPEN, {"Open an existing document\nOpen", "開啟一舊文件\n開啟舊檔"}},
         {ID_FILE_PRINT_SETUP,
@@ -134,6 +137,15 @@ const std::unordered_map<int, Entry> &Table()
          {"No printer is installed. Use Export Report as PDF instead.",
           "沒有安裝印表機，請改用匯出報表為 PDF。"}},
         {IDS_PDF_WRITE_FAIL, {"%s\nCannot write this file.", "%s\n無法寫入這個檔案。"}},
+        {IDS_MENU_FOLLOW, {"&Follow", "即時更新(&F)"}},
+        {IDS_MENU_CODE_PAGE, {"Legacy &Code Page", "舊檔編碼(&C)"}},
+        {IDS_CODE_PAGE_BIG5, {"Big5 (Traditional Chinese)", "Big5 (繁體中文)"}},
+        {IDS_CODE_PAGE_GBK, {"GBK (Simplified Chinese)", "GBK (簡體中文)"}},
+        {IDS_CODE_PAGE_SHIFT_JIS, {"Shift_JIS (Japanese)", "Shift_JIS (日文)"}},
+        {IDS_CODE_PAGE_EUC_KR, {"EUC-KR (Korean)", "EUC-KR (韓文)"}},
+        {IDS_CODE_PAGE_WESTERN, {"Windows-1252 (Western)", "Windows-1252 (西歐)"}},
+        {IDS_PRINTER_NOT_FOUND, {"Printer %s not found.", "找不到印表機 %s。"}},
+        {IDS_PRINT_FAIL, {"Cannot print on %s.", "無法在 %s 上列印。"}},
     };
     return table;
 }
@@ -208,7 +220,7 @@ QString DocStringField(int n)
 
 bool StringTableComplete(QString *missing)
 {
-    for (int id = IDS_PROGRAM_RUNNING; id <= IDS_PDF_WRITE_FAIL; ++id) {
+    for (int id = IDS_PROGRAM_RUNNING; id <= IDS_LAST_STRING; ++id) {
         const auto &table = Table();
         const auto it = table.find(id);
         if (it == table.end() || !*it->second.english || !*it->second.chinese) {

@@ -28,6 +28,7 @@ enum Sid : int
 
     // Command prompts: status-bar text, a newline, then the tooltip.
     ID_EXPORT_DATA = 32776,
+    ID_VIEW_FOLLOW = 32777,
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,
     ID_FILE_PRINT_SETUP = 57606,
@@ -111,6 +112,16 @@ enum Sid : int
     IDS_PDF_FILTER,
     IDS_NO_PRINTER,
     IDS_PDF_WRITE_FAIL,
+    IDS_MENU_FOLLOW,
+    IDS_MENU_CODE_PAGE,
+    IDS_CODE_PAGE_BIG5,
+    IDS_CODE_PAGE_GBK,
+    IDS_CODE_PAGE_SHIFT_JIS,
+    IDS_CODE_PAGE_EUC_KR,
+    IDS_CODE_PAGE_WESTERN,
+    IDS_PRINTER_NOT_FOUND,
+    IDS_PRINT_FAIL,
+    IDS_LAST_STRING = IDS_PRINT_FAIL,
 };
 
 enum class Language

@@ -49,6 +49,11 @@ public:
     int32_t LogClose() override { return ::LogClose(); }
     int32_t LogHasGroup() override { return ::LogHasGroup(); }
     int32_t LogHasSubgroup() override { return ::LogHasSubgroup(); }
+    int32_t LogRefresh(int32_t *selected, int32_t *firstChanged) override
+    {
+        return ::LogRefresh(selected, firstChanged);
+    }
+    int32_t LogIsUtf8() override { return ::LogIsUtf8(); }
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "logformat.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -89,18 +90,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
             tamsin::AssembleMessage(record, end - begin, head.messageBegin, &message);
             // Joining adds at most CR per line and drops a space, never more.
             Require(message.size() <= 2 * (end - begin), "message length");
+            // A record too long to hold is assembled piece by piece: alike.
+            tamsin::ShowNuls(&message);
+            std::string streamed;
+            tamsin::MessageBuilder builder(&streamed);
+            const size_t piece = 1 + (end - begin) % 7;
+            for (size_t at = head.messageBegin; at < end - begin; at += piece)
+                builder.Feed(record + at, std::min(piece, end - begin - at));
+            builder.Finish();
+            Require(streamed == message, "streamed message");
         }
         for (uint32_t id : index.SortedGroups())
             Require(index.FindGroup(index.GroupName(id)) == id, "group lookup");
     }
 
+    // Well-formed or not, whatever the pieces the bytes come in.
+    tamsin::Utf8Check whole;
+    whole.Feed(data, size);
+    tamsin::Utf8Check split;
+    for (size_t at = 0; at < size; at += 3)
+        split.Feed(data + at, std::min<size_t>(3, size - at));
+    Require(whole.Good() == split.Good() && whole.Complete() == split.Complete(), "UTF-8 verdict");
+
     // The same bytes read from a file in small chunks that split lines
-    // anywhere must give the same index.
+    // anywhere, by one thread or by two each taking half, must give the
+    // same index.
     static const int fd = memfd_create("fuzz_tamsin_parse", MFD_CLOEXEC);
     if (fd >= 0 && ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == ssize_t(size)) {
         tamsin::LogIndex chunked;
         const size_t chunk = size > 0 ? 1 + bytes[0] % 64 : 1;
-        const auto chunkedStatus = chunked.Read(fd, size, chunk);
+        const uint64_t parallelFrom =
+            size > 1 && bytes[1] % 2 ? 1 : tamsin::LogIndex::kParallelFrom;
+        const auto chunkedStatus =
+            chunked.Read(fd, size, chunk, tamsin::LogIndex::kMaxRecords, parallelFrom);
         Require((chunkedStatus == tamsin::LogIndex::Status::Ok) ==
                     (status == tamsin::LogIndex::Status::Ok),
                 "chunked verdict");
@@ -112,6 +134,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
                 Require(chunked.GroupName(chunked.Group(i)) == index.GroupName(index.Group(i)),
                         "chunked groups");
             }
+            Require(chunked.TimeOrdered() == index.TimeOrdered() &&
+                        chunked.IsUtf8() == index.IsUtf8(),
+                    "chunked order and encoding");
         }
     }
 

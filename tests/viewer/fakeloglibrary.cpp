@@ -23,6 +23,11 @@ void FakeLogLibrary::addFile(const QString &path, QList<FakeRecord> records)
     m_files.insert(path, std::move(records));
 }
 
+void FakeLogLibrary::appendRecords(const QString &path, const QList<FakeRecord> &records)
+{
+    m_files[path].append(records);
+}
+
 QList<FakeRecord> FakeLogLibrary::makeRecords(int n, int groups)
 {
     QList<FakeRecord> records;
@@ -57,6 +62,8 @@ int32_t FakeLogLibrary::LogOpen(const char *path)
         return -1;
     m_current = QString::fromUtf8(path);
     m_open = true;
+    m_group.reset();
+    m_subgroup.reset();
     const int n = int(current()->size());
     for (int i = 0; i < n; ++i)
         m_selection.append(i);
@@ -127,15 +134,24 @@ int32_t FakeLogLibrary::LogSetTimeRange(const char *fromDate, const char *fromTi
 int32_t FakeLogLibrary::LogSelect(const char *group, const char *subgroup)
 {
     calls.append(QStringLiteral("LogSelect %1|%2").arg(Show(group), Show(subgroup)));
+    m_group = group ? std::optional<QByteArray>(group) : std::nullopt;
+    m_subgroup = subgroup ? std::optional<QByteArray>(subgroup) : std::nullopt;
+    Reselect();
+    return current() ? int32_t(m_selection.size()) : -1;
+}
+
+// In file order: the double's files are written in time order.
+void FakeLogLibrary::Reselect()
+{
     m_selection.clear();
     const QList<FakeRecord> *records = current();
     if (!records)
-        return -1;
+        return;
     for (int i = 0; i < records->size(); ++i) {
         const FakeRecord &r = records->at(i);
-        if (group && r.group != group)
+        if (m_group && r.group != *m_group)
             continue;
-        if (subgroup && r.subgroup != subgroup)
+        if (m_subgroup && r.subgroup != *m_subgroup)
             continue;
         if (m_range) {
             const QDateTime t = ParseTime(r.time);
@@ -144,7 +160,24 @@ int32_t FakeLogLibrary::LogSelect(const char *group, const char *subgroup)
         }
         m_selection.append(i);
     }
-    return int32_t(m_selection.size());
+}
+
+int32_t FakeLogLibrary::LogRefresh(int32_t *selected, int32_t *firstChanged)
+{
+    calls.append(QStringLiteral("LogRefresh"));
+    if (!current())
+        return -1;
+    const QList<int> before = m_selection;
+    Reselect();
+    int first = 0;
+    while (first < before.size() && first < m_selection.size() &&
+           before[first] == m_selection[first])
+        ++first;
+    if (selected)
+        *selected = int32_t(m_selection.size());
+    if (firstChanged)
+        *firstChanged = first;
+    return int32_t(current()->size());
 }
 
 int32_t FakeLogLibrary::LogGetRecord(int32_t index, const char **time, const char **group,

@@ -29,6 +29,8 @@ class FakeLogLibrary final : public LogLibrary
 {
 public:
     void addFile(const QString &path, QList<FakeRecord> records);
+    // Records a logger appended to a file (LogRefresh finds them).
+    void appendRecords(const QString &path, const QList<FakeRecord> &records);
     // Records r0..r(n-1) one minute apart from 01/02/2024 00:00:00, group
     // "G<r mod groups>" (none when groups is 0).
     static QList<FakeRecord> makeRecords(int n, int groups = 0);
@@ -48,6 +50,8 @@ public:
     int32_t LogClose() override;
     int32_t LogHasGroup() override;
     int32_t LogHasSubgroup() override;
+    int32_t LogRefresh(int32_t *selected, int32_t *firstChanged) override;
+    int32_t LogIsUtf8() override { return current() ? isUtf8 : -1; }
 
     QStringList calls; // "LogOpen <path>", "LogClose", "LogSelect <g>|<s>", "LogSetTimeRange ..."
     int recordFetches = 0;
@@ -56,6 +60,7 @@ public:
     int32_t timeKeyResult = -1;
     int32_t exportResult = 0;
     int32_t deleteResult = 0;
+    int32_t isUtf8 = 1;
 
 private:
     const QList<FakeRecord> *current() const;
@@ -64,7 +69,10 @@ private:
     QHash<QString, QList<FakeRecord>> m_files;
     QString m_current;
     bool m_open = false;
+    void Reselect();
     QList<int> m_selection;
+    std::optional<QByteArray> m_group;
+    std::optional<QByteArray> m_subgroup;
     std::optional<std::pair<QDateTime, QDateTime>> m_range;
     QByteArray m_text;
 };

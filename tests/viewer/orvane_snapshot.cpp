@@ -1,5 +1,6 @@
 // Pictures of the viewer as a user sees it, for looking at by eye: the main
-// window on a file, the File menu, the About box and the export dialog.
+// window on a file, the File and View menus (and the code pages), the About
+// box and the export dialog.
 // Usage: orvane_snapshot OUTPUT_PREFIX [viewer arguments...]
 
 #include "aboutdialog.h"
@@ -56,6 +57,21 @@ int main(int argc, char *argv[])
     Settle(400);
     ok = fileMenu->grab().save(prefix + QStringLiteral("-menu.png")) && ok;
     fileMenu->hide();
+
+    // The View menu with its code page list open.
+    QMenu *viewMenu = frame->menuBar()->actions().at(1)->menu();
+    viewMenu->popup(frame->mapToGlobal(QPoint(40, frame->menuBar()->height())));
+    Settle(300);
+    QMenu *codePages = viewMenu->actions().constLast()->menu();
+    if (codePages) {
+        viewMenu->setActiveAction(viewMenu->actions().constLast());
+        codePages->popup(viewMenu->mapToGlobal(QPoint(viewMenu->width(), 0)));
+        Settle(300);
+        ok = codePages->grab().save(prefix + QStringLiteral("-codepages.png")) && ok;
+        codePages->hide();
+    }
+    ok = viewMenu->grab().save(prefix + QStringLiteral("-view.png")) && ok;
+    viewMenu->hide();
 
     CAboutDlg about(frame);
     about.show();

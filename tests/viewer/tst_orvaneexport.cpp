@@ -135,6 +135,9 @@ void tst_OrvaneExport::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+    // The library's time filter outlives a file, as it would a process of
+    // its own: each test starts without one.
+    m_tamsin->LogSetTimeRange(nullptr, nullptr, nullptr, nullptr);
 }
 
 QString tst_OrvaneExport::writeLog(const QString &name)
@@ -202,12 +205,14 @@ void tst_OrvaneExport::move()
     CSelectionBar *bar = frame->selectionBar();
     QCOMPARE(view->recordCount(), 5);
 
-    // A filter in force before, to see it go afterwards.
+    // A filter in force before, to see it go afterwards: a time span that
+    // leaves out records that stay in the file.
     bar->groupEnable->click();
     bar->groupList->setCurrentIndex(bar->groupList->findText(QStringLiteral("水塔")));
     bar->timeEnable->click();
+    bar->toTime->setTime(QTime(11, 30));
     bar->listButton->click();
-    QCOMPARE(view->recordCount(), 2);
+    QCOMPARE(view->recordCount(), 1);
 
     Boxes box({answer});
     SaveAnswer save(destination);
@@ -236,7 +241,7 @@ void tst_OrvaneExport::move()
 
     if (!changed) {
         // Nothing ran: the filtered list stays as it was.
-        QCOMPARE(view->recordCount(), 2);
+        QCOMPARE(view->recordCount(), 1);
         QVERIFY(bar->groupEnable->isChecked());
         return;
     }

@@ -21,6 +21,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace orvane;
 using orvane::test::FakeLogLibrary;
@@ -77,6 +79,43 @@ QString HeaderLine(const QString &page)
     return {};
 }
 
+// What the program writes on its error output meanwhile.
+class ErrorOutput
+{
+public:
+    explicit ErrorOutput(const QString &file) : m_file(file)
+    {
+        std::fflush(stderr);
+        m_saved = ::dup(2);
+        const int fd = ::open(QFile::encodeName(file).constData(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(fd, 2);
+        ::close(fd);
+    }
+    ~ErrorOutput() { Restore(); }
+    ErrorOutput(const ErrorOutput &) = delete;
+    ErrorOutput &operator=(const ErrorOutput &) = delete;
+    QString Text()
+    {
+        Restore();
+        QFile f(m_file);
+        return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+    }
+
+private:
+    void Restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, 2);
+        ::close(m_saved);
+        m_saved = -1;
+    }
+    QString m_file;
+    int m_saved = -1;
+};
+
 } // namespace
 
 class tst_OrvanePrint : public QObject
@@ -98,6 +137,8 @@ private slots:
     void pdfSwitch_data();
     void pdfSwitch();
     void printDirectWithoutPrinter();
+    void printSwitches_data();
+    void printSwitches();
     void previewShowsEveryPage();
     void pageRange();
 
@@ -419,6 +460,76 @@ void tst_OrvanePrint::printDirectWithoutPrinter()
     app->mainFrame()->action(ID_FILE_PRINT_DIRECT)->trigger();
     SetBoxHandler(previous);
     QCOMPARE(boxes, QStringList{Str(IDS_NO_PRINTER)});
+}
+
+void tst_OrvanePrint::printSwitches_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // %1 stands for the log
+    QTest::addColumn<QStringList>("printers");  // those there are; "" is the default one
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message"); // on the error output
+
+    QTest::newRow("-p, default printer")
+        << QStringList{"-p", "%1", "-t", "Night Report"} << QStringList{""} << 0 << "";
+    QTest::newRow("-pt, a named printer")
+        << QStringList{"-pt", "%1", "Office", "-t", "Night Report"} << QStringList{"", "Office"}
+        << 0 << "";
+    QTest::newRow("file first") << QStringList{"%1", "-t", "Night Report", "-pt", "Office"}
+                                << QStringList{"Office"} << 0 << "";
+    QTest::newRow("-p, no printer")
+        << QStringList{"-p", "%1"} << QStringList{} << 1 << Str(IDS_NO_PRINTER);
+    QTest::newRow("-pt, no such printer")
+        << QStringList{"-pt", "%1", "Lab"} << QStringList{""} << 1 << "Printer Lab not found.";
+    QTest::newRow("-pt without its printer")
+        << QStringList{"-pt", "%1"} << QStringList{""} << 1 << "usage: orvane -p FILE";
+    QTest::newRow("unreadable file")
+        << QStringList{"-p", "%1.missing"} << QStringList{""} << 1 << "";
+}
+
+void tst_OrvanePrint::printSwitches()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, printers);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    auto running = start(FakeLogLibrary::makeRecords(6, 2));
+    QVERIFY(running);
+    for (QString &word : arguments)
+        word.replace(QStringLiteral("%1"), m_log);
+
+    // The print system is not there in a test: a stand-in prints to PDF.
+    const QString out = pdfPath(QStringLiteral("printed.pdf"));
+    QStringList asked;
+    const PrinterSource previous =
+        SetPrinterSource([&](const QString &name, QString *problem) -> std::unique_ptr<QPrinter> {
+            asked.append(name);
+            if (!printers.contains(name)) {
+                *problem = name.isEmpty() ? Str(IDS_NO_PRINTER)
+                                          : StrF(IDS_PRINTER_NOT_FOUND, name.toUtf8().constData());
+                return nullptr;
+            }
+            auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+            PreparePdfPrinter(*printer, out, nullptr);
+            return printer;
+        });
+    ErrorOutput errors(pdfPath(QStringLiteral("stderr.txt")));
+    // Another viewer runs: printing goes on without it.
+    COrvaneApp app(
+        *m_lib,
+        QStringLiteral("orvane-print-%1-%2").arg(QCoreApplication::applicationPid()).arg(g_runs));
+    QVERIFY(!app.InitInstance(arguments));
+    const QString written = errors.Text();
+    SetPrinterSource(previous);
+
+    QCOMPARE(app.exitCode(), exitCode);
+    QVERIFY(!app.mainFrame());
+    QVERIFY2(written.contains(message), qPrintable(written));
+    QCOMPARE(QFile::exists(out), exitCode == 0);
+    if (exitCode == 0) {
+        QCOMPARE(asked, QStringList{arguments.contains("-pt") ? "Office" : ""});
+        const QString text = PageText(out);
+        QVERIFY2(text.contains("Night Report") && text.contains("message 5"), qPrintable(text));
+    }
 }
 
 void tst_OrvanePrint::previewShowsEveryPage()

@@ -122,6 +122,7 @@ private slots:
     void frameBeforeAnyFile();
     void chineseTexts();
     void secondStartHandsOverFile();
+    void secondStartFromAnotherFolder();
     void secondStartWithoutFile();
 
 private:
@@ -736,6 +737,33 @@ void tst_OrvaneViewer::secondStartHandsOverFile()
     QVERIFY(later.HandOver(second, 200));
     QTRY_COMPARE_WITH_TIMEOUT(running.mainFrame()->view()->recordCount(), 9, 5000);
     QCOMPARE(running.mainFrame()->document()->pathName(), second);
+    QVERIFY(boxes.texts.isEmpty());
+}
+
+void tst_OrvaneViewer::secondStartFromAnotherFolder()
+{
+    // The running viewer works in one folder, the second start in another,
+    // and both hold a history of the same name: the one meant is the one
+    // beside the second start.
+    BoxLog boxes;
+    QVERIFY(QDir(m_dir->path()).mkdir("here") && QDir(m_dir->path()).mkdir("there"));
+    addFile("here/Quillet.log", FakeLogLibrary::makeRecords(4, 1));
+    const QString meant = addFile("there/Quillet.log", FakeLogLibrary::makeRecords(9, 1));
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir->filePath("here")));
+    const QString name = UniqueInstanceName();
+    COrvaneApp running(*m_lib, name);
+    QVERIFY(running.InitInstance({"Quillet.log", "-na"}));
+    QCOMPARE(running.mainFrame()->view()->recordCount(), 4);
+
+    QVERIFY(QDir::setCurrent(m_dir->filePath("there")));
+    CInstanceChannel later(name);
+    const bool handed = later.HandOver("Quillet.log", 200);
+    QVERIFY(QDir::setCurrent(m_dir->filePath("here")));
+    QVERIFY(handed);
+    QTRY_COMPARE_WITH_TIMEOUT(running.mainFrame()->document()->pathName(), meant, 5000);
+    QCOMPARE(running.mainFrame()->view()->recordCount(), 9);
+    QDir::setCurrent(before);
     QVERIFY(boxes.texts.isEmpty());
 }
 
