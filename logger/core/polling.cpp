@@ -14,6 +14,7 @@
 #include <QSet>
 #include <QTimer>
 #include <memory>
+#include <utility>
 
 namespace quillet {
 
@@ -30,6 +31,14 @@ bool s_onlineAfterPoll = false;
 // The port went away under a running logger (a pulled USB adapter): the
 // following ticks try to bring it back instead of polling.
 bool s_reconnecting = false;
+
+PollProgressHook s_progressHook;
+
+void notePollProgress()
+{
+    if (s_progressHook)
+        s_progressHook();
+}
 
 void setTimer(bool running)
 {
@@ -105,6 +114,11 @@ bool IsPolling()
     return s_polling;
 }
 
+PollProgressHook SetPollProgressHook(PollProgressHook hook)
+{
+    return std::exchange(s_progressHook, std::move(hook));
+}
+
 bool ConnectDevice()
 {
     if (!device())
@@ -177,6 +191,7 @@ void PollSIM()
                 s_onlineAfterPoll = false;
                 QTimer::singleShot(0, [] { OnlineCommand(); });
             }
+            notePollProgress();
         }
     } done;
 
@@ -201,6 +216,7 @@ void PollSIM()
     bool sawAll = false;
     QSet<QString> present;
     while (G.SMSMaxCount > 0 && index <= G.SMSMaxCount) {
+        notePollProgress();
         ProcessPendingEvents();
         if (G.IsOffline)
             break;

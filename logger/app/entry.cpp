@@ -1,0 +1,77 @@
+#include "entry.h"
+
+#include "cleanexit.h"
+#include "debuglog.h"
+#include "globals.h"
+#include "hostservices.h"
+#include "mainwindow.h"
+#include "polling.h"
+#include "service.h"
+#include "startup.h"
+
+#include <QApplication>
+#include <QLockFile>
+#include <QTimer>
+#include <cstdlib>
+
+namespace quillet::app {
+
+namespace {
+
+// Test seam: tests run the poll cycle faster than every 5 s.
+void applyPollIntervalSeam(frmMain &form)
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("QUILLET_POLL_INTERVAL_MS", &ok);
+    if (ok && ms > 0)
+        form.tmrAlarmLogger->setInterval(ms);
+}
+
+} // namespace
+
+int RunLogger(bool headless)
+{
+    static QLockFile lock(InstanceLockPath());
+    if (!AcquireInstanceLock(lock)) {
+        // Nothing else happens in a second copy: no window, no file touched.
+        MsgBox(QStringLiteral("Quillet is running!"), BoxButtons::Ok, BoxIcon::Information,
+               QStringLiteral("Quillet"));
+        return 0;
+    }
+    G.SettingFile = QStringLiteral("Quillet.set");
+    G.SystemFile = QStringLiteral("Quillet.sys");
+    InstallDebugTrace();
+
+    static ServiceReporter *service = new ServiceReporter(qApp);
+    SetTerminateHandler([] {
+        service->stopping();
+        lock.unlock();
+        std::exit(0);
+    });
+    InstallCleanExit();
+    SetPollProgressHook([] {
+        service->pollProgress();
+        CleanExitPollProgress();
+    });
+
+    auto *form = new frmMain;
+    G.MainForm = form;
+    applyPollIntervalSeam(*form);
+    service->attach(*form);
+    form->LoadFormObj();
+    if (!headless)
+        form->show();
+    CreateDevice();
+    G.IsSoundPlaying = false;
+
+    SetStartingUp(true);
+    const bool started = StartUp();
+    if (started)
+        service->ready();
+    SetStartingUp(false); // an end asked for meanwhile runs now
+    if (!started)
+        return 0;
+    return QApplication::exec();
+}
+
+} // namespace quillet::app
