@@ -19,6 +19,17 @@ cmake --build "$tree" -j"$(nproc)"
 
 rm -rf "$out/_CPack_Packages" "$out"/*.deb
 mkdir -p "$out"
+
+# An install rule without a COMPONENT would fall into no package.
+stray=$(mktemp -d)
+DESTDIR=$stray cmake --install "$tree" --component Unspecified >/dev/null
+if [ -n "$(find "$stray" -type f -print -quit)" ]; then
+    echo "package.sh: installed files that belong to no package:" >&2
+    find "$stray" -type f >&2
+    rm -rf "$stray"
+    exit 1
+fi
+rm -rf "$stray"
 (cd "$tree" && cpack -G DEB -B "$out" --config CPackConfig.cmake >"$out/cpack.log") ||
     { cat "$out/cpack.log"; exit 1; }
 rm -rf "$out/_CPack_Packages"
