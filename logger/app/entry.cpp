@@ -43,10 +43,14 @@ int RunLogger(bool headless)
     InstallDebugTrace();
 
     static ServiceReporter *service = new ServiceReporter(qApp);
+    static bool inStartUp = false;
     SetTerminateHandler([] {
         service->stopping();
         lock.unlock();
-        std::exit(0);
+        // Start-up ends the program only when it cannot run (its files are
+        // missing): a failure, which a service manager must neither take for
+        // success nor restart in a loop.
+        std::exit(inStartUp && !IsCleanExitRequested() ? StartUpFailedExitCode : 0);
     });
     InstallCleanExit();
     SetPollProgressHook([] {
@@ -65,7 +69,9 @@ int RunLogger(bool headless)
     G.IsSoundPlaying = false;
 
     SetStartingUp(true);
+    inStartUp = true;
     const bool started = StartUp();
+    inStartUp = false;
     if (started)
         service->ready();
     SetStartingUp(false); // an end asked for meanwhile runs now

@@ -9,4 +9,8 @@ namespace quillet::app {
 // Returns the exit code of the event loop (0 when a second copy was refused).
 int RunLogger(bool headless);
 
+// The exit code when start-up ends the program because it cannot run
+// (EX_CONFIG); the unit does not restart the logger for it.
+constexpr int StartUpFailedExitCode = 78;
+
 } // namespace quillet::app
