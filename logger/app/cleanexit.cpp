@@ -4,8 +4,9 @@
 #include "polling.h"
 #include "startup.h"
 
-#include <QCoreApplication>
 #include <QEvent>
+#include <QGuiApplication>
+#include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
@@ -95,6 +96,18 @@ void InstallCleanExit()
     ::sigaction(SIGINT, &action, nullptr);
 
     app->installEventFilter(new QuitFilter(app));
+#ifndef QT_NO_SESSIONMANAGER
+    // The logger never refuses the end of a session, and is not brought back
+    // by the session manager (that would start it with "-session", which it
+    // refuses): it starts at login from autostart, or runs as a service.
+    if (auto *gui = qobject_cast<QGuiApplication *>(app)) {
+        auto noRestart = [](QSessionManager &manager) {
+            manager.setRestartHint(QSessionManager::RestartNever);
+        };
+        QObject::connect(gui, &QGuiApplication::commitDataRequest, gui, noRestart);
+        QObject::connect(gui, &QGuiApplication::saveStateRequest, gui, noRestart);
+    }
+#endif
     QObject::connect(app, &QCoreApplication::aboutToQuit, app,
                      [] { RequestCleanExit("end of the event loop"); });
 
