@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build build -j"$(nproc)"
 
 bin=$root/build/bin
@@ -52,11 +52,11 @@ tailer=$!
 
 cd "$demo"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "No display: Quillet runs on the offscreen platform."
-    export QT_QPA_PLATFORM=offscreen
+    echo "No display: Quillet runs headless (its boxes go to standard error)."
     # The viewer's side: once the first poll has logged the alarms, it writes
     # its report of the log as a PDF.
-    ( sleep 12; "$bin/orvane" "$demo/Logs/Quillet.log" -na -pdf "$demo/report.pdf" 2>/dev/null &&
+    ( sleep 12; QT_QPA_PLATFORM=offscreen "$bin/orvane" "$demo/Logs/Quillet.log" -na \
+        -pdf "$demo/report.pdf" 2>/dev/null &&
         echo "viewer: report of the log written to $demo/report.pdf" ) &
     "$bin/quillet"
 else

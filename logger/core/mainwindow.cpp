@@ -216,10 +216,13 @@ QString frmMain::statusPanelText(const QString &key) const
 
 void frmMain::setStatusPanelText(const QString &key, const QString &text)
 {
-    if (key == QLatin1String("Status"))
-        m_panelStatus->setText(text);
-    else if (key == QLatin1String("Action"))
-        m_panelAction->setText(text);
+    QLabel *panel = key == QLatin1String("Status")   ? m_panelStatus
+                    : key == QLatin1String("Action") ? m_panelAction
+                                                     : nullptr;
+    if (!panel || panel->text() == text)
+        return;
+    panel->setText(text);
+    emit statusPanelsChanged();
 }
 
 void frmMain::LoadFormObj()

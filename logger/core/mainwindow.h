@@ -80,6 +80,8 @@ signals:
     // Tools > Settings and Help > About: the dialogs live above the core.
     void settingsRequested();
     void aboutRequested();
+    // The Status or Action panel of the status bar changed its text.
+    void statusPanelsChanged();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -12,6 +12,7 @@
 
 #include <QTimer>
 #include <memory>
+#include <utility>
 
 namespace quillet {
 
@@ -33,6 +34,14 @@ bool s_onlineAfterPoll = false;
 // The port went away under a running logger (a pulled USB adapter): the
 // following ticks try to bring it back instead of polling.
 bool s_reconnecting = false;
+
+PollProgressHook s_progressHook;
+
+void notePollProgress()
+{
+    if (s_progressHook)
+        s_progressHook();
+}
 
 void setTimer(bool running)
 {
@@ -129,6 +138,11 @@ bool IsPolling()
     return s_polling;
 }
 
+PollProgressHook SetPollProgressHook(PollProgressHook hook)
+{
+    return std::exchange(s_progressHook, std::move(hook));
+}
+
 bool ConnectDevice()
 {
     if (!device())
@@ -213,6 +227,7 @@ void PollSIM()
                 s_onlineAfterPoll = false;
                 QTimer::singleShot(0, [] { OnlineCommand(); });
             }
+            notePollProgress();
         }
     } done;
 
@@ -235,6 +250,7 @@ void PollSIM()
     qint16 read = 0;
     qint16 index = 0;
     while (G.SMSMaxCount > 0 && index <= G.SMSMaxCount) {
+        notePollProgress();
         ProcessPendingEvents();
         if (G.IsOffline || read >= G.CurrentSMSCount)
             break;

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace quillet {
@@ -37,6 +38,13 @@ void GoOffline();
 // One tick: count, read every stored message, record, delete when configured.
 void PollSIM();
 bool IsPolling();
+
+// Called whenever the poll cycle shows it is alive: after every slot it reads
+// and at the end of every tick's work (a tick that only tries to re-open a lost
+// device counts too). A tick skipped because a poll is running does not call
+// it, nor does a logger whose polling stopped. Returns the previous hook.
+using PollProgressHook = std::function<void()>;
+PollProgressHook SetPollProgressHook(PollProgressHook hook);
 
 bool ReadSMS(qint16 index, QDateTime &smsDate, QString &phoneNo, QString &sms, QString &smsStatus);
 // One received message, or one joined from its parts, under `key`: recorded

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QTextStream>
 
 namespace quillet {
 
@@ -29,10 +28,9 @@ QMessageBox::Icon toIcon(BoxIcon icon)
 
 BoxAnswer showBox(const BoxRequest &req)
 {
-    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        QTextStream(stderr) << "[" << req.title << "] " << req.text << Qt::endl;
-        return req.buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
-    }
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        return UnattendedBox(req);
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
     if (req.buttons == BoxButtons::OkCancel)
         buttons = QMessageBox::Ok | QMessageBox::Cancel;

@@ -3,8 +3,8 @@
 namespace quillet {
 
 // Routes the logger's boxes to real message boxes. On a display-less run
-// (the offscreen platform) boxes are printed instead, so an unattended logger
-// never waits on a box nobody can see.
+// (the offscreen platform) they go to UnattendedBox instead, so an unattended
+// logger never waits on a box nobody can see.
 void InstallQtMessageBoxes();
 
 } // namespace quillet

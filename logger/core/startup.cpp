@@ -1,7 +1,6 @@
 #include "startup.h"
 
 #include "database.h"
-#include "debuglog.h"
 #include "filehelpers.h"
 #include "globals.h"
 #include "hostservices.h"
@@ -87,34 +86,6 @@ bool ExitSystem(bool askConfirm)
         G.MainForm->Unload();
     TerminateProgram();
     return true;
-}
-
-int RunQuillet()
-{
-    static QLockFile lock(InstanceLockPath());
-    if (!AcquireInstanceLock(lock)) {
-        // Nothing else happens in a second copy: no window, no file touched.
-        MsgBox(QStringLiteral("Quillet is running!"), BoxButtons::Ok, BoxIcon::Information,
-               QStringLiteral("Quillet"));
-        return 0;
-    }
-    G.SettingFile = QStringLiteral("Quillet.set");
-    G.SystemFile = QStringLiteral("Quillet.sys");
-    InstallDebugTrace();
-    SetTerminateHandler([] {
-        lock.unlock();
-        std::exit(0);
-    });
-
-    auto *form = new frmMain;
-    G.MainForm = form;
-    form->LoadFormObj();
-    form->show();
-    CreateDevice();
-    G.IsSoundPlaying = false;
-    if (!StartUp())
-        return 0;
-    return QApplication::exec();
 }
 
 } // namespace quillet

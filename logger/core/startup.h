@@ -1,5 +1,5 @@
 #pragma once
-// Program entry, start-up checks and the one orderly way out.
+// Start-up checks and the one orderly way out (the entry itself is logger/app).
 
 #include <QString>
 
@@ -11,10 +11,6 @@ namespace quillet {
 // another copy holds it.
 bool AcquireInstanceLock(QLockFile &lock);
 QString InstanceLockPath();
-
-// The whole entry: refuses a second instance, shows the main window, starts
-// up. Returns the process exit code of the event loop (or 0 when refused).
-int RunQuillet();
 
 // Continuation of the entry once the window exists: the missing-file checks,
 // the settings, then going online. False when start-up ended the program.

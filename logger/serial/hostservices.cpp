@@ -8,20 +8,6 @@ namespace quillet {
 
 namespace {
 
-BoxAnswer defaultBox(const BoxRequest &req)
-{
-    QTextStream err(stderr);
-    err << "[" << req.title << "] " << req.text << Qt::endl;
-    switch (req.buttons) {
-    case BoxButtons::Ok:
-    case BoxButtons::OkCancel:
-        return BoxAnswer::Ok;
-    case BoxButtons::YesNo:
-        return BoxAnswer::Yes;
-    }
-    return BoxAnswer::Ok;
-}
-
 BoxHandler &boxHandler()
 {
     static BoxHandler handler;
@@ -42,10 +28,25 @@ TerminateHandler &terminateHandler()
 
 } // namespace
 
+BoxAnswer UnattendedBox(const BoxRequest &req)
+{
+    if (req.buttons == BoxButtons::YesNo)
+        return BoxAnswer::Yes;
+    if (req.buttons == BoxButtons::OkCancel)
+        return BoxAnswer::Ok;
+    QString text = req.text;
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    QTextStream err(stderr);
+    err << req.title << ": " << text.trimmed() << Qt::endl;
+    return BoxAnswer::Ok;
+}
+
 BoxAnswer MsgBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title)
 {
     const BoxRequest req{text, title, icon, buttons, true};
-    return boxHandler() ? boxHandler()(req) : defaultBox(req);
+    return boxHandler() ? boxHandler()(req) : UnattendedBox(req);
 }
 
 void MsgBoxNonBlocking(const QString &text, BoxIcon icon, const QString &title)
@@ -54,7 +55,7 @@ void MsgBoxNonBlocking(const QString &text, BoxIcon icon, const QString &title)
     if (boxHandler())
         boxHandler()(req);
     else
-        defaultBox(req);
+        UnattendedBox(req);
 }
 
 BoxHandler SetMsgBoxHandler(BoxHandler handler)

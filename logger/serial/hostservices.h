@@ -47,8 +47,13 @@ BoxAnswer MsgBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QS
 // Same box, shown without waiting for the operator (the answer is Ok).
 void MsgBoxNonBlocking(const QString &text, BoxIcon icon, const QString &title);
 // Installs the handler; returns the previous one. An empty handler restores the
-// default, which prints the box to stderr and answers with the first button.
+// default, UnattendedBox.
 BoxHandler SetMsgBoxHandler(BoxHandler handler);
+// A box where nobody can click: a message is written once to stderr as one
+// line "title: text" (line breaks become blanks), which a service's journal
+// keeps. A question is not put: it gets the answer that lets the command that
+// raised it go ahead (Yes, Ok), as no one is there to decline.
+BoxAnswer UnattendedBox(const BoxRequest &req);
 
 // Debug trace sink: WriteDebugTrace hands every line here (the core decides
 // whether debug mode is on and where dbg.log lives).
