@@ -2,6 +2,7 @@
 
 #include "globals.h"
 #include "hostservices.h"
+#include "logfile.h"
 #include "polling.h"
 #include "receivedstore.h"
 #include "sound.h"
@@ -117,6 +118,9 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     tmrAlarmLogger = new QTimer(this);
     tmrAlarmLogger->setInterval(PollIntervalMs());
     connect(tmrAlarmLogger, &QTimer::timeout, this, [] { PollSIM(); });
+    tmrRetryOnline = new QTimer(this);
+    tmrRetryOnline->setInterval(PollIntervalMs());
+    connect(tmrRetryOnline, &QTimer::timeout, this, [] { PollSIM(); });
     tmrMCI = new QTimer(this);
     tmrMCI->setInterval(1000);
     connect(tmrMCI, &QTimer::timeout, this, [] { SoundAlertTick(); });
@@ -188,6 +192,9 @@ void frmMain::buildStatusBar()
         return label;
     };
     m_panelStatus = panel(QStringLiteral("Offline"), 0);
+    m_panelNote = panel(QString(), 0);
+    m_panelNote->setStyleSheet(QStringLiteral("color: #c00000;"));
+    m_panelNote->hide();
     m_panelAction = panel(QString(), 1);
     m_panelDate = panel(QString(), 0);
     m_panelTime = panel(QString(), 0);
@@ -211,6 +218,8 @@ QString frmMain::statusPanelText(const QString &key) const
         return m_panelStatus->text();
     if (key == QLatin1String("Action"))
         return m_panelAction->text();
+    if (key == QLatin1String("Note"))
+        return m_panelNote->text();
     return QString();
 }
 
@@ -218,10 +227,15 @@ void frmMain::setStatusPanelText(const QString &key, const QString &text)
 {
     QLabel *panel = key == QLatin1String("Status")   ? m_panelStatus
                     : key == QLatin1String("Action") ? m_panelAction
+                    : key == QLatin1String("Note")   ? m_panelNote
                                                      : nullptr;
     if (!panel || panel->text() == text)
         return;
     panel->setText(text);
+    if (panel == m_panelNote) {
+        panel->setToolTip(text);
+        panel->setVisible(!text.isEmpty());
+    }
     emit statusPanelsChanged();
 }
 
@@ -239,6 +253,11 @@ void frmMain::LoadFormObj()
                                                            "was recorded is kept in memory only, "
                                                            "and written again at every poll.")
                                           : QString());
+    QStringList notes;
+    for (const QString &note : {ConnectionProblem(), LogFileProblem()})
+        if (!note.isEmpty())
+            notes << note;
+    setStatusPanelText(QStringLiteral("Note"), notes.join(QStringLiteral("; ")));
 }
 
 void frmMain::ShowSMSInForm()
@@ -376,11 +395,13 @@ void frmMain::mouseReleaseEvent(QMouseEvent *event)
     QMainWindow::mouseReleaseEvent(event);
     if (event->button() != Qt::RightButton || !G.IsSoundPlaying)
         return;
-    const BoxAnswer answer =
-        MsgBox(QStringLiteral("Press OK to silence the alert sound!"), BoxButtons::OkCancel,
-               BoxIcon::Question, QStringLiteral("Silence the alert sound"));
-    if (answer == BoxAnswer::Ok)
-        StopSoundAlert();
+    // Asked without waiting: this may run in the middle of a poll, which
+    // goes on while the question is open.
+    MsgBoxAsync(QStringLiteral("Press OK to silence the alert sound!"), BoxButtons::OkCancel,
+                BoxIcon::Question, QStringLiteral("Silence the alert sound"), [](BoxAnswer answer) {
+                    if (answer == BoxAnswer::Ok)
+                        StopSoundAlert();
+                });
 }
 
 } // namespace quillet
