@@ -24,6 +24,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace quillet {
 
@@ -112,8 +113,24 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(QStringLiteral("Quillet "));
     setWindowIcon(makeStateIcon(true));
-    m_display = new MessageDisplay(this);
-    setCentralWidget(m_display);
+    // Above the newest message, in red, what keeps the logger from its work;
+    // hidden while nothing does.
+    auto *client = new QWidget(this);
+    auto *layout = new QVBoxLayout(client);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_panelNote = new QLabel(client);
+    m_panelNote->setWordWrap(true);
+    m_panelNote->setContentsMargins(6, 4, 6, 4);
+    m_panelNote->setStyleSheet(QStringLiteral("color: #c00000;"));
+    m_panelNote->setAutoFillBackground(true);
+    m_panelNote->setBackgroundRole(QPalette::Base);
+    m_panelNote->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_panelNote->hide();
+    m_display = new MessageDisplay(client);
+    layout->addWidget(m_panelNote);
+    layout->addWidget(m_display, 1);
+    setCentralWidget(client);
 
     tmrAlarmLogger = new QTimer(this);
     tmrAlarmLogger->setInterval(PollIntervalMs());
@@ -192,9 +209,6 @@ void frmMain::buildStatusBar()
         return label;
     };
     m_panelStatus = panel(QStringLiteral("Offline"), 0);
-    m_panelNote = panel(QString(), 0);
-    m_panelNote->setStyleSheet(QStringLiteral("color: #c00000;"));
-    m_panelNote->hide();
     m_panelAction = panel(QString(), 1);
     m_panelDate = panel(QString(), 0);
     m_panelTime = panel(QString(), 0);

@@ -34,9 +34,10 @@ public:
     ~frmMain() override;
 
     // Sets the "Action" panel to the message count, and says so while the
-    // received store cannot be written; the "Note" panel says what keeps the
-    // logger from its work (why it is offline and trying, why the log takes
-    // no records), and is hidden while nothing does.
+    // received store cannot be written; the "Note" line above the message
+    // says what keeps the logger from its work (why it is offline and
+    // trying, why the log takes no records), and is hidden while nothing
+    // does.
     void LoadFormObj();
     // Redraws the newest message (sender, date and text, centred).
     void ShowSMSInForm();
