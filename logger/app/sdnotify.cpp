@@ -49,8 +49,11 @@ bool SdNotify::send(const QByteArray &state) const
     if (m_fd < 0)
         return false;
     ssize_t n;
+    // Never waits: a service manager that is slow to read (its queue full)
+    // must not freeze the logger; a heartbeat or status that finds no room
+    // is followed by the next one.
     do {
-        n = ::sendto(m_fd, state.constData(), size_t(state.size()), MSG_NOSIGNAL,
+        n = ::sendto(m_fd, state.constData(), size_t(state.size()), MSG_NOSIGNAL | MSG_DONTWAIT,
                      reinterpret_cast<const sockaddr *>(m_address.constData()),
                      socklen_t(m_address.size()));
     } while (n < 0 && errno == EINTR);

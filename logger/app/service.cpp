@@ -16,9 +16,15 @@ QByteArray ServiceReporter::statusLine() const
 {
     if (!m_form)
         return QByteArray();
-    const QString status = m_form->statusPanelText(QStringLiteral("Status"));
+    QString line = m_form->statusPanelText(QStringLiteral("Status"));
+    // What keeps the logger from its work: "Offline (SIM not ready: SIM PIN; retrying)".
+    const QString note = m_form->statusPanelText(QStringLiteral("Note"));
+    if (!note.isEmpty())
+        line += QStringLiteral(" (") + note + QLatin1Char(')');
     const QString action = m_form->statusPanelText(QStringLiteral("Action"));
-    return SdNotify::statusLine(action.isEmpty() ? status : status + QStringLiteral(", ") + action);
+    if (!action.isEmpty())
+        line += QStringLiteral(", ") + action;
+    return SdNotify::statusLine(line);
 }
 
 void ServiceReporter::ready()

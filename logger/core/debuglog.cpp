@@ -6,8 +6,25 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <cstdio>
 
 namespace quillet {
+
+namespace {
+
+qint64 s_limit = 10 * 1024 * 1024;
+
+} // namespace
+
+qint64 DebugLogLimit()
+{
+    return s_limit;
+}
+
+void SetDebugLogLimit(qint64 bytes)
+{
+    s_limit = qMax<qint64>(1, bytes);
+}
 
 void CreateDebugLog()
 {
@@ -36,10 +53,21 @@ void AppendDebugTrace(const QString &text)
         return;
     CreateDebugLog();
     QCoreApplication::processEvents();
+    const QByteArray entry = FoldLineBreaks(text).toUtf8() + "\r\n";
     QFile file(G.DebugLogFile);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
         return;
-    file.write(FoldLineBreaks(text).toUtf8() + "\r\n");
+    if (file.size() > 0 && file.size() + entry.size() > s_limit) {
+        file.close();
+        // rename() replaces the older copy in one step.
+        if (::rename(QFile::encodeName(G.DebugLogFile).constData(),
+                     QFile::encodeName(G.DebugLogFile + QStringLiteral(".1")).constData()) != 0)
+            return;
+        file.setFileName(G.DebugLogFile);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return;
+    }
+    file.write(entry);
     file.close();
 }
 

@@ -11,8 +11,14 @@ void CreateDebugLog();
 // "<CR>"/"<LF>" folding, so a raw modem exchange stays on one line.
 QString FoldLineBreaks(const QString &text);
 // Appends one entry when debug mode is on. Installed as the trace handler of
-// the lower layers by InstallDebugTrace.
+// the lower layers by InstallDebugTrace. An entry that would take dbg.log
+// past DebugLogLimit() first moves it to dbg.log.1 (replacing the older
+// copy), so the trace of a logger in debug mode for years stays within twice
+// the limit.
 void AppendDebugTrace(const QString &text);
+// 10 MB; tests make it small.
+qint64 DebugLogLimit();
+void SetDebugLogLimit(qint64 bytes);
 void InstallDebugTrace();
 
 } // namespace quillet

@@ -3,10 +3,17 @@
 #include "database.h"
 #include "filehelpers.h"
 #include "globals.h"
+#include "hostservices.h"
+#include "mainwindow.h"
 #include "outputpaths.h"
+#include "uievents.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -110,18 +117,93 @@ bool appendUnderLock(int fd, const struct stat &locked, const QByteArray &record
                 qint64(size) + bytes.size() - record.size()});
     if (WriteFully(fd, bytes) && ::fsync(fd) == 0)
         return true;
+    const int error = errno;
     // A full disk took part of the record, or its blocks could not be made
     // durable: cut it away, so that the retry appends to whole records.
     if (::ftruncate(fd, size) == 0)
         ::fsync(fd);
+    errno = error;
     return false;
 }
 
 } // namespace
 
+namespace {
+
+// A blocked wait never sleeps longer than this before events run again.
+constexpr int kLockSliceMs = 20;
+int s_lockWaitMs = 5000;
+// After a lock held out for the whole wait: until then, tries are single.
+QElapsedTimer s_lockTimedOut;
+QString s_logProblem;
+QString s_lastFailure; // why the last AppendLocked failed
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+enum class LockResult
+{
+    Taken,
+    Locked,
+    Failed,
+};
+
+// flock(LOCK_EX) without blocking the only thread: short tries until the
+// deadline, with events run between them.
+LockResult takeLock(int fd, const QDeadlineTimer &deadline)
+{
+    const bool wasOffline = G.IsOffline;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return LockResult::Taken;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return LockResult::Failed;
+        if (deadline.hasExpired() || (G.IsOffline && !wasOffline))
+            return LockResult::Locked;
+        ProcessPendingEvents();
+        QThread::msleep(ulong(qBound(qint64(1), deadline.remainingTime(), qint64(kLockSliceMs))));
+    }
+}
+
+} // namespace
+
+int LogLockWaitMs()
+{
+    return s_lockWaitMs;
+}
+
+void SetLogLockWaitMs(int ms)
+{
+    s_lockWaitMs = qMax(0, ms);
+    s_lockTimedOut.invalidate();
+}
+
+QString LogFileProblem()
+{
+    return s_logProblem;
+}
+
+void SetLogFileProblem(const QString &problem)
+{
+    if (problem == s_logProblem)
+        return;
+    s_logProblem = problem;
+    WriteDebugTrace(problem.isEmpty() ? QStringLiteral("Log: records land again")
+                                      : QStringLiteral("Log: ") + problem +
+                                            QStringLiteral("; the message stays on the SIM"));
+    if (G.MainForm)
+        G.MainForm->LoadFormObj();
+}
+
 bool AppendLocked(const QString &path, const QByteArray &record, const BeforeAppend &before)
 {
     const QByteArray native = QFile::encodeName(path);
+    const bool stillStuck = s_lockTimedOut.isValid() && !s_lockTimedOut.hasExpired(s_lockWaitMs);
+    const QDeadlineTimer deadline(stillStuck ? 0 : s_lockWaitMs);
     // The viewer's library may rename a rewritten file over this path while we
     // wait for the lock; then the locked descriptor names the old file, and
     // writing there would lose the record. Re-open until both agree.
@@ -131,26 +213,39 @@ bool AppendLocked(const QString &path, const QByteArray &record, const BeforeApp
         Fd fd(::open(native.constData(), O_RDWR | O_APPEND | O_CLOEXEC));
         if (fd.get() < 0 && errno == EACCES)
             fd.reset(::open(native.constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
-        if (fd.get() < 0)
+        if (fd.get() < 0) {
+            s_lastFailure = QStringLiteral("cannot open the log: ") + errnoText(errno);
             return false;
-        int rc;
-        do {
-            rc = ::flock(fd.get(), LOCK_EX);
-        } while (rc < 0 && errno == EINTR);
-        if (rc < 0)
+        }
+        const LockResult lock = takeLock(fd.get(), deadline);
+        if (lock == LockResult::Locked) {
+            if (deadline.hasExpired())
+                s_lockTimedOut.start();
+            s_lastFailure = QStringLiteral("log locked by another program");
             return false;
+        }
+        if (lock == LockResult::Failed) {
+            s_lastFailure = QStringLiteral("cannot lock the log: ") + errnoText(errno);
+            return false;
+        }
+        s_lockTimedOut.invalidate();
         struct stat locked
         {
         }, named{};
-        if (::fstat(fd.get(), &locked) != 0)
+        if (::fstat(fd.get(), &locked) != 0) {
+            s_lastFailure = QStringLiteral("cannot read the log: ") + errnoText(errno);
             return false;
+        }
         if (::stat(native.constData(), &named) != 0 || named.st_ino != locked.st_ino ||
             named.st_dev != locked.st_dev)
             continue; // replaced under us: closing releases the lock
         const bool ok = appendUnderLock(fd.get(), locked, record, before);
+        if (!ok)
+            s_lastFailure = QStringLiteral("cannot write the log: ") + errnoText(errno);
         ::flock(fd.get(), LOCK_UN);
         return ok;
     }
+    s_lastFailure = QStringLiteral("the log is replaced again and again");
     return false;
 }
 
@@ -161,11 +256,13 @@ bool AppendAlarmRecord(const QDateTime &smsDate, const QString &callerID, const 
     if (record.isEmpty() || !CheckLogFilePath(true))
         return false;
     if (!AppendLocked(G.LogFileFullPath, record, before)) {
+        SetLogFileProblem(s_lastFailure);
         // Make the next record run the full check again, which re-creates a
         // file that went away.
         G.LastLogFileFullPath.clear();
         return false;
     }
+    SetLogFileProblem({});
     return true;
 }
 

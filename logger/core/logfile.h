@@ -36,8 +36,23 @@ using BeforeAppend = std::function<void(const LogPlace &)>;
 // fsync. A file that does not end in a line end gets CR LF first. When the
 // write or the fsync fails the file is cut back to its size before the write
 // while the lock is held, so it only ever holds whole records. The file must
-// exist.
+// exist. The lock is waited for in short tries with events run between them,
+// at most LogLockWaitMs(); a lock that held out that long is not waited for
+// again until as long has passed (the rest of that poll's records try once).
+// The wait ends early when File > Offline or the end comes meanwhile
+// (G.IsOffline turns true).
 bool AppendLocked(const QString &path, const QByteArray &record, const BeforeAppend &before = {});
+
+// How long an append waits for the lock another program holds: 5 s (tests
+// shorten it).
+int LogLockWaitMs();
+void SetLogLockWaitMs(int ms);
+
+// Why the last record could not be written to the history log ("log locked
+// by another program", "cannot create the log folder ..."); empty once a
+// record landed. Shown in the status bar; changes go to the debug trace.
+QString LogFileProblem();
+void SetLogFileProblem(const QString &problem);
 
 // Appends the alarm's record to the history log (after the path check) and
 // makes it durable. True when the line is on disk: only then may the message

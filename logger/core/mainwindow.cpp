@@ -2,6 +2,7 @@
 
 #include "globals.h"
 #include "hostservices.h"
+#include "logfile.h"
 #include "polling.h"
 #include "receivedstore.h"
 #include "sound.h"
@@ -23,6 +24,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace quillet {
 
@@ -111,12 +113,31 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(QStringLiteral("Quillet "));
     setWindowIcon(makeStateIcon(true));
-    m_display = new MessageDisplay(this);
-    setCentralWidget(m_display);
+    // Above the newest message, in red, what keeps the logger from its work;
+    // hidden while nothing does.
+    auto *client = new QWidget(this);
+    auto *layout = new QVBoxLayout(client);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_panelNote = new QLabel(client);
+    m_panelNote->setWordWrap(true);
+    m_panelNote->setContentsMargins(6, 4, 6, 4);
+    m_panelNote->setStyleSheet(QStringLiteral("color: #c00000;"));
+    m_panelNote->setAutoFillBackground(true);
+    m_panelNote->setBackgroundRole(QPalette::Base);
+    m_panelNote->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_panelNote->hide();
+    m_display = new MessageDisplay(client);
+    layout->addWidget(m_panelNote);
+    layout->addWidget(m_display, 1);
+    setCentralWidget(client);
 
     tmrAlarmLogger = new QTimer(this);
     tmrAlarmLogger->setInterval(PollIntervalMs());
     connect(tmrAlarmLogger, &QTimer::timeout, this, [] { PollSIM(); });
+    tmrRetryOnline = new QTimer(this);
+    tmrRetryOnline->setInterval(PollIntervalMs());
+    connect(tmrRetryOnline, &QTimer::timeout, this, [] { PollSIM(); });
     tmrMCI = new QTimer(this);
     tmrMCI->setInterval(1000);
     connect(tmrMCI, &QTimer::timeout, this, [] { SoundAlertTick(); });
@@ -211,6 +232,8 @@ QString frmMain::statusPanelText(const QString &key) const
         return m_panelStatus->text();
     if (key == QLatin1String("Action"))
         return m_panelAction->text();
+    if (key == QLatin1String("Note"))
+        return m_panelNote->text();
     return QString();
 }
 
@@ -218,10 +241,15 @@ void frmMain::setStatusPanelText(const QString &key, const QString &text)
 {
     QLabel *panel = key == QLatin1String("Status")   ? m_panelStatus
                     : key == QLatin1String("Action") ? m_panelAction
+                    : key == QLatin1String("Note")   ? m_panelNote
                                                      : nullptr;
     if (!panel || panel->text() == text)
         return;
     panel->setText(text);
+    if (panel == m_panelNote) {
+        panel->setToolTip(text);
+        panel->setVisible(!text.isEmpty());
+    }
     emit statusPanelsChanged();
 }
 
@@ -239,6 +267,11 @@ void frmMain::LoadFormObj()
                                                            "was recorded is kept in memory only, "
                                                            "and written again at every poll.")
                                           : QString());
+    QStringList notes;
+    for (const QString &note : {ConnectionProblem(), LogFileProblem()})
+        if (!note.isEmpty())
+            notes << note;
+    setStatusPanelText(QStringLiteral("Note"), notes.join(QStringLiteral("; ")));
 }
 
 void frmMain::ShowSMSInForm()
@@ -376,11 +409,13 @@ void frmMain::mouseReleaseEvent(QMouseEvent *event)
     QMainWindow::mouseReleaseEvent(event);
     if (event->button() != Qt::RightButton || !G.IsSoundPlaying)
         return;
-    const BoxAnswer answer =
-        MsgBox(QStringLiteral("Press OK to silence the alert sound!"), BoxButtons::OkCancel,
-               BoxIcon::Question, QStringLiteral("Silence the alert sound"));
-    if (answer == BoxAnswer::Ok)
-        StopSoundAlert();
+    // Asked without waiting: this may run in the middle of a poll, which
+    // goes on while the question is open.
+    MsgBoxAsync(QStringLiteral("Press OK to silence the alert sound!"), BoxButtons::OkCancel,
+                BoxIcon::Question, QStringLiteral("Silence the alert sound"), [](BoxAnswer answer) {
+                    if (answer == BoxAnswer::Ok)
+                        StopSoundAlert();
+                });
 }
 
 } // namespace quillet

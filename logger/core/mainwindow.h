@@ -34,7 +34,10 @@ public:
     ~frmMain() override;
 
     // Sets the "Action" panel to the message count, and says so while the
-    // received store cannot be written.
+    // received store cannot be written; the "Note" line above the message
+    // says what keeps the logger from its work (why it is offline and
+    // trying, why the log takes no records), and is hidden while nothing
+    // does.
     void LoadFormObj();
     // Redraws the newest message (sender, date and text, centred).
     void ShowSMSInForm();
@@ -59,6 +62,9 @@ public:
     QSystemTrayIcon *trayIcon() const { return m_tray; }
 
     QTimer *tmrAlarmLogger = nullptr;
+    // Runs instead of tmrAlarmLogger while the device is to be online but does
+    // not answer: each tick tries to go online again.
+    QTimer *tmrRetryOnline = nullptr;
     QTimer *tmrMCI = nullptr;
     QAction *mnuFileOnLine = nullptr;
     QAction *mnuFileOffLine = nullptr;
@@ -95,6 +101,7 @@ private:
 
     QWidget *m_display = nullptr;
     QLabel *m_panelStatus = nullptr;
+    QLabel *m_panelNote = nullptr;
     QLabel *m_panelAction = nullptr;
     QLabel *m_panelDate = nullptr;
     QLabel *m_panelTime = nullptr;

@@ -4,6 +4,7 @@
 #include "filehelpers.h"
 #include "globals.h"
 #include "hostservices.h"
+#include "logfile.h"
 #include "startup.h"
 
 #include <QFile>
@@ -18,6 +19,9 @@ enum class PathKind
     Database
 };
 
+// What CheckLogFilePath noted when the log's folder could not be made.
+QString s_folderProblem;
+
 QString defaultBeside(const QString &fileName)
 {
     const QString folder = GetParentFolderName(G.SettingFile);
@@ -26,9 +30,10 @@ QString defaultBeside(const QString &fileName)
 
 // The part both checks share: a path that ends in a separator or names a
 // folder is a setting error; otherwise the folder is created when missing.
-// Returns 1 for a usable path, 0 for a silent failure, -1 for a setting error
-// (already shown, and the program ended when exitOnError).
-int checkPath(PathKind kind, const QString &fullPath, bool exitOnError)
+// Returns 1 for a usable path, 0 for a silent failure (`missing` names the
+// folder that could not be made), -1 for a setting error (already shown, and
+// the program ended when exitOnError).
+int checkPath(PathKind kind, const QString &fullPath, bool exitOnError, QString &missing)
 {
     const bool isLog = kind == PathKind::Log;
     QString reason;
@@ -49,8 +54,10 @@ int checkPath(PathKind kind, const QString &fullPath, bool exitOnError)
     QString folder = GetParentFolderName(fullPath);
     if (folder.isEmpty())
         folder = GetParentFolderName(G.SettingFile);
-    if (!folder.isEmpty() && !FolderExists(folder) && !CreateFolderPath(folder))
+    if (!folder.isEmpty() && !FolderExists(folder) && !CreateFolderPath(folder)) {
+        missing = folder;
         return 0;
+    }
     return 1;
 }
 
@@ -63,21 +70,41 @@ bool CheckLogFilePath(bool exitOnError)
     if (G.LogFileFullPath == G.LastLogFileFullPath && !EndsWithSeparator(G.LogFileFullPath) &&
         !FolderExists(G.LogFileFullPath))
         return true;
-    const int state = checkPath(PathKind::Log, G.LogFileFullPath, exitOnError);
+    QString missing;
+    const int state = checkPath(PathKind::Log, G.LogFileFullPath, exitOnError, missing);
     if (state < 0) {
         if (!exitOnError)
             G.LastLogFileFullPath = G.LogFileFullPath;
         return false;
     }
-    if (state == 0)
+    if (state == 0) {
+        // A share not mounted yet, a file where the folder goes: the
+        // messages wait on the SIM, and every record tries again.
+        s_folderProblem = QStringLiteral("cannot create the log folder ") + missing;
+        SetLogFileProblem(s_folderProblem);
         return false;
+    }
     if (!FileExists(G.LogFileFullPath)) {
         QFile file(G.LogFileFullPath);
         if (file.open(QIODevice::WriteOnly | QIODevice::Append))
             file.close();
     }
+    if (!s_folderProblem.isEmpty() && LogFileProblem() == s_folderProblem)
+        SetLogFileProblem({});
+    s_folderProblem.clear();
     G.LastLogFileFullPath = G.LogFileFullPath;
     return true;
+}
+
+void RecheckLogFolder()
+{
+    if (s_folderProblem.isEmpty() || LogFileProblem() != s_folderProblem)
+        return;
+    const QString path =
+        G.LogFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.log")) : G.LogFilePath;
+    // A path that became a setting error is left to the next record's check.
+    if (!EndsWithSeparator(path) && !FolderExists(path))
+        CheckLogFilePath(true);
 }
 
 bool CheckMDBFilePath(bool exitOnError)
@@ -90,7 +117,8 @@ bool CheckMDBFilePath(bool exitOnError)
     if (G.MDBFileFullPath == G.LastMDBFileFullPath && !EndsWithSeparator(G.MDBFileFullPath) &&
         !FolderExists(G.MDBFileFullPath) && IsMDBConnectionOpen() && FileExists(G.MDBFileFullPath))
         return true;
-    const int state = checkPath(PathKind::Database, G.MDBFileFullPath, exitOnError);
+    QString missing;
+    const int state = checkPath(PathKind::Database, G.MDBFileFullPath, exitOnError, missing);
     if (state < 0) {
         if (!exitOnError)
             G.LastMDBFileFullPath = G.MDBFileFullPath;

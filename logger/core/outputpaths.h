@@ -9,7 +9,12 @@ namespace quillet {
 
 // Prepares G.LogFileFullPath. With exitOnError a bad path ends the program
 // (after its box) and the result is false.
+// A folder that cannot be created is no setting error: the result is false
+// and LogFileProblem() says why.
 bool CheckLogFilePath(bool exitOnError);
+// While the log's folder could not be made: tries again (the end of every
+// poll does, so the status clears once the share is back).
+void RecheckLogFolder();
 // Prepares G.MDBFileFullPath; a missing database is created from the template
 // G.SystemFile, then the connection is opened.
 bool CheckMDBFilePath(bool exitOnError);

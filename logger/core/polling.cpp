@@ -7,12 +7,14 @@
 #include "hostservices.h"
 #include "mainwindow.h"
 #include "multipart.h"
+#include "outputpaths.h"
 #include "receivedstore.h"
 #include "uievents.h"
 
 #include <QTimer>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace quillet {
 
@@ -31,9 +33,18 @@ constexpr qint16 kNoMessageInSlot = 3;
 
 bool s_polling = false;
 bool s_onlineAfterPoll = false;
-// The port went away under a running logger (a pulled USB adapter): the
-// following ticks try to bring it back instead of polling.
-bool s_reconnecting = false;
+// Opening the device (Initialize, the SIM's state, its capacity): ticks wait.
+bool s_connecting = false;
+// The logger is to be online but the device did not answer (at start-up,
+// after File > Online, or after the port went away): every tick of
+// tmrRetryOnline tries again, until it answers or File > Offline.
+bool s_trying = false;
+QString s_offlineReason;
+// Counts File > Offline: a connect that sees it change has lost to it.
+quint64 s_offlineEpoch = 0;
+// While online: the device stopped answering the count.
+QString s_pollProblem;
+std::vector<std::function<void()>> s_afterPoll;
 
 PollProgressHook s_progressHook;
 
@@ -43,41 +54,120 @@ void notePollProgress()
         s_progressHook();
 }
 
-void setTimer(bool running)
+// The poll timer runs exactly while Online is shown; the retry timer while
+// the logger is Offline and trying.
+void setTimers(bool polling, bool retrying)
 {
     if (!G.MainForm)
         return;
-    if (running)
+    if (polling)
         G.MainForm->tmrAlarmLogger->start();
     else
         G.MainForm->tmrAlarmLogger->stop();
+    if (retrying)
+        G.MainForm->tmrRetryOnline->start();
+    else
+        G.MainForm->tmrRetryOnline->stop();
 }
 
 void showState(bool online)
 {
     G.TrayIconImage = online ? TrayImage::Online : TrayImage::Offline;
-    if (G.MainForm)
+    if (G.MainForm) {
         G.MainForm->ApplyConnectionState(online);
+        G.MainForm->LoadFormObj();
+    }
+}
+
+void setPollProblem(const QString &problem)
+{
+    if (problem == s_pollProblem)
+        return;
+    s_pollProblem = problem;
+    if (!problem.isEmpty())
+        WriteDebugTrace(QStringLiteral("Poll: ") + problem);
+    if (G.MainForm)
+        G.MainForm->LoadFormObj();
 }
 
 void showCommunicationError()
 {
-    MsgBox(QStringLiteral("Unable to connect to Device.\r\n"
-                          "Please check cable connection and communicaiton parameter settings."),
-           BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("Communicaiton Error"));
+    MsgBoxNonBlocking(QStringLiteral("Unable to connect to Device.\r\n"
+                                     "Please check cable connection and communicaiton parameter "
+                                     "settings."),
+                      BoxIcon::Critical, QStringLiteral("Communicaiton Error"));
 }
 
-// Online again after the device came back, without touching the operator's
-// choice of Offline.
+QString portName()
+{
+    return device()->port().devicePath();
+}
+
+// Opens the device, asks the SIM whether it is ready and learns the store's
+// capacity; why not, when it fails. Events run meanwhile.
+bool connectAndLearn(QString &why)
+{
+    s_connecting = true;
+    bool ok = ConnectDevice();
+    if (!ok) {
+        if (!device()) {
+            why = QStringLiteral("no driver");
+        } else if (!device()->IsCommPortOpen()) {
+            const QString error = device()->port().transport().errorString();
+            why = QStringLiteral("cannot open ") + portName() +
+                  (error.isEmpty() ? QString() : QStringLiteral(": ") + error);
+        } else {
+            why = QStringLiteral("no answer on ") + portName();
+        }
+    } else if (device()->Status() != 0) {
+        ok = false;
+        const QString state = device()->SIMState();
+        why = QStringLiteral("SIM not ready") +
+              (state.isEmpty() ? QString() : QStringLiteral(": ") + state);
+    } else if (!device()->GetSMSMaxCountFromSIM(G.SMSMaxCount)) {
+        ok = false;
+        why = QStringLiteral("SIM store not readable");
+    }
+    s_connecting = false;
+    return ok;
+}
+
+void enterOnline()
+{
+    s_trying = false;
+    s_offlineReason.clear();
+    s_pollProblem.clear();
+    G.IsOffline = false;
+    setTimers(true, false);
+    showState(true);
+}
+
+// Offline, but not by the operator's choice: the next ticks try again.
+void enterTrying(const QString &why)
+{
+    const bool changed = !s_trying || why != s_offlineReason;
+    s_trying = true;
+    s_offlineReason = why;
+    s_pollProblem.clear();
+    setTimers(false, true);
+    showState(false);
+    if (changed)
+        WriteDebugTrace(QStringLiteral("Offline: %1; trying again at every tick").arg(why));
+}
+
+// A retry tick: Online as soon as the device answers, unless the operator
+// chose Offline meanwhile.
 void tryReconnect()
 {
-    bool ok = ConnectDevice();
+    const quint64 epoch = s_offlineEpoch;
+    QString why;
+    const bool ok = connectAndLearn(why);
+    if (epoch != s_offlineEpoch || !s_trying)
+        return;
     if (ok)
-        ok = device()->Status() == 0 && device()->GetSMSMaxCountFromSIM(G.SMSMaxCount);
-    if (ok) {
-        s_reconnecting = false;
-        showState(true);
-    }
+        enterOnline();
+    else
+        enterTrying(why);
 }
 
 // What the poll changed in the received store; a store that could not be
@@ -158,18 +248,19 @@ bool ConnectDevice()
 
 bool GoOnline()
 {
-    bool ok = ConnectDevice();
-    if (ok)
-        ok = device()->Status() == 0 && device()->GetSMSMaxCountFromSIM(G.SMSMaxCount);
-    s_reconnecting = false;
+    if (s_connecting)
+        return false; // a connect is under way; it shows its own outcome
+    const quint64 epoch = s_offlineEpoch;
+    QString why;
+    const bool ok = connectAndLearn(why);
+    if (epoch != s_offlineEpoch)
+        return false; // File > Offline came while the device was being opened: it wins
     if (ok) {
-        G.IsOffline = false;
-        setTimer(true);
+        enterOnline();
     } else {
         G.IsOffline = true;
-        setTimer(false);
+        enterTrying(why);
     }
-    showState(ok);
     return ok;
 }
 
@@ -180,16 +271,42 @@ void OnlineCommand()
         s_onlineAfterPoll = true;
         return;
     }
-    if (!GoOnline())
+    if (s_connecting)
+        return;
+    // Once per command; the ticks that try again after it show nothing.
+    if (!GoOnline() && s_trying)
         showCommunicationError();
 }
 
 void GoOffline()
 {
-    setTimer(false);
-    s_reconnecting = false;
+    ++s_offlineEpoch;
+    s_trying = false;
+    s_offlineReason.clear();
+    s_pollProblem.clear();
+    setTimers(false, false);
     showState(false);
     G.IsOffline = true;
+}
+
+bool IsTryingToConnect()
+{
+    return s_trying;
+}
+
+QString ConnectionProblem()
+{
+    if (s_trying)
+        return s_offlineReason + QStringLiteral("; retrying");
+    return s_pollProblem;
+}
+
+void CallAfterPoll(std::function<void()> call)
+{
+    if (s_polling)
+        s_afterPoll.push_back(std::move(call));
+    else
+        call();
 }
 
 bool ReadSMS(qint16 index, QDateTime &smsDate, QString &phoneNo, QString &sms, QString &smsStatus)
@@ -214,24 +331,27 @@ bool RecordReceived(const QString &key, const QDateTime &smsDate, const QString 
 
 void PollSIM()
 {
-    if (s_polling || !device())
+    if (s_polling || s_connecting || !device())
         return; // one poll at a time: a tick during a poll is skipped
     s_polling = true;
     struct Done
     {
         ~Done()
         {
+            RecheckLogFolder();
             writeReceivedStore();
             s_polling = false;
             if (s_onlineAfterPoll) {
                 s_onlineAfterPoll = false;
                 QTimer::singleShot(0, [] { OnlineCommand(); });
             }
+            for (auto &call : std::exchange(s_afterPoll, {}))
+                call();
             notePollProgress();
         }
     } done;
 
-    if (s_reconnecting) {
+    if (s_trying) {
         tryReconnect();
         return;
     }
@@ -239,12 +359,15 @@ void PollSIM()
     const bool counted = device()->GetSMSCountFromSIM(G.CurrentSMSCount);
     WriteDebugTrace(QStringLiteral("TotalSMSCount=%1").arg(G.CurrentSMSCount));
     if (!counted) {
-        if (!device()->IsCommPortOpen() && !G.IsOffline) {
-            s_reconnecting = true;
-            showState(false);
+        if (!G.IsOffline) {
+            if (!device()->IsCommPortOpen())
+                enterTrying(QStringLiteral("lost ") + portName());
+            else
+                setPollProblem(QStringLiteral("no answer from the device"));
         }
         return;
     }
+    setPollProblem({});
     ProcessPendingEvents();
 
     qint16 read = 0;

@@ -29,15 +29,26 @@ void LoadReceivedStore();
 int PollIntervalMs();
 
 bool ConnectDevice();
-// Connects and switches to Online or Offline according to the outcome.
+// Connects and switches to Online, or to Offline and trying again at every
+// tick of tmrRetryOnline until the device answers. File > Offline chosen
+// while the device is being opened wins.
 bool GoOnline();
-// File > Online: GoOnline, with the "Communicaiton Error" box on failure.
+// File > Online: GoOnline, with the "Communicaiton Error" box on failure
+// (once per command, not for the ticks that try again after it).
 void OnlineCommand();
-// File > Offline.
+// File > Offline: polls and tries stop until File > Online.
 void GoOffline();
-// One tick: count, read every stored message, record, delete when configured.
+// One tick: count, read every stored message, record, delete when
+// configured; while Offline and trying, one more try to go online.
 void PollSIM();
 bool IsPolling();
+bool IsTryingToConnect();
+// Why the logger is Offline and trying, or why the device is not answering
+// while online; empty when all is well. Shown in the status bar.
+QString ConnectionProblem();
+// Runs `call` now, or once the running poll is over (an answer given in
+// the middle of a poll that must not cut it short).
+void CallAfterPoll(std::function<void()> call);
 
 // Called whenever the poll cycle shows it is alive: after every slot it reads
 // and at the end of every tick's work (a tick that only tries to re-open a lost

@@ -145,7 +145,11 @@ bool LoadSettings()
 
     G.LogFilePath =
         orDefault(value("BASIC", QStringLiteral("LogFilePath"), "Quillet.log"), "Quillet.log");
-    if (!CheckLogFilePath(true))
+    // Only a bad path stops loading (its box ended the program). A folder that
+    // cannot be created yet (a share not mounted) is shown in the status, and
+    // the messages wait on the SIM until a record can be written.
+    if (!CheckLogFilePath(true) &&
+        (EndsWithSeparator(G.LogFileFullPath) || FolderExists(G.LogFileFullPath)))
         return false;
 
     G.IsSaveAsMDB = LeadingNumber(value("BASIC", QStringLiteral("IsSaveAsMDB"), "0")) != 0;

@@ -51,10 +51,12 @@ bool StartUp()
     // The log file is the primary record: a database that cannot be opened is
     // shown once, and every later record tries it again.
     if (G.IsSaveAsMDB && !IsMDBConnectionOpen())
-        MsgBox(QStringLiteral("無法開啟資料庫!\r\nMDBFileFullPath=") + G.MDBFileFullPath +
-                   QStringLiteral("\r\n") + MDBLastError() +
-                   QStringLiteral("\r\n警報仍記錄在Log記錄檔, 每筆警報都會再試開資料庫."),
-               BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("資料庫錯誤"));
+        // Shown without waiting: the first poll does not wait for a click.
+        MsgBoxNonBlocking(
+            QStringLiteral("無法開啟資料庫!\r\nMDBFileFullPath=") + G.MDBFileFullPath +
+                QStringLiteral("\r\n") + MDBLastError() +
+                QStringLiteral("\r\n警報仍記錄在Log記錄檔, 每筆警報都會再試開資料庫."),
+            BoxIcon::Critical, QStringLiteral("資料庫錯誤"));
 
     // The first record re-checks both paths.
     G.LastLogFileFullPath.clear();
@@ -65,17 +67,31 @@ bool StartUp()
     return true;
 }
 
+namespace {
+
+int s_exits = 0;
+
+} // namespace
+
 bool ExitSystem(bool askConfirm)
 {
     if (askConfirm) {
         if (G.IsInTray && G.MainForm)
             G.MainForm->show();
-        const BoxAnswer answer =
-            MsgBox(QStringLiteral("Are you sure to exit system?"), BoxButtons::YesNo,
-                   BoxIcon::Question, QStringLiteral("System Exit"));
-        if (answer != BoxAnswer::Yes)
-            return false;
+        const int exitsBefore = s_exits;
+        // Asked without waiting: this may run in the middle of a poll, which
+        // goes on while the question is open. A Yes given during a poll stops
+        // it before its next message and ends the program once it is over.
+        MsgBoxAsync(QStringLiteral("Are you sure to exit system?"), BoxButtons::YesNo,
+                    BoxIcon::Question, QStringLiteral("System Exit"), [](BoxAnswer answer) {
+                        if (answer != BoxAnswer::Yes)
+                            return;
+                        G.IsOffline = true;
+                        CallAfterPoll([] { ExitSystem(false); });
+                    });
+        return s_exits != exitsBefore;
     }
+    ++s_exits;
     if (G.IsInTray && G.MainForm)
         G.MainForm->SetTrayIcon(TrayAction::Delete);
     Received().flush();

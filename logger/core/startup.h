@@ -16,9 +16,11 @@ QString InstanceLockPath();
 // the settings, then going online. False when start-up ended the program.
 bool StartUp();
 
-// Ends the program. With askConfirm the operator may decline: then nothing
-// changes and the result is false. True when the program was ended (only a
-// test's terminate hook ever returns here).
+// Ends the program. With askConfirm the operator is asked first, without
+// waiting: the result is false while the question is open or was declined
+// (nothing changes), and a Yes ends the program when it is given (after the
+// running poll). True when the program was ended (only a test's terminate
+// hook ever returns here).
 bool ExitSystem(bool askConfirm);
 
 } // namespace quillet

@@ -367,6 +367,16 @@ bool ParseCPMSQueryReply(const QString &reply, qint16 &used, qint16 &total)
     return true;
 }
 
+QString ParseCPINReply(const QString &reply)
+{
+    const QString whole = reply + kCRLF; // the lines below view into it
+    for (QStringView l : completeLines(whole)) {
+        if (l.startsWith(QLatin1String("+CPIN:")))
+            return l.mid(6).trimmed().toString();
+    }
+    return QString();
+}
+
 CMGRTokens CMGRTokens::fromCodeMap()
 {
     CMGRTokens tokens;

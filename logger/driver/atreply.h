@@ -34,6 +34,11 @@ bool ReplyCarriesEcho(const QString &reply);
 // 16 bits.
 bool ParseCPMSQueryReply(const QString &reply, qint16 &used, qint16 &total);
 
+// AT+CPIN? (Enter PIN) response parser: what the "+CPIN:" line says the SIM
+// waits for ("READY", "SIM PIN", "SIM PUK" ...), trimmed; empty when the
+// reply holds no such line.
+QString ParseCPINReply(const QString &reply);
+
 // The GSM-coded byte forms the +CMGR parser looks for, made once from the
 // code map when the driver is created.
 struct CMGRTokens

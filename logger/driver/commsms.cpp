@@ -508,11 +508,13 @@ qint16 CommSMS::Status()
 }
 
 // AT+CPIN? (SIM ready): a SIM waiting for its PIN never says READY, so that
-// exchange runs into its timeout.
+// exchange runs into its timeout; what it waits for is in the reply all the
+// same.
 qint16 CommSMS::querySIMReady()
 {
     qint16 status = -1;
     const ExchangeResult r = simpleAT(QStringLiteral("AT+CPIN?"), QStringLiteral("READY\r\n"));
+    m_simState = ParseCPINReply(r.reply);
     if (r.completed && !IsErrorReply(r.reply) && r.reply.contains(QLatin1String("+CPIN:")) &&
         r.reply.contains(QLatin1String("READY")))
         status = 0;

@@ -49,6 +49,9 @@ public:
     bool IsConnected();
     // 0 when the SIM answers AT+CPIN? with READY, else -1. Asks every time.
     qint16 Status();
+    // What the last Status() heard the SIM wait for ("SIM PIN", ...); empty
+    // when no "+CPIN:" answer came.
+    QString SIMState() const { return m_simState; }
     qint16 ErrorCode() const { return m_errorCode; }
     QString ErrorMessage() const;
     static QString GetErrorText(qint16 code);
@@ -167,6 +170,7 @@ private:
 
     std::unique_ptr<CommPort> m_port;
     qint16 m_status = 0;
+    QString m_simState;
     quint8 m_stationID = kDeviceStation;
     qint16 m_commTimeout = 1;
     qint16 m_commRetry = 3;

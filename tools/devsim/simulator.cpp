@@ -461,6 +461,8 @@ QString Simulator::execute(const QString &line)
     }
     if (command == u"faults")
         return Ok(faultSummary());
+    if (command == u"counts")
+        return Ok(QStringLiteral("commands=%1").arg(m_modem.answerNumber()));
     if (command == u"help")
         return CommandHelp();
     if (command == u"quit") {
@@ -511,6 +513,7 @@ QString Simulator::CommandHelp()
         "  storages 2|3        storages listed by AT+CPMS?\n"
         "  cmee 0|1|2          the modem's error report mode\n"
         "  faults              show the fault settings\n"
+        "  counts              AT commands the modem has answered so far\n"
         "  help                this text\n"
         "  quit                end the simulator\n"
         "Values with blanks go in double quotes; \\n \\r \\t \\\" \\\\ \\xHH \\uHHHH escape.\n");

@@ -6,8 +6,11 @@
 #include "cleanexit.h"
 #include "globals.h"
 #include "mainwindow.h"
+#include "qtboxes.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
@@ -26,13 +29,17 @@ private slots:
     void endsThroughExitSystem_data()
     {
         QTest::addColumn<int>("signo"); // 0: the session's quit
-        QTest::newRow("session quit") << 0;
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<bool>("confirmationOpen");
+        QTest::newRow("session quit") << 0 << false;
+        QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+        QTest::newRow("SIGINT") << int(SIGINT) << false;
+        // File > Exit asked and not answered yet: the question holds nothing up.
+        QTest::newRow("SIGTERM, the exit question open") << int(SIGTERM) << true;
     }
     void endsThroughExitSystem()
     {
         QFETCH(int, signo);
+        QFETCH(bool, confirmationOpen);
         G = GlobalState{};
         frmMain form;
         form.show();
@@ -40,6 +47,10 @@ private slots:
         app::InstallCleanExit();
         BoxRecorder boxes;
         TerminateRecorder ended;
+        if (confirmationOpen) {
+            InstallQtMessageBoxes(true); // a real window, left open
+            form.mnuFileSysExit->trigger();
+        }
 
         auto request = [signo] {
             if (signo)
@@ -63,7 +74,18 @@ private slots:
         QTest::qWait(50);
 
         QCOMPARE(ended.count(), 1);
-        QCOMPARE(boxes.count(), 0); // no "Are you sure to exit system?"
+        if (confirmationOpen) {
+            QMessageBox *question = nullptr;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+                    question = box;
+            QVERIFY(question);
+            QCOMPARE(question->windowTitle(), QStringLiteral("System Exit"));
+            question->button(QMessageBox::No)->click();
+            QCOMPARE(ended.count(), 1);
+        } else {
+            QCOMPARE(boxes.count(), 0); // no "Are you sure to exit system?"
+        }
         QVERIFY(G.IsOffline);
         QVERIFY(!form.isVisible()); // unloaded
         QVERIFY(app::IsCleanExitRequested());

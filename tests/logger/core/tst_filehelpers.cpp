@@ -14,6 +14,7 @@
 
 using namespace quillet;
 using quillet::test::BoxRecorder;
+using quillet::test::ReadFileBytes;
 using quillet::test::TerminateRecorder;
 
 class tst_FileHelpers : public QObject
@@ -71,6 +72,34 @@ private slots:
         QFile f(G.DebugLogFile);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("OK<CR><LF>ERROR\r\nTotalSMSCount=3\r\n"));
+    }
+
+    // Years in debug mode: at the limit dbg.log becomes dbg.log.1 (the
+    // older copy replaced) and a new one starts, so the trace stays within
+    // twice the limit and keeps its newest entries in order.
+    void debugLogRotates()
+    {
+        QVERIFY(QDir().mkpath(QStringLiteral("rot")));
+        G.SettingFile = QStringLiteral("rot/Quillet.set");
+        G.IsDebugMode = true;
+        const qint64 limit = DebugLogLimit();
+        SetDebugLogLimit(100);
+        for (int i = 0; i < 40; ++i)
+            AppendDebugTrace(QStringLiteral("entry %1").arg(i, 2, 10, QLatin1Char('0')));
+        SetDebugLogLimit(limit);
+        const QByteArray current = ReadFileBytes(QStringLiteral("rot/dbg.log"));
+        const QByteArray older = ReadFileBytes(QStringLiteral("rot/dbg.log.1"));
+        // Entry lines are 10 bytes, so ten fill a file.
+        auto entries = [](int from, int to) {
+            QByteArray bytes;
+            for (int i = from; i <= to; ++i)
+                bytes += QStringLiteral("entry %1\r\n").arg(i, 2, 10, QLatin1Char('0')).toUtf8();
+            return bytes;
+        };
+        QCOMPARE(older, entries(20, 29));
+        QCOMPARE(current, entries(30, 39));
+        QCOMPARE(QDir(QStringLiteral("rot")).entryList(QDir::Files),
+                 (QStringList{QStringLiteral("dbg.log"), QStringLiteral("dbg.log.1")}));
     }
 
     void logPathErrors_data()

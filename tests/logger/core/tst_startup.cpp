@@ -3,6 +3,7 @@
 #include "boxrecorder.h"
 #include "globals.h"
 #include "mainwindow.h"
+#include "polling.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -94,22 +95,49 @@ private slots:
         QVERIFY(!QFile::exists(QStringLiteral("Quillet.log"))); // settings never loaded
     }
 
+    // Start-up never ends by itself for want of the device or of the log's
+    // folder: it runs Offline and tries again at every tick, with the reason
+    // in the status bar, and no box.
+    void startUpLoadsAndStaysOffline_data()
+    {
+        QTest::addColumn<bool>("folderBlocked");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("log folder made") << false << "";
+        QTest::newRow("a file where the log folder goes")
+            << true << "cannot create the log folder Logs";
+    }
     void startUpLoadsAndStaysOffline()
     {
-        touch(QStringLiteral("Quillet.set"), "[BASIC]\r\nLogFilePath=Logs/q.log\r\n");
+        QFETCH(bool, folderBlocked);
+        QFETCH(QString, note);
+        touch(QStringLiteral("Quillet.set"), "[BASIC]\r\nLogFilePath=Logs/q.log\r\n[COMM]\r\n"
+                                             "COMPORT=/dev/quillet-no-such-port\r\n");
         touch(QStringLiteral("Quillet.sys"));
+        if (folderBlocked)
+            touch(QStringLiteral("Logs"));
+        QVERIFY(QFile::copy(QStringLiteral(QUILLET_BIN_DIR "/GSMCodeMap.cod"),
+                            QStringLiteral("GSMCodeMap.cod")));
         frmMain form;
         G.MainForm = &form;
         BoxRecorder boxes;
         TerminateRecorder ended;
+        CreateDevice();
         QVERIFY(StartUp());
         QCOMPARE(ended.count(), 0);
         QCOMPARE(boxes.count(), 0);
-        QVERIFY(QFile::exists(QStringLiteral("Logs/q.log")));
+        QCOMPARE(QFile::exists(QStringLiteral("Logs/q.log")), !folderBlocked);
         QVERIFY(G.LastLogFileFullPath.isEmpty()); // the first record re-checks
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
         QVERIFY(form.mnuFileOffLine->isChecked());
         QVERIFY(!form.mnuFileOnLine->isChecked());
+        QVERIFY(form.tmrRetryOnline->isActive());
+        QVERIFY(!form.tmrAlarmLogger->isActive());
+        const QString shown = form.statusPanelText(QStringLiteral("Note"));
+        QVERIFY2(shown.startsWith(QLatin1String("cannot open /dev/quillet-no-such-port")),
+                 qPrintable(shown));
+        QVERIFY2(shown.contains(note), qPrintable(shown));
+        GoOffline();
+        TerminateDevice();
         G.MainForm = nullptr;
     }
 

@@ -6,13 +6,17 @@
 #include "frmsettings.h"
 #include "frmstring.h"
 #include "globals.h"
+#include "hostservices.h"
+#include "logfile.h"
 #include "mainwindow.h"
+#include "qtboxes.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QTextStream>
 #include <QTimer>
@@ -75,6 +79,20 @@ int main(int argc, char *argv[])
     about->show();
     save(about, folder + QStringLiteral("/about.png"));
     about->close();
+
+    // The main window with what keeps it from its work, and a box that
+    // counts its repeats instead of stacking them.
+    G.ReceivedSMSCount = 3;
+    SetLogFileProblem(QStringLiteral("cannot create the log folder /srv/alarms"));
+    mainForm.show();
+    save(&mainForm, folder + QStringLiteral("/main-note.png"));
+    InstallQtMessageBoxes(true);
+    for (int i = 0; i < 50; ++i)
+        MsgBoxNonBlocking(QStringLiteral("CRC is Error.CRC1=4660,CRC2=22136str=,F7,50,0,0,2"),
+                          BoxIcon::Critical, QStringLiteral("Receive Command Error"));
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (qobject_cast<QMessageBox *>(w) && w->isVisible())
+            save(w, folder + QStringLiteral("/box-counted.png"));
 
     frmString &input = frmString::Instance();
     QTimer::singleShot(0, [&] {

@@ -8,21 +8,31 @@
 #include "devsimclient.h"
 #include "globals.h"
 #include "hostservices.h"
+#include "logfile.h"
 #include "loggerrig.h"
 #include "mainwindow.h"
 #include "polling.h"
+#include "qtboxes.h"
 #include "receivedstore.h"
 #include "scratchmount.h"
+#include "sound.h"
 #include "startup.h"
 #include "tamsin.h"
 #include "testfiles.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using quillet::test::ReadFileBytes;
 using quillet::test::ScratchMount;
@@ -119,6 +129,63 @@ Tally tally(const QByteArray &expectedLog, const QByteArray &log)
     return t;
 }
 
+// The message boxes open on the screen, by title.
+QList<QMessageBox *> openBoxes(const QString &title = {})
+{
+    QList<QMessageBox *> boxes;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w))
+            if (box->isVisible() && (title.isEmpty() || box->windowTitle() == title))
+                boxes << box;
+    return boxes;
+}
+
+// Real message boxes on the offscreen platform, for as long as it lives;
+// every box still open at its end is closed.
+struct ScreenBoxes
+{
+    BoxHandler previous = SetMsgBoxHandler({});
+    ScreenBoxes() { InstallQtMessageBoxes(true); }
+    ~ScreenBoxes()
+    {
+        for (QMessageBox *box : openBoxes())
+            box->close();
+        QTest::qWait(0);
+        SetMsgBoxHandler(previous);
+    }
+};
+
+class SilentPlayer : public SoundPlayer
+{
+public:
+    void open(const QString &) override {}
+    void play() override {}
+    bool isStopped() const override { return false; }
+    void rewind() override {}
+    void close() override {}
+};
+
+// Holds the lock another program would hold on a file.
+struct HeldLock
+{
+    int fd = -1;
+    explicit HeldLock(const QString &path)
+        : fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+    {
+        if (fd >= 0 && ::flock(fd, LOCK_EX) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~HeldLock() { release(); }
+    void release()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+};
+
 } // namespace
 
 class tst_LoggerE2E : public QObject
@@ -152,6 +219,8 @@ private slots:
     }
     void cleanup()
     {
+        G.MainForm = nullptr; // a failed test leaves its window behind
+        GoOffline();          // no tries left over for the next test
         TerminateDevice();
         m_sim.reset();
         QDir::setCurrent(m_oldCwd);
@@ -437,24 +506,99 @@ private slots:
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
     }
 
-    void unwritableLogFolderKeepsMessages()
+    // A record that cannot be written (its folder cannot be made, another
+    // program holds the log's lock) leaves every message on the SIM; the
+    // status bar says why, and once the way is free each is logged once.
+    void unwritableLogKeepsMessages_data()
     {
+        QTest::addColumn<bool>("locked");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("a file where the log folder goes")
+            << false << "cannot create the log folder blocked";
+        QTest::newRow("log locked by another program") << true << "log locked by another program";
+    }
+    void unwritableLogKeepsMessages()
+    {
+        QFETCH(bool, locked);
+        QFETCH(QString, note);
         prepare(awkwardStore());
-        QFile blocker(QStringLiteral("blocked"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder must go
-        blocker.close();
-        G.LogFilePath = QStringLiteral("blocked/Quillet.log");
+        frmMain form;
+        G.MainForm = &form;
+        std::unique_ptr<HeldLock> lock;
+        const int wait = LogLockWaitMs();
+        if (locked) {
+            SetLogLockWaitMs(200);
+            lock = std::make_unique<HeldLock>(QStringLiteral("Quillet.log"));
+            QVERIFY(lock->fd >= 0);
+        } else {
+            QFile blocker(QStringLiteral("blocked"));
+            QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder must go
+            blocker.close();
+            G.LogFilePath = QStringLiteral("blocked/Quillet.log");
+        }
         QVERIFY(GoOnline());
         PollSIM();
         // Only the stored outgoing message may go: it is no alarm.
         QCOMPARE(storedSlots(*m_sim).size(), 19);
-        QVERIFY(!QFile::exists(QStringLiteral("blocked/Quillet.log")));
+        QVERIFY(ReadFileBytes(locked ? QStringLiteral("Quillet.log")
+                                     : QStringLiteral("blocked/Quillet.log"))
+                    .isEmpty());
+        QVERIFY2(form.statusPanelText(QStringLiteral("Note")).contains(note),
+                 qPrintable(form.statusPanelText(QStringLiteral("Note"))));
 
-        QVERIFY(QFile::remove(QStringLiteral("blocked")));
+        if (locked)
+            lock->release();
+        else
+            QVERIFY(QFile::remove(QStringLiteral("blocked")));
         PollSIM();
         PollSIM();
         QCOMPARE(storedSlots(*m_sim), QList<int>{});
-        QCOMPARE(ReadFileBytes(QStringLiteral("blocked/Quillet.log")), expectedAwkwardLog());
+        QCOMPARE(ReadFileBytes(G.LogFilePath), expectedAwkwardLog());
+        QCOMPARE(form.statusPanelText(QStringLiteral("Note")), QString());
+        SetLogLockWaitMs(wait);
+        G.MainForm = nullptr;
+    }
+
+    // Offline or Exit chosen while a record waits for the log's lock ends
+    // the wait: the poll stops before its next message, nothing is written
+    // and every message stays on the SIM. (The wait is a minute here; a wait
+    // that ran its course would take the test past its bound.)
+    void offlineOrExitEndTheLockWait_data()
+    {
+        QTest::addColumn<bool>("exit");
+        QTest::newRow("Offline") << false;
+        QTest::newRow("Exit, answered Yes") << true;
+    }
+    void offlineOrExitEndTheLockWait()
+    {
+        QFETCH(bool, exit);
+        prepare(awkwardStore());
+        frmMain form;
+        G.MainForm = &form;
+        BoxRecorder boxes;
+        TerminateRecorder ended;
+        const int wait = LogLockWaitMs();
+        SetLogLockWaitMs(60000);
+        HeldLock lock(QStringLiteral("Quillet.log"));
+        QVERIFY(GoOnline());
+        QTimer::singleShot(200, &form, [&] {
+            if (exit)
+                form.mnuFileSysExit->trigger();
+            else
+                form.mnuFileOffLine->trigger();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        PollSIM();
+        QVERIFY2(clock.elapsed() < 30000, "the lock wait ran its course");
+        QVERIFY(G.IsOffline);
+        QCOMPARE(ended.count(), exit ? 1 : 0);
+        QCOMPARE(storedSlots(*m_sim).size(), 20);
+        QVERIFY(ReadFileBytes(QStringLiteral("Quillet.log")).isEmpty());
+        if (!exit)
+            QVERIFY(!form.tmrAlarmLogger->isActive() && !form.tmrRetryOnline->isActive());
+        SetLogLockWaitMs(wait);
+        G.MainForm = nullptr;
     }
 
     void offlineDuringAPollStopsBeforeTheNextSlot()
@@ -526,9 +670,161 @@ private slots:
         G.MainForm = nullptr;
     }
 
+    // The silence question and the exit confirmation, raised in the middle
+    // of a poll, stay open while the polls go on and alarms are logged; a
+    // second File > Exit only brings the open question forward; each answer
+    // is handled when it is given.
+    void questionsLeaveThePollsGoing()
+    {
+        prepare({{1, QStringLiteral("number=+3212 text=first time=26/12/08,10:00:00+00")}});
+        auto previousPlayer = SetSoundPlayer(std::make_unique<SilentPlayer>());
+        ScreenBoxes screen;
+        TerminateRecorder ended;
+        frmMain form;
+        G.MainForm = &form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.tmrAlarmLogger->setInterval(50);
+        QVERIFY(GoOnline());
+        G.IsSoundPlaying = true;
+        // A box that waits inside the poll is closed after a while, so that
+        // the test fails rather than hangs.
+        QTimer unstick;
+        connect(&unstick, &QTimer::timeout, [] {
+            for (QMessageBox *box : openBoxes())
+                box->reject();
+        });
+        bool asked = false;
+        const auto previous = SetTraceHandler([&](const QString &line) {
+            if (asked || line != QLatin1String("TotalReadSMSCount=1"))
+                return;
+            asked = true;
+            unstick.start(3000);
+            QTest::mouseClick(form.centralWidget(), Qt::RightButton);
+            form.mnuFileSysExit->trigger();
+        });
+        PollSIM();
+        unstick.stop();
+        SetTraceHandler(previous);
+        QVERIFY(asked);
+        QCOMPARE(openBoxes(QStringLiteral("Silence the alert sound")).size(), 1);
+        QCOMPARE(openBoxes(QStringLiteral("System Exit")).size(), 1);
+
+        quillet::test::Deliver(
+            *m_sim, {2, QStringLiteral("number=+3213 text=second time=26/12/08,10:01:00+00")});
+        QTRY_COMPARE_WITH_TIMEOUT(storedSlots(*m_sim), QList<int>{}, 4000);
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
+                 QByteArray("12/08/2026 10:00:00 [+3212] first\r\n"
+                            "12/08/2026 10:01:00 [+3213] second\r\n"));
+        form.mnuFileSysExit->trigger();
+        QCOMPARE(openBoxes().size(), 2); // still open, not stacked
+
+        auto answer = [](const char *title, QMessageBox::StandardButton button) {
+            const QList<QMessageBox *> open = openBoxes(QString::fromUtf8(title));
+            if (open.size() == 1)
+                open.first()->button(button)->click();
+            return open.size() == 1;
+        };
+        QVERIFY(answer("Silence the alert sound", QMessageBox::Ok));
+        QVERIFY(!G.IsSoundPlaying);
+        QVERIFY(answer("System Exit", QMessageBox::No));
+        QCOMPARE(ended.count(), 0);
+        QVERIFY(form.tmrAlarmLogger->isActive());
+        QVERIFY(!G.IsOffline);
+        form.mnuFileSysExit->trigger();
+        QVERIFY(answer("System Exit", QMessageBox::Yes));
+        QCOMPARE(ended.count(), 1);
+        G.MainForm = nullptr;
+        SetSoundPlayer(std::move(previousPlayer));
+    }
+
+    // A noisy line: fifty spoiled answers, one "Receive Command Error" box
+    // that counts them, and no alarm lost meanwhile.
+    void spoiledAnswersLeaveOneBox()
+    {
+        prepare(awkwardStore());
+        ScreenBoxes screen;
+        int spoiled = 0;
+        const BoxHandler shown = SetMsgBoxHandler({});
+        SetMsgBoxHandler([&](const BoxRequest &req) {
+            spoiled += req.title == QLatin1String("Receive Command Error");
+            return shown(req);
+        });
+        QVERIFY(GoOnline());
+        QVERIFY(m_sim->control(QStringLiteral("badcrc 50")).startsWith(QLatin1String("ok")));
+        pollUntil([&] { return spoiled >= 50; }, 200);
+        QVERIFY(spoiled >= 50);
+        const QList<QMessageBox *> boxes = openBoxes(QStringLiteral("Receive Command Error"));
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.first()->text().contains(QStringLiteral("%1 times since ").arg(spoiled)),
+                 qPrintable(boxes.first()->text()));
+        QVERIFY(m_sim->control(QStringLiteral("badcrc 0")).startsWith(QLatin1String("ok")));
+        pollUntil([&] { return storedSlots(*m_sim).isEmpty(); }, 10);
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
+        SetMsgBoxHandler(shown);
+    }
+
+    // File > Offline chosen while the device is being opened (a retry
+    // tick after it went away, or File > Online) wins: Offline, no timer
+    // running, and no tick brings it back until File > Online.
+    void offlineDuringAReopenWins_data()
+    {
+        QTest::addColumn<bool>("retryTick");
+        QTest::newRow("during a retry tick") << true;
+        QTest::newRow("during File > Online") << false;
+    }
+    void offlineDuringAReopenWins()
+    {
+        QFETCH(bool, retryTick);
+        const QString link = m_root.filePath(QStringLiteral("reopen-link"));
+        prepare({}, {QStringLiteral("--link"), link});
+        G.COMPORT = link;
+        frmMain form;
+        G.MainForm = &form;
+        BoxRecorder boxes;
+        QVERIFY(GoOnline());
+        if (retryTick) {
+            m_sim.reset(); // the device goes away
+            PollSIM();
+            QVERIFY(IsTryingToConnect());
+            QVERIFY(form.tmrRetryOnline->isActive() && !form.tmrAlarmLogger->isActive());
+            m_sim = std::make_unique<DevSimClient>();
+            QVERIFY(m_sim->start({QStringLiteral("--link"), link}));
+        }
+        bool chosen = false;
+        const auto previous = SetTraceHandler([&](const QString &line) {
+            if (!chosen && line.startsWith(QLatin1String("ATCommand=AT+CMEE=1"))) {
+                chosen = true;
+                form.mnuFileOffLine->trigger();
+            }
+        });
+        if (retryTick)
+            PollSIM();
+        else
+            form.mnuFileOnLine->trigger();
+        SetTraceHandler(previous);
+        QVERIFY(chosen);
+        QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
+        QVERIFY(form.mnuFileOffLine->isChecked() && !form.mnuFileOnLine->isChecked());
+        QVERIFY(!form.tmrAlarmLogger->isActive());
+        QVERIFY(!form.tmrRetryOnline->isActive());
+        QVERIFY(G.IsOffline);
+        QCOMPARE(boxes.count(), 0);
+        PollSIM(); // a stray tick changes nothing
+        QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
+        form.mnuFileOnLine->trigger();
+        QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Online"));
+        QVERIFY(form.tmrAlarmLogger->isActive());
+        G.MainForm = nullptr;
+    }
+
+    // File > Online on a port that is not there: the box once, then the
+    // ticks try again without it until File > Offline.
     void onlineRefusedOnAMissingPort()
     {
         prepare({});
+        frmMain form;
+        G.MainForm = &form;
         BoxRecorder boxes;
         G.COMPORT = QStringLiteral("/dev/quillet-no-such-port");
         OnlineCommand();
@@ -538,6 +834,18 @@ private slots:
                  QStringLiteral("Unable to connect to Device.\r\nPlease check cable connection "
                                 "and communicaiton parameter settings."));
         QVERIFY(G.IsOffline);
+        QVERIFY(form.tmrRetryOnline->isActive());
+        QVERIFY(form.statusPanelText(QStringLiteral("Note"))
+                    .startsWith(QLatin1String("cannot open /dev/quillet-no-such-port")));
+        for (int tick = 0; tick < 3; ++tick)
+            PollSIM();
+        QCOMPARE(boxes.count(), 1);
+        QVERIFY(IsTryingToConnect());
+        GoOffline();
+        QVERIFY(!form.tmrRetryOnline->isActive());
+        QVERIFY(!IsTryingToConnect());
+        QCOMPARE(form.statusPanelText(QStringLiteral("Note")), QString());
+        G.MainForm = nullptr;
     }
 };
 
