@@ -1,7 +1,9 @@
 #include "database.h"
 
+#include "centraluri.h"
 #include "globals.h"
 #include "hostservices.h"
+#include "outbox.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -44,6 +46,12 @@ QString tableName(const QSqlDatabase &db)
 }
 
 } // namespace
+
+bool IsAlarmDatabaseReady()
+{
+    return IsCentralURI(G.MDBFilePath) ? IsOutboxOpen(OutboxGuiConnection())
+                                       : IsMDBConnectionOpen();
+}
 
 QString MDBLastError()
 {

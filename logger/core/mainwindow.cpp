@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "centralsender.h"
 #include "globals.h"
 #include "hostservices.h"
 #include "polling.h"
@@ -233,12 +234,15 @@ void frmMain::LoadFormObj()
     const bool storeFailed = Received().writeFailed();
     if (storeFailed)
         text += QStringLiteral(" Quillet.rcv!");
+    const QString central = CentralStatusText();
+    if (!central.isEmpty())
+        text += QStringLiteral(", ") + central;
     setStatusPanelText(QStringLiteral("Action"), text);
     m_panelAction->setStyleSheet(storeFailed ? QStringLiteral("color: #c00000;") : QString());
     m_panelAction->setToolTip(storeFailed ? QStringLiteral("Quillet.rcv cannot be written: what "
                                                            "was recorded is kept in memory only, "
                                                            "and written again at every poll.")
-                                          : QString());
+                                          : CentralStatusDetail());
 }
 
 void frmMain::ShowSMSInForm()
