@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QVariant>
 #include <atomic>
+#include <cstdio>
 #include <libpq-fe.h>
 #include <memory>
 #include <sys/socket.h>
@@ -64,10 +65,20 @@ QString detailOf(const QSqlError &error)
     return text.simplified();
 }
 
-// PostgreSQL text holds no NUL; the log shows it as its visible symbol too.
-QString serverText(QString text)
+// One element of an array value, quoted: the array's own syntax, inside a
+// value that is bound, never spliced into the statement. PostgreSQL text
+// holds no NUL; the log shows it as its visible symbol too.
+void appendArrayElement(QString &array, const QString &value)
 {
-    return text.replace(QChar(0), QChar(0x2400));
+    if (array.size() > 0)
+        array += QLatin1Char(',');
+    array += QLatin1Char('"');
+    for (const QChar c : value) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            array += QLatin1Char('\\');
+        array += c.unicode() == 0 ? QChar(0x2400) : c;
+    }
+    array += QLatin1Char('"');
 }
 
 QStringList schemaStatements()
@@ -137,15 +148,20 @@ void refreshPanel()
         G.MainForm->LoadFormObj();
 }
 
-void ApplyCentralReport(qint64 waiting, const QString &reason, const QString &detail,
+quint64 s_serial = 0; // of the sender in use
+
+void ApplyCentralReport(quint64 from, qint64 waiting, const QString &reason, const QString &detail,
                         const QString &trace)
 {
+    if (!trace.isEmpty())
+        WriteDebugTrace(trace);
+    // A report still queued from a sender stopped since tells nothing now.
+    if (from != s_serial)
+        return;
     if (waiting >= 0)
         s_view.waiting = waiting;
     s_view.reason = reason;
     s_view.detail = detail;
-    if (!trace.isEmpty())
-        WriteDebugTrace(trace);
     refreshPanel();
 }
 
@@ -197,6 +213,7 @@ public:
     QThread *thread = nullptr;
     QObject *context = nullptr;
     std::atomic<bool> stopping{false};
+    const quint64 serial = ++s_serial;
 
     // Worker thread from here on.
     void finish()
@@ -228,14 +245,14 @@ private:
     bool m_check = false; // connect once even with nothing to send: early word of a fault
     bool m_open = false;
     int m_wait = 0;
-    std::unique_ptr<QSqlQuery> m_fullBatch;
+    std::unique_ptr<QSqlQuery> m_insert;
 };
 
 void Sender::report(qint64 waiting, const QString &reason, const QString &detail,
                     const QString &trace)
 {
-    QMetaObject::invokeMethod(qApp, [waiting, reason, detail, trace] {
-        ApplyCentralReport(waiting, reason, detail, trace);
+    QMetaObject::invokeMethod(qApp, [serial = serial, waiting, reason, detail, trace] {
+        ApplyCentralReport(serial, waiting, reason, detail, trace);
     });
 }
 
@@ -252,7 +269,7 @@ void Sender::fail(qint64 waiting, const QString &reason, const QString &detail)
 
 void Sender::closeCentral()
 {
-    m_fullBatch.reset();
+    m_insert.reset();
     {
         QMutexLocker lock(&mutex);
         m_socket = -1;
@@ -301,52 +318,44 @@ bool Sender::ensureCentral(QString &reason, QString &detail)
 
 bool Sender::send(const QList<OutboxRow> &rows, QString &reason, QString &detail)
 {
-    QSqlDatabase db = QSqlDatabase::database(kPgConnection, false);
-    auto prepare = [&](QSqlQuery &q, qsizetype n) {
-        QString sql = QStringLiteral("INSERT INTO %1 (Date, AlarmCallerID, AlarmMessage, logger, "
-                                     "received_at) VALUES ")
-                          .arg(kTable);
-        for (qsizetype i = 0; i < n; ++i)
-            sql += i ? QStringLiteral(", (?, ?, ?, ?, ?)") : QStringLiteral("(?, ?, ?, ?, ?)");
-        // The unique key drops an alarm another logger (or an earlier try
-        // whose answer was lost) already stored.
-        sql += QStringLiteral(" ON CONFLICT DO NOTHING");
-        return q.prepare(sql);
-    };
-    std::unique_ptr<QSqlQuery> partial;
-    QSqlQuery *q = nullptr;
-    if (rows.size() == CentralBatchRows) {
-        if (!m_fullBatch) {
-            m_fullBatch = std::make_unique<QSqlQuery>(db);
-            if (!prepare(*m_fullBatch, rows.size())) {
-                reason = classify(m_fullBatch->lastError());
-                detail = detailOf(m_fullBatch->lastError());
-                m_fullBatch.reset();
-                return false;
-            }
-        }
-        q = m_fullBatch.get();
-    } else {
-        partial = std::make_unique<QSqlQuery>(db);
-        q = partial.get();
-        if (!prepare(*q, rows.size())) {
-            reason = classify(q->lastError());
-            detail = detailOf(q->lastError());
+    if (!m_insert) {
+        // Each column one bound array: the server reads a batch as five
+        // values instead of parsing thousands of literals, and the ids
+        // follow the outbox's order. The unique key drops an alarm another
+        // logger (or an earlier try whose answer was lost) already stored.
+        m_insert = std::make_unique<QSqlQuery>(QSqlDatabase::database(kPgConnection, false));
+        const QString sql =
+            QStringLiteral("INSERT INTO %1 (Date, AlarmCallerID, AlarmMessage, logger, "
+                           "received_at) SELECT d, c, m, l, r FROM unnest(?::text[], ?::text[], "
+                           "?::text[], ?::text[], ?::timestamptz[]) WITH ORDINALITY AS "
+                           "b(d, c, m, l, r, n) ORDER BY n ON CONFLICT DO NOTHING")
+                .arg(kTable);
+        if (!m_insert->prepare(sql)) {
+            reason = classify(m_insert->lastError());
+            detail = detailOf(m_insert->lastError());
+            m_insert.reset();
             return false;
         }
     }
+    QString columns[5];
+    for (QString &c : columns)
+        c.reserve(rows.size() * 48);
     for (const OutboxRow &row : rows) {
-        q->addBindValue(serverText(row.date));
-        q->addBindValue(serverText(row.callerID));
-        q->addBindValue(serverText(row.message));
-        q->addBindValue(serverText(row.logger));
-        q->addBindValue(row.receivedAt);
+        const QString *values[] = {&row.date, &row.callerID, &row.message, &row.logger,
+                                   &row.receivedAt};
+        for (int i = 0; i < 5; ++i)
+            appendArrayElement(columns[i], *values[i]);
+    }
+    for (QString &c : columns) {
+        c.prepend(QLatin1Char('{'));
+        c.append(QLatin1Char('}'));
+        m_insert->addBindValue(c);
     }
     // One statement, committed by the server before it answers.
-    if (q->exec())
+    if (m_insert->exec())
         return true;
-    reason = classify(q->lastError());
-    detail = detailOf(q->lastError());
+    reason = classify(m_insert->lastError());
+    detail = detailOf(m_insert->lastError());
     return false;
 }
 
@@ -421,7 +430,8 @@ void Sender::cycle()
         return;
     }
     m_wait = 0;
-    const qint64 left = CountOutboxRows(kOutboxConnection);
+    // Recounted by the next cycle, which comes at once.
+    const qint64 left = qMax<qint64>(0, waiting - rows.size());
     report(left, QString(), QString(),
            QStringLiteral("Central database: %1 rows sent to %2, %3 wait")
                .arg(rows.size())
@@ -506,6 +516,7 @@ QString CentralStatusDetail()
 bool StopCentralSender(int graceMs)
 {
     Sender *sender = std::exchange(s_sender, nullptr);
+    ++s_serial;
     CloseOutbox(OutboxGuiConnection());
     s_view = View{};
     if (!sender)

@@ -42,7 +42,7 @@ bool TestCentralConnection(const QString &uri, QString &answer);
 QString CentralSchemaSql();
 
 // Rows per INSERT.
-constexpr int CentralBatchRows = 500;
+constexpr int CentralBatchRows = 1000;
 
 // The first wait after a failure (1 s; QUILLET_CENTRAL_RETRY_MS, 10 to 1000,
 // shortens it for tests). The waits double up to 30 times this.

@@ -184,7 +184,7 @@ private slots:
         QVERIFY(!IsCentralURI(QStringLiteral("/var/lib/quillet/Quillet.mdb")));
     }
 
-    // 1,234 alarms (three batches and a part) with awkward texts: every one
+    // 1,234 alarms (a batch and a part) with awkward texts: every one
     // on the server once, in the order recorded, the table and its key made
     // at the first connection; a message seen again, waiting or already
     // sent, adds nothing.
