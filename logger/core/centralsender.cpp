@@ -15,6 +15,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTextStream>
 #include <QThread>
 #include <QTimer>
 #include <QVariant>
@@ -53,8 +54,11 @@ QString classify(const QSqlError &error)
         return QStringLiteral("no such database");
     if (text.startsWith(QLatin1String("invalid")))
         return QStringLiteral("bad URI option");
-    if (error.type() == QSqlError::ConnectionError || text.contains(QLatin1String("connection")) ||
-        text.contains(QLatin1String("server")) || text.contains(QLatin1String("timeout")))
+    // 57P01..57P03: shut down by an administrator, shutting down, starting up.
+    if (code.startsWith(QLatin1String("57P")) || text.contains(QLatin1String("shutting down")) ||
+        text.contains(QLatin1String("starting up")) || error.type() == QSqlError::ConnectionError ||
+        text.contains(QLatin1String("connection")) || text.contains(QLatin1String("server")) ||
+        text.contains(QLatin1String("timeout")))
         return QStringLiteral("server unreachable");
     return QStringLiteral("server error");
 }
@@ -136,7 +140,8 @@ Sender *s_sender = nullptr;
 struct View
 {
     bool active = false;
-    qint64 waiting = 0;
+    qint64 waiting = 0;    // as the sender last counted, plus pending
+    QList<qint64> pending; // rows added since that count
     QString reason;
     QString detail;
 };
@@ -150,16 +155,26 @@ void refreshPanel()
 
 quint64 s_serial = 0; // of the sender in use
 
-void ApplyCentralReport(quint64 from, qint64 waiting, const QString &reason, const QString &detail,
-                        const QString &trace)
+void ApplyCentralReport(quint64 from, qint64 waiting, qint64 lastId, const QString &reason,
+                        const QString &detail, const QString &trace)
 {
     if (!trace.isEmpty())
         WriteDebugTrace(trace);
     // A report still queued from a sender stopped since tells nothing now.
     if (from != s_serial)
         return;
+    // A row the GUI thread added after the sender's count is still pending.
+    s_view.pending.removeIf([lastId](qint64 id) { return id <= lastId; });
     if (waiting >= 0)
-        s_view.waiting = waiting;
+        s_view.waiting = waiting + s_view.pending.size();
+    if (reason != s_view.reason) {
+        // Once per change, for the journal of a logger without a window.
+        QTextStream(stderr) << "Quillet: central database: "
+                            << (reason.isEmpty()
+                                    ? QStringLiteral("sending again")
+                                    : reason + QStringLiteral(" (") + detail + QLatin1Char(')'))
+                            << Qt::endl;
+    }
     s_view.reason = reason;
     s_view.detail = detail;
     refreshPanel();
@@ -232,6 +247,7 @@ private:
     void closeCentral();
     void fail(qint64 waiting, const QString &reason, const QString &detail);
     void report(qint64 waiting, const QString &reason, const QString &detail, const QString &trace);
+    qint64 m_lastId = 0; // the highest outbox id at the last count
 
     QMutex mutex;
     QString m_uri, m_outboxPath;
@@ -251,9 +267,10 @@ private:
 void Sender::report(qint64 waiting, const QString &reason, const QString &detail,
                     const QString &trace)
 {
-    QMetaObject::invokeMethod(qApp, [serial = serial, waiting, reason, detail, trace] {
-        ApplyCentralReport(serial, waiting, reason, detail, trace);
-    });
+    QMetaObject::invokeMethod(
+        qApp, [serial = serial, lastId = m_lastId, waiting, reason, detail, trace] {
+            ApplyCentralReport(serial, waiting, lastId, reason, detail, trace);
+        });
 }
 
 void Sender::fail(qint64 waiting, const QString &reason, const QString &detail)
@@ -295,18 +312,36 @@ bool Sender::ensureCentral(QString &reason, QString &detail)
     }
     // Created at the first connection, unless an administrator made it: a
     // login that may not create tables in the schema is refused even a
-    // CREATE TABLE IF NOT EXISTS.
+    // CREATE TABLE IF NOT EXISTS. Loggers that start together take turns
+    // (two creating one table at once would fail one of them).
     QSqlQuery q(db);
-    bool ok =
-        q.exec(QStringLiteral("SELECT to_regclass('%1') IS NOT NULL").arg(kTable)) && q.next();
-    if (ok && !q.value(0).toBool()) {
-        for (const QString &statement : schemaStatements())
-            if (!(ok = q.exec(statement)))
-                break;
+    auto exists = [&] {
+        return q.exec(QStringLiteral("SELECT to_regclass('%1') IS NOT NULL").arg(kTable)) &&
+               q.next() && q.value(0).toBool();
+    };
+    bool ok = true;
+    if (!exists() && q.lastError().type() == QSqlError::NoError) {
+        ok =
+            db.transaction() &&
+            q.exec(
+                QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('quillet %1'))").arg(kTable));
+        if (ok && !exists())
+            for (const QString &statement : schemaStatements())
+                if (!(ok = q.exec(statement)))
+                    break;
+        ok = ok && q.lastError().type() == QSqlError::NoError;
+        if (ok)
+            ok = db.commit();
+        else
+            db.rollback();
+    } else if (q.lastError().type() != QSqlError::NoError) {
+        ok = false;
     }
     if (!ok) {
-        reason = classify(q.lastError());
-        detail = detailOf(q.lastError());
+        const QSqlError error =
+            q.lastError().type() != QSqlError::NoError ? q.lastError() : db.lastError();
+        reason = classify(error);
+        detail = detailOf(error);
         q = QSqlQuery(); // released before their connection
         db = QSqlDatabase();
         closeCentral();
@@ -393,7 +428,7 @@ void Sender::cycle()
         fail(-1, QStringLiteral("outbox unreadable"), error);
         return;
     }
-    const qint64 waiting = CountOutboxRows(kOutboxConnection);
+    const qint64 waiting = CountOutboxRows(kOutboxConnection, &m_lastId);
     if (rows.isEmpty() && !m_check) {
         m_wait = 0;
         report(waiting, QString(), QString(), QString());
@@ -481,6 +516,7 @@ bool CheckCentralDatabase()
         s_sender = new Sender;
     s_view.active = true;
     const qint64 waiting = CountOutboxRows(OutboxGuiConnection());
+    s_view.pending.clear();
     if (waiting >= 0)
         s_view.waiting = waiting;
     s_sender->configure(G.MDBFileFullPath, path);
@@ -489,8 +525,11 @@ bool CheckCentralDatabase()
     return true;
 }
 
-void NoteOutboxRowAdded()
+void NoteOutboxRowAdded(qint64 id)
 {
+    if (id <= 0)
+        return; // an equal row was waiting
+    s_view.pending.append(id);
     ++s_view.waiting;
     refreshPanel();
     if (s_sender)
@@ -501,16 +540,23 @@ QString CentralStatusText()
 {
     if (!s_view.active || (s_view.waiting == 0 && s_view.reason.isEmpty()))
         return QString();
-    QString text = s_view.waiting == 1 ? QStringLiteral("1 row waiting")
-                                       : QStringLiteral("%1 rows waiting").arg(s_view.waiting);
-    if (!s_view.reason.isEmpty())
-        text += QStringLiteral(": ") + s_view.reason;
-    return text;
+    // Short enough for the window's status bar; the tooltip says why.
+    return QStringLiteral("%1 waiting").arg(s_view.waiting) +
+           (s_view.reason.isEmpty() ? QString() : QStringLiteral("!"));
 }
 
 QString CentralStatusDetail()
 {
-    return s_view.active ? s_view.detail : QString();
+    if (CentralStatusText().isEmpty())
+        return QString();
+    QString text =
+        s_view.waiting == 1
+            ? QStringLiteral("1 row waits for the central database")
+            : QStringLiteral("%1 rows wait for the central database").arg(s_view.waiting);
+    if (!s_view.reason.isEmpty())
+        text += QStringLiteral(": ") + s_view.reason + QStringLiteral(" (") + s_view.detail +
+                QLatin1Char(')');
+    return text;
 }
 
 bool StopCentralSender(int graceMs)

@@ -17,12 +17,15 @@ namespace quillet {
 // reached is the sender's to report, and rows are kept meanwhile.
 bool CheckCentralDatabase();
 
-// The commit path added a row: counted at once, and the sender woken.
-void NoteOutboxRowAdded();
+// The commit path added row `id` (0: an equal one was waiting): counted at
+// once, and the sender woken.
+void NoteOutboxRowAdded(qint64 id);
 
 // For the status bar: "" while no central database is in use or nothing
-// waits and nothing failed; else "12 rows waiting" or "12 rows waiting:
-// login refused". The detail is the server's or the parser's whole message.
+// waits and nothing failed; else "12 waiting", and "12 waiting!" while the
+// server cannot take them. The detail, for the tooltip, says why in full:
+// "12 rows wait for the central database: login refused (the server's or
+// the parser's whole message)".
 QString CentralStatusText();
 QString CentralStatusDetail();
 

@@ -238,7 +238,10 @@ void frmMain::LoadFormObj()
     if (!central.isEmpty())
         text += QStringLiteral(", ") + central;
     setStatusPanelText(QStringLiteral("Action"), text);
-    m_panelAction->setStyleSheet(storeFailed ? QStringLiteral("color: #c00000;") : QString());
+    // Red too while rows cannot reach the central database.
+    m_panelAction->setStyleSheet(storeFailed || central.endsWith(QLatin1Char('!'))
+                                     ? QStringLiteral("color: #c00000;")
+                                     : QString());
     m_panelAction->setToolTip(storeFailed ? QStringLiteral("Quillet.rcv cannot be written: what "
                                                            "was recorded is kept in memory only, "
                                                            "and written again at every poll.")

@@ -88,7 +88,7 @@ bool IsOutboxOpen(const QString &connection)
     return QSqlDatabase::contains(connection) && connectionNamed(connection).isOpen();
 }
 
-bool AppendOutboxRow(const QString &connection, const OutboxRow &row, QString &error)
+bool AppendOutboxRow(const QString &connection, const OutboxRow &row, QString &error, qint64 *id)
 {
     QSqlDatabase db = connectionNamed(connection);
     QSqlQuery q(db);
@@ -103,6 +103,8 @@ bool AppendOutboxRow(const QString &connection, const OutboxRow &row, QString &e
         error = q.lastError().text();
         return false;
     }
+    if (id)
+        *id = q.numRowsAffected() > 0 ? q.lastInsertId().toLongLong() : 0;
     return true;
 }
 
@@ -138,11 +140,13 @@ bool RemoveOutboxRows(const QString &connection, qint64 lastId, QString &error)
     return true;
 }
 
-qint64 CountOutboxRows(const QString &connection)
+qint64 CountOutboxRows(const QString &connection, qint64 *lastId)
 {
     QSqlQuery q(connectionNamed(connection));
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM outbox")) || !q.next())
+    if (!q.exec(QStringLiteral("SELECT count(*), coalesce(max(id), 0) FROM outbox")) || !q.next())
         return -1;
+    if (lastId)
+        *lastId = q.value(1).toLongLong();
     return q.value(0).toLongLong();
 }
 
@@ -164,11 +168,12 @@ bool AppendAlarmToOutbox(const QString &date, const QString &callerID, const QSt
                         LoggerNameInUse(),
                         QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)};
     QString error;
-    if (!AppendOutboxRow(kGuiConnection, row, error)) {
+    qint64 id = 0;
+    if (!AppendOutboxRow(kGuiConnection, row, error, &id)) {
         NoteMDBFailure(QStringLiteral("outbox: ") + error);
         return false;
     }
-    NoteOutboxRowAdded();
+    NoteOutboxRowAdded(id);
     return true;
 }
 

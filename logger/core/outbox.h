@@ -33,14 +33,17 @@ bool OpenOutbox(const QString &connection, const QString &path, QString &error);
 void CloseOutbox(const QString &connection);
 bool IsOutboxOpen(const QString &connection);
 
-// Adds the row, committed and synced, unless an equal one is waiting.
-bool AppendOutboxRow(const QString &connection, const OutboxRow &row, QString &error);
+// Adds the row, committed and synced, unless an equal one is waiting; `id`
+// is the new row's (0 when an equal one was there).
+bool AppendOutboxRow(const QString &connection, const OutboxRow &row, QString &error,
+                     qint64 *id = nullptr);
 // The oldest rows, at most `limit`, in the order they were written.
 bool ReadOutboxRows(const QString &connection, int limit, QList<OutboxRow> &rows, QString &error);
 // Removes the rows up to and including `lastId` (ids only grow).
 bool RemoveOutboxRows(const QString &connection, qint64 lastId, QString &error);
-// -1 when it cannot be told.
-qint64 CountOutboxRows(const QString &connection);
+// -1 when it cannot be told; `lastId` the highest id among them, in the same
+// read.
+qint64 CountOutboxRows(const QString &connection, qint64 *lastId = nullptr);
 
 // The commit path's step: the alarm's row for the central database, in the
 // outbox opened by CheckMDBFilePath. Wakes the sender. False (the reason in

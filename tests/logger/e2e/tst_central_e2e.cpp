@@ -12,6 +12,7 @@
 #include "pgserver.h"
 #include "testfiles.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -85,6 +86,7 @@ public:
         env.insert(QStringLiteral("TMPDIR"), lockDir.path());
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(dir.path());
+        m_traceAtStart = trace().size();
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // A test that dies takes its loggers along.
         process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
@@ -93,14 +95,25 @@ public:
     }
     bool end()
     {
+        // A SIGTERM before the logger is up would find no handler: wait for
+        // its first poll of this start.
+        QDeadlineTimer up(10000);
+        while (!trace().mid(m_traceAtStart).contains(QLatin1String("TotalSMSCount=")) &&
+               !up.hasExpired())
+            QTest::qWait(20);
         process.terminate();
-        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
-               process.exitCode() == 0;
+        const bool ok = process.waitForFinished(10000) &&
+                        process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        if (!ok)
+            qWarning("the logger's end: state %d, status %d, code %d", int(process.state()),
+                     int(process.exitStatus()), process.exitCode());
+        return ok;
     }
-    void kill()
+    // True once the process is gone (a SIGKILL waits for an fsync under way).
+    bool kill()
     {
         ::kill(pid_t(process.processId()), SIGKILL);
-        process.waitForFinished(5000);
+        return process.waitForFinished(30000) || process.state() == QProcess::NotRunning;
     }
     ~Logger()
     {
@@ -148,6 +161,9 @@ public:
     {
         return QString::fromUtf8(ReadFileBytes(dir.filePath(QStringLiteral("dbg.log"))));
     }
+
+private:
+    qsizetype m_traceAtStart = 0;
 };
 
 struct Figures
@@ -181,7 +197,14 @@ class tst_CentralE2E : public QObject
         return m_server.rows(
             QStringLiteral("SELECT AlarmMessage FROM tarrow %1 ORDER BY id").arg(where), db);
     }
-    int count(const QString &db) { return int(texts(db).size()); }
+    // -1 before the table is there.
+    int count(const QString &db)
+    {
+        const QStringList r = m_server.rows(QStringLiteral("SELECT count(*) FROM tarrow"), db);
+        bool ok = false;
+        const int n = r.value(0).toInt(&ok);
+        return r.size() == 1 && ok ? n : -1;
+    }
 
 private slots:
     void initTestCase()
@@ -280,8 +303,7 @@ private slots:
 
         // The waits while it was down: doubling up to 30 times the first,
         // and so only a handful of tries, never a busy loop.
-        static const QRegularExpression retry(QStringLiteral("server unreachable .* retry in "
-                                                             "(\\d+) ms"));
+        static const QRegularExpression retry(QStringLiteral("rows wait, retry in (\\d+) ms"));
         QList<int> waits;
         auto it = retry.globalMatch(logger.trace());
         while (it.hasNext())
@@ -345,12 +367,12 @@ private slots:
         logger.start();
         QTRY_COMPARE_WITH_TIMEOUT(logger.onSim(), 0, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(logger.waitingInOutbox(), 25, 5000);
-        logger.kill();
+        QVERIFY(logger.kill());
 
         QVERIFY2(m_server.restart(), qPrintable(m_server.error()));
         logger.start();
         QTRY_VERIFY_WITH_TIMEOUT(count(db) > 0, 20000);
-        logger.kill(); // the batch committed, perhaps not yet taken out of the outbox
+        QVERIFY(logger.kill()); // the batch committed, perhaps not yet taken out of the outbox
         const int waitingAfterKill = logger.waitingInOutbox();
         logger.start();
         QTRY_COMPARE_WITH_TIMEOUT(logger.waitingInOutbox(), 0, 20000);
