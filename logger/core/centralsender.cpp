@@ -118,18 +118,6 @@ bool openCentral(const QString &name, const CentralTarget &target, QString &reas
     return false;
 }
 
-void dropConnection(const QString &name)
-{
-    if (!QSqlDatabase::contains(name))
-        return;
-    {
-        QSqlDatabase db = QSqlDatabase::database(name, false);
-        if (db.isOpen())
-            db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-}
-
 int s_retryOverride = 0;
 
 class Sender;
@@ -291,7 +279,7 @@ void Sender::closeCentral()
         QMutexLocker lock(&mutex);
         m_socket = -1;
     }
-    dropConnection(kPgConnection);
+    ReleaseConnection(kPgConnection);
     m_open = false;
 }
 
@@ -300,7 +288,7 @@ bool Sender::ensureCentral(QString &reason, QString &detail)
     if (m_open)
         return true;
     if (!openCentral(kPgConnection, m_target, reason, detail)) {
-        dropConnection(kPgConnection);
+        ReleaseConnection(kPgConnection);
         return false;
     }
     QSqlDatabase db = QSqlDatabase::database(kPgConnection, false);
@@ -637,7 +625,7 @@ bool TestCentralConnection(const QString &uri, QString &answer)
             ok = insert || (!exists && create);
         }
     }
-    dropConnection(name);
+    ReleaseConnection(name);
     return ok;
 }
 

@@ -64,10 +64,8 @@ void NoteMDBFailure(const QString &why)
     WriteDebugTrace(QStringLiteral("Database: ") + why);
 }
 
-void CloseMDBConnection()
+void ReleaseConnection(const QString &name)
 {
-    const QString name = G.MDBConnection.isEmpty() ? kConnectionName : G.MDBConnection;
-    G.MDBConnection.clear();
     if (!QSqlDatabase::contains(name))
         return;
     {
@@ -76,6 +74,13 @@ void CloseMDBConnection()
             db.close();
     }
     QSqlDatabase::removeDatabase(name);
+}
+
+void CloseMDBConnection()
+{
+    const QString name = G.MDBConnection.isEmpty() ? kConnectionName : G.MDBConnection;
+    G.MDBConnection.clear();
+    ReleaseConnection(name);
 }
 
 bool IsMDBConnectionOpen()

@@ -17,6 +17,8 @@ namespace quillet {
 bool OpenMDBConnection();
 // Releases the connection.
 void CloseMDBConnection();
+// Closes and removes a Qt Sql connection by name (on the thread that made it).
+void ReleaseConnection(const QString &name);
 // True when G.MDBConnection names a connection that is open.
 bool IsMDBConnectionOpen();
 // True when an alarm row can be committed locally: the file database is open,

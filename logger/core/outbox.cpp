@@ -73,14 +73,7 @@ bool OpenOutbox(const QString &connection, const QString &path, QString &error)
 
 void CloseOutbox(const QString &connection)
 {
-    if (!QSqlDatabase::contains(connection))
-        return;
-    {
-        QSqlDatabase db = connectionNamed(connection);
-        if (db.isOpen())
-            db.close();
-    }
-    QSqlDatabase::removeDatabase(connection);
+    ReleaseConnection(connection);
 }
 
 bool IsOutboxOpen(const QString &connection)

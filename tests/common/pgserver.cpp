@@ -76,6 +76,22 @@ QString PgServer::BinDir()
     return QString();
 }
 
+std::function<void()> PgServer::asServerUser(bool dieWithTest) const
+{
+    const uid_t uid = m_uid;
+    const gid_t gid = m_gid;
+    const bool switchUser = m_switchUser;
+    // Runs in the child between fork and exec: system calls only.
+    return [=] {
+        if (switchUser &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+            ::_exit(126);
+        // After the change of user, which would clear it.
+        if (dieWithTest)
+            ::prctl(PR_SET_PDEATHSIG, SIGINT);
+    };
+}
+
 bool PgServer::start(const QStringList &settings)
 {
     m_settings = settings;
@@ -94,14 +110,7 @@ bool PgServer::start(const QStringList &settings)
         return false;
     }
     QProcess initdb;
-    const uid_t uid = m_uid;
-    const gid_t gid = m_gid;
-    const bool switchUser = m_switchUser;
-    initdb.setChildProcessModifier([=] {
-        if (switchUser &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
-            ::_exit(126);
-    });
+    initdb.setChildProcessModifier(asServerUser(false));
     initdb.setWorkingDirectory(m_dir.path());
     initdb.setProcessChannelMode(QProcess::MergedChannels);
     initdb.start(bin + QStringLiteral("/initdb"),
@@ -130,17 +139,8 @@ bool PgServer::start(const QStringList &settings)
 
 bool PgServer::launch()
 {
-    const uid_t uid = m_uid;
-    const gid_t gid = m_gid;
-    const bool switchUser = m_switchUser;
-    m_server.setChildProcessModifier([=] {
-        if (switchUser &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
-            ::_exit(126);
-        // A fast shutdown when the test dies (set after the change of user,
-        // which would clear it).
-        ::prctl(PR_SET_PDEATHSIG, SIGINT);
-    });
+    // A fast shutdown when the test dies.
+    m_server.setChildProcessModifier(asServerUser(true));
     QStringList args{QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")),
                      QStringLiteral("-k"), m_dir.path(),
                      QStringLiteral("-c"), QStringLiteral("listen_addresses=")};

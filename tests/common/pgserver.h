@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariantList>
+#include <functional>
 
 namespace quillet::test {
 
@@ -53,6 +54,8 @@ public:
 
 private:
     bool launch();
+    // Makes a child the server's user (and, when asked, end with the test).
+    std::function<void()> asServerUser(bool dieWithTest) const;
     bool waitReady(int timeoutMs);
 
     QTemporaryDir m_dir;
