@@ -1,10 +1,12 @@
 #include "alarms.h"
 
+#include "centraluri.h"
 #include "database.h"
 #include "dde.h"
 #include "globals.h"
 #include "logfile.h"
 #include "mainwindow.h"
+#include "outbox.h"
 #include "outputpaths.h"
 #include "polling.h"
 #include "receivedstore.h"
@@ -71,6 +73,10 @@ bool storeRow(bool mayExist, qint64 rowsBefore, const QDateTime &smsDate, const 
         return true;
     if (!CheckMDBFilePath(true))
         return false;
+    // The outbox keeps one row per alarm, so a message seen again finds its
+    // row waiting; one sent already goes once more and the server drops it.
+    if (IsCentralURI(G.MDBFilePath))
+        return AppendAlarmToOutbox(MDBDateText(smsDate), callerID, message);
     return mayExist ? EnsureAlarmRow(rowsBefore, smsDate, callerID, message)
                     : InsertAlarmRow(smsDate, callerID, message);
 }

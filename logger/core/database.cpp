@@ -1,7 +1,9 @@
 #include "database.h"
 
+#include "centraluri.h"
 #include "globals.h"
 #include "hostservices.h"
+#include "outbox.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -45,6 +47,12 @@ QString tableName(const QSqlDatabase &db)
 
 } // namespace
 
+bool IsAlarmDatabaseReady()
+{
+    return IsCentralURI(G.MDBFilePath) ? IsOutboxOpen(OutboxGuiConnection())
+                                       : IsMDBConnectionOpen();
+}
+
 QString MDBLastError()
 {
     return lastError();
@@ -56,10 +64,8 @@ void NoteMDBFailure(const QString &why)
     WriteDebugTrace(QStringLiteral("Database: ") + why);
 }
 
-void CloseMDBConnection()
+void ReleaseConnection(const QString &name)
 {
-    const QString name = G.MDBConnection.isEmpty() ? kConnectionName : G.MDBConnection;
-    G.MDBConnection.clear();
     if (!QSqlDatabase::contains(name))
         return;
     {
@@ -68,6 +74,13 @@ void CloseMDBConnection()
             db.close();
     }
     QSqlDatabase::removeDatabase(name);
+}
+
+void CloseMDBConnection()
+{
+    const QString name = G.MDBConnection.isEmpty() ? kConnectionName : G.MDBConnection;
+    G.MDBConnection.clear();
+    ReleaseConnection(name);
 }
 
 bool IsMDBConnectionOpen()

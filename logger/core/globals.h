@@ -56,6 +56,9 @@ struct GlobalState
     QString SoundFilePath;
     bool IsIgnoreZoneIdentifier = false;
     bool IsDebugMode = false;
+    // The name of this logger's rows in a central database; empty: the host
+    // name (and the key is not written).
+    QString LoggerName;
     QString COMPORT;
     QString BAUDRATE;
     QString DATABIT;

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "centralsender.h"
 #include "globals.h"
 #include "hostservices.h"
 #include "logfile.h"
@@ -261,12 +262,18 @@ void frmMain::LoadFormObj()
     const bool storeFailed = Received().writeFailed();
     if (storeFailed)
         text += QStringLiteral(" Quillet.rcv!");
+    const QString central = CentralStatusText();
+    if (!central.isEmpty())
+        text += QStringLiteral(", ") + central;
     setStatusPanelText(QStringLiteral("Action"), text);
-    m_panelAction->setStyleSheet(storeFailed ? QStringLiteral("color: #c00000;") : QString());
+    // Red too while rows cannot reach the central database.
+    m_panelAction->setStyleSheet(storeFailed || central.endsWith(QLatin1Char('!'))
+                                     ? QStringLiteral("color: #c00000;")
+                                     : QString());
     m_panelAction->setToolTip(storeFailed ? QStringLiteral("Quillet.rcv cannot be written: what "
                                                            "was recorded is kept in memory only, "
                                                            "and written again at every poll.")
-                                          : QString());
+                                          : CentralStatusDetail());
     QStringList notes;
     for (const QString &note : {ConnectionProblem(), LogFileProblem()})
         if (!note.isEmpty())

@@ -1,5 +1,7 @@
 #include "outputpaths.h"
 
+#include "centralsender.h"
+#include "centraluri.h"
 #include "database.h"
 #include "filehelpers.h"
 #include "globals.h"
@@ -109,6 +111,10 @@ void RecheckLogFolder()
 
 bool CheckMDBFilePath(bool exitOnError)
 {
+    // A connection URI is no path: its rows go to the outbox beside the
+    // settings, and on from there.
+    if (IsCentralURI(G.MDBFilePath))
+        return CheckCentralDatabase();
     G.MDBFileFullPath =
         G.MDBFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.mdb")) : G.MDBFilePath;
     // The shortcut needs an open connection to a file that is still there: a

@@ -1,5 +1,6 @@
 #include "settings.h"
 
+#include "centraluri.h"
 #include "debuglog.h"
 #include "filehelpers.h"
 #include "globals.h"
@@ -159,7 +160,7 @@ bool LoadSettings()
         // Only a bad path stops loading (its box ended the program). A database
         // that cannot be prepared is reported by start-up and the logger runs
         // on with its log file.
-        if (!CheckMDBFilePath(true) &&
+        if (!CheckMDBFilePath(true) && !IsCentralURI(G.MDBFilePath) &&
             (EndsWithSeparator(G.MDBFileFullPath) || FolderExists(G.MDBFileFullPath)))
             return false;
     }
@@ -176,6 +177,7 @@ bool LoadSettings()
     G.IsDebugMode = LeadingNumber(value("BASIC", QStringLiteral("IsDebugMode"), "0")) != 0;
     if (G.IsDebugMode)
         CreateDebugLog();
+    G.LoggerName = value("BASIC", QStringLiteral("LoggerName"));
 
     G.COMPORT = orDefault(value("COMM", QStringLiteral("COMPORT"), "COM1"), "COM1");
     G.BAUDRATE = orDefault(value("COMM", QStringLiteral("BAUDRATE"), "9600"), "9600");
@@ -255,6 +257,8 @@ bool Save2SettingFile()
         out << QStringLiteral("SoundFilePath=") + G.SoundFilePath;
     out << flag("IsIgnoreZoneIdentifier", G.IsIgnoreZoneIdentifier);
     out << flag("IsDebugMode", G.IsDebugMode);
+    if (!G.LoggerName.isEmpty())
+        out << QStringLiteral("LoggerName=") + G.LoggerName;
 
     out << QString() << QStringLiteral("[COMM]") << QStringLiteral("COMPORT=") + G.COMPORT
         << QStringLiteral("BAUDRATE=") + G.BAUDRATE << QStringLiteral("DATABIT=") + G.DATABIT

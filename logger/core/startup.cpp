@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "centralsender.h"
 #include "database.h"
 #include "filehelpers.h"
 #include "globals.h"
@@ -50,7 +51,7 @@ bool StartUp()
         return false;
     // The log file is the primary record: a database that cannot be opened is
     // shown once, and every later record tries it again.
-    if (G.IsSaveAsMDB && !IsMDBConnectionOpen())
+    if (G.IsSaveAsMDB && !IsAlarmDatabaseReady())
         // Shown without waiting: the first poll does not wait for a click.
         MsgBoxNonBlocking(
             QStringLiteral("無法開啟資料庫!\r\nMDBFileFullPath=") + G.MDBFileFullPath +
@@ -96,6 +97,7 @@ bool ExitSystem(bool askConfirm)
         G.MainForm->SetTrayIcon(TrayAction::Delete);
     Received().flush();
     CloseMDBConnection();
+    StopCentralSender();
     TerminateDevice();
     G.IsOffline = true;
     if (G.MainForm)

@@ -1,11 +1,15 @@
 #include "frmsettings.h"
 
+#include "centralsender.h"
+#include "centraluri.h"
 #include "filehelpers.h"
 #include "frmstring.h"
 #include "globals.h"
 #include "hostservices.h"
+#include "outputpaths.h"
 #include "settings.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -17,8 +21,10 @@
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QTabWidget>
+#include <QThread>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <memory>
 
 namespace quillet {
 
@@ -72,6 +78,8 @@ frmSettings::frmSettings(QWidget *parent) : QDialog(parent)
 
     connect(chkOrvane, &QCheckBox::clicked, this, [this] { chkOrvane->setChecked(true); });
     connect(chkMDB, &QCheckBox::toggled, this, &frmSettings::applyMDBRule);
+    connect(txtMDBFilePath, &QLineEdit::textChanged, this, &frmSettings::applyMDBRule);
+    connect(cmdTestMDB, &QPushButton::clicked, this, &frmSettings::testDatabase);
     connect(chkSoundAlert, &QCheckBox::toggled, this, &frmSettings::applySoundRule);
     connect(chkIsUseTelListMap, &QCheckBox::toggled, this, &frmSettings::applyMapRule);
     connect(cmdAddTel, &QPushButton::clicked, this, &frmSettings::AddNewTelNo);
@@ -102,16 +110,22 @@ QWidget *frmSettings::buildBasicTab()
     Label1 = new QLabel(QStringLiteral("File Path"), fraSaveAs);
     txtMDBFilePath = new QLineEdit(fraSaveAs);
     Label1->setBuddy(txtMDBFilePath);
+    txtMDBFilePath->setToolTip(
+        QStringLiteral("A database file, or a central PostgreSQL database as a connection URI: "
+                       "postgresql://user@host/database (the password goes in ~/.pgpass)"));
+    cmdTestMDB = new QPushButton(QStringLiteral("Test"), fraSaveAs);
+    cmdTestMDB->setToolTip(QStringLiteral("Connect to the central database and show its answer"));
 
     auto *saveGrid = new QGridLayout(fraSaveAs);
     saveGrid->setColumnMinimumWidth(0, kIndent);
     saveGrid->setColumnStretch(2, 1);
-    saveGrid->addWidget(chkOrvane, 0, 0, 1, 3);
+    saveGrid->addWidget(chkOrvane, 0, 0, 1, 4);
     saveGrid->addWidget(lblLogFilePath, 1, 1);
-    saveGrid->addWidget(txtLogFilePath, 1, 2);
-    saveGrid->addWidget(chkMDB, 2, 0, 1, 3);
+    saveGrid->addWidget(txtLogFilePath, 1, 2, 1, 2);
+    saveGrid->addWidget(chkMDB, 2, 0, 1, 4);
     saveGrid->addWidget(Label1, 3, 1);
     saveGrid->addWidget(txtMDBFilePath, 3, 2);
+    saveGrid->addWidget(cmdTestMDB, 3, 3);
 
     chkIsIgnoreZone = new QCheckBox(QStringLiteral(" Ignore the leading zone identifier."), page);
     lblZoneExample = new QLabel(QStringLiteral("Example: A1, A2, R1, R2, ......."), page);
@@ -238,6 +252,34 @@ void frmSettings::applyMDBRule()
     const bool on = chkMDB->isChecked();
     Label1->setEnabled(on);
     txtMDBFilePath->setEnabled(on);
+    // A file needs no test; a test under way is not started twice.
+    cmdTestMDB->setEnabled(on && IsCentralURI(txtMDBFilePath->text()) &&
+                           !cmdTestMDB->property("testing").toBool());
+}
+
+void frmSettings::testDatabase()
+{
+    const QString uri = txtMDBFilePath->text().trimmed();
+    cmdTestMDB->setProperty("testing", true);
+    cmdTestMDB->setText(QStringLiteral("Testing..."));
+    applyMDBRule();
+    auto answer = std::make_shared<QString>();
+    auto ok = std::make_shared<bool>(false);
+    QThread *worker =
+        QThread::create([uri, answer, ok] { *ok = TestCentralConnection(uri, *answer); });
+    QPointer<frmSettings> self(this);
+    // The thread outlives a dialog closed meanwhile; its answer is dropped then.
+    connect(worker, &QThread::finished, qApp, [self, worker, answer, ok] {
+        worker->deleteLater();
+        if (!self)
+            return;
+        self->cmdTestMDB->setProperty("testing", false);
+        self->cmdTestMDB->setText(QStringLiteral("Test"));
+        self->applyMDBRule();
+        MsgBox(*answer, BoxButtons::Ok, *ok ? BoxIcon::Information : BoxIcon::Critical,
+               QStringLiteral("Database Test"));
+    });
+    worker->start();
 }
 
 void frmSettings::applySoundRule()
@@ -323,6 +365,16 @@ bool frmSettings::CheckFormObj()
     for (QLineEdit *box : {txtLogFilePath, txtMDBFilePath, txtSoundAlertFilePath})
         box->setText(box->text().trimmed());
 
+    if (chkMDB->isChecked() && IsCentralURI(txtMDBFilePath->text())) {
+        CentralTarget target;
+        QString why;
+        if (!ParseCentralURI(txtMDBFilePath->text(), target, why)) {
+            MsgBox(QStringLiteral("The database URI cannot be used!\r\n") + why, BoxButtons::Ok,
+                   BoxIcon::Critical, kSettingError);
+            focusTarget = txtMDBFilePath;
+            return false;
+        }
+    }
     if (!chkSoundAlert->isChecked())
         return true;
     if (txtSoundAlertFilePath->text().isEmpty()) {
@@ -369,6 +421,10 @@ bool frmSettings::SaveFormObj()
     if (G.EnableSitePhoneNumberMap)
         G.IsGiveUpUnknownSitePhoneNumberSMS = chkGiveUpMsg->isChecked();
 
+    // Rows waiting for a central database go to the new URI at once, not
+    // only with the next alarm.
+    if (G.IsSaveAsMDB && IsCentralURI(G.MDBFilePath))
+        CheckMDBFilePath(false);
     return Save2SettingFile();
 }
 

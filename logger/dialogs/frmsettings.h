@@ -62,6 +62,9 @@ public:
     QCheckBox *chkMDB = nullptr;
     QLabel *Label1 = nullptr;
     QLineEdit *txtMDBFilePath = nullptr;
+    // Connects to the central database the box names, from a thread of its
+    // own, and shows the server's answer.
+    QPushButton *cmdTestMDB = nullptr;
     QCheckBox *chkIsIgnoreZone = nullptr;
     QLabel *lblZoneExample = nullptr;
     QGroupBox *fraSound = nullptr;
@@ -93,6 +96,7 @@ private:
     QWidget *buildCommunicationTab();
     QWidget *buildMapTab();
     void applyMDBRule();
+    void testDatabase();
     void applySoundRule();
     void applyMapRule();
     void okClicked();

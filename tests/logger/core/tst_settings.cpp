@@ -1,6 +1,8 @@
 // Settings file reader and writer: lookup rules, defaults, numbered entries,
 // round trip, and files that are not what they should be.
 
+#include "boxrecorder.h"
+#include "centralsender.h"
 #include "globals.h"
 #include "settings.h"
 #include "testfiles.h"
@@ -268,6 +270,36 @@ private slots:
         QCOMPARE(file.contains("DEVICE="), !written.isEmpty());
         if (!written.isEmpty())
             QVERIFY(file.contains("STOPBIT=1\r\n" + written + "\r\n[SitePhoneNumberMAP]"));
+    }
+
+    // LoggerName is written only when set; a URI in MDBFilePath is no path
+    // (one ending in "/" would otherwise stop the program with a path box).
+    void centralKeys_data()
+    {
+        QTest::addColumn<QByteArray>("basic");
+        QTest::addColumn<QString>("loggerName");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("no name") << QByteArray() << "" << QByteArray();
+        QTest::newRow("a name") << QByteArray("LoggerName = North Works \r\n") << "North Works"
+                                << QByteArray("IsDebugMode=0\r\nLoggerName=North Works\r\n");
+        QTest::newRow("URI ending in a slash")
+            << QByteArray("IsSaveAsMDB=1\r\nMDBFilePath=postgresql://q@/alarms?host=/run/x/\r\n")
+            << "" << QByteArray("MDBFilePath=postgresql://q@/alarms?host=/run/x/\r\n");
+    }
+    void centralKeys()
+    {
+        QFETCH(QByteArray, basic);
+        QFETCH(QByteArray, written);
+        quillet::test::BoxRecorder boxes;
+        writeSettings("[BASIC]\r\nLogFilePath=Quillet.log\r\n" + basic);
+        QVERIFY(LoadSettings());
+        QCOMPARE(boxes.count(), 0);
+        QTEST(G.LoggerName, "loggerName");
+        QVERIFY(Save2SettingFile());
+        const QByteArray file = quillet::test::ReadFileBytes(G.SettingFile);
+        QCOMPARE(file.contains("LoggerName="), written.contains("LoggerName="));
+        QVERIFY2(file.contains(written), file.constData());
+        StopCentralSender();
     }
 
     void writerSpellingsAndDisabledFeatures()

@@ -2,6 +2,7 @@
 // files at their default sizes, for looking at them as a user would:
 //   dialog_shots [folder]      (default /tmp/shots; needs a display)
 
+#include "centralsender.h"
 #include "frmabout.h"
 #include "frmsettings.h"
 #include "frmstring.h"
@@ -10,14 +11,18 @@
 #include "logfile.h"
 #include "mainwindow.h"
 #include "qtboxes.h"
+#include "outbox.h"
+#include "outputpaths.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -71,6 +76,11 @@ int main(int argc, char *argv[])
         settings.SSTab1->setCurrentIndex(i);
         save(&settings, folder + QStringLiteral("/settings-%1.png").arg(i + 1));
     }
+    // A central database in the database box: its Test button is live.
+    settings.SSTab1->setCurrentIndex(0);
+    settings.txtMDBFilePath->setText(
+        QStringLiteral("postgresql://quillet@db.example/alarms?sslmode=require"));
+    save(&settings, folder + QStringLiteral("/settings-1-central.png"));
     settings.chkIsUseTelListMap->setChecked(false);
     save(&settings, folder + QStringLiteral("/settings-3-map-off.png"));
     settings.hide();
@@ -80,6 +90,23 @@ int main(int argc, char *argv[])
     save(about, folder + QStringLiteral("/about.png"));
     about->close();
 
+    // The main window while rows wait for a central database that is down.
+    QTemporaryDir central;
+    G.SettingFile = central.filePath(QStringLiteral("Quillet.set"));
+    G.MDBFilePath = QStringLiteral("postgresql://quillet@/alarms?host=") + central.path();
+    G.ReceivedSMSCount = 3;
+    CheckMDBFilePath(false);
+    for (int n = 1; n <= 3; ++n)
+        AppendAlarmToOutbox(QStringLiteral("2024/03/07 02:05:0%1 PM").arg(n),
+                            QStringLiteral("North Pump Station"), QStringLiteral("Level high"));
+    mainForm.show();
+    QElapsedTimer wait;
+    wait.start();
+    while (wait.elapsed() < 500)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    save(&mainForm, folder + QStringLiteral("/main-rows-waiting.png"));
+    mainForm.hide();
+    StopCentralSender();
     // The main window with what keeps it from its work, and a box that
     // counts its repeats instead of stacking them.
     G.ReceivedSMSCount = 3;
