@@ -11,7 +11,9 @@
 #include "settings.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
 
 namespace quillet {
@@ -24,7 +26,19 @@ QString InstanceLockPath()
 bool AcquireInstanceLock(QLockFile &lock)
 {
     lock.setStaleLockTime(0); // only a dead owner makes the lock stale
-    return lock.tryLock(0);
+    if (lock.tryLock(0))
+        return true;
+    // A start killed in its first instant can leave a lock file that names no
+    // owner, and then no owner can ever be found dead: every later start would
+    // be refused for good. An owner writes its name at once, so such a file
+    // that is more than a moment old belongs to nobody.
+    qint64 pid = 0;
+    QString host, app;
+    const QFileInfo file(lock.fileName());
+    if (lock.error() != QLockFile::LockFailedError || lock.getLockInfo(&pid, &host, &app) ||
+        file.lastModified().secsTo(QDateTime::currentDateTime()) < 2)
+        return false;
+    return lock.removeStaleLockFile() && lock.tryLock(0);
 }
 
 bool StartUp()

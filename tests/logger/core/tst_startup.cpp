@@ -171,6 +171,34 @@ private slots:
         G.MainForm = nullptr;
     }
 
+    // A start killed in its first instant can leave a lock file that names no
+    // owner; it must not refuse every later start for good. A lock that an
+    // owner is still writing (just made) is left alone.
+    void ownerlessLockIsTakenOver_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("ageSeconds");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("empty, old") << QByteArray() << 60 << true;
+        QTest::newRow("garbage, old") << QByteArray("\x01\x02not a pid") << 60 << true;
+        QTest::newRow("empty, just made") << QByteArray() << 0 << false;
+    }
+
+    void ownerlessLockIsTakenOver()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, ageSeconds);
+        const QString path = QDir::currentPath() + QStringLiteral("/instance.lock");
+        touch(path, content);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds),
+                                 QFileDevice::FileModificationTime));
+        file.close();
+        QLockFile lock(path);
+        QTEST(AcquireInstanceLock(lock), "taken");
+    }
+
     void secondCopyIsRefusedAndTouchesNothing()
     {
         const QString exe = QStringLiteral(QUILLET_BIN_DIR "/quillet");
