@@ -120,10 +120,11 @@ AlarmOutcome ProcessAlarmSMS(const QString &key, const QDateTime &smsDate, const
     if (!inLog) {
         if (G.IsSaveAsMDB && CheckMDBFilePath(true))
             rowsBefore = LastAlarmRowId();
-        const bool appended =
-            AppendAlarmRecord(smsDate, callerID, message, [&](const LogPlace &place) {
-                store.beginRecord(key, place, rowsBefore);
-            });
+        // A power cut may have left the start of it there instead.
+        const LogPlace *torn = entry.state == State::Pending ? &entry.place : nullptr;
+        const bool appended = AppendAlarmRecord(
+            smsDate, callerID, message,
+            [&](const LogPlace &place) { store.beginRecord(key, place, rowsBefore); }, torn);
         if (!appended) {
             store.abandon(key);
             if (!alerted().contains(key)) {

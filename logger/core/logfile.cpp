@@ -102,11 +102,37 @@ bool readAt(int fd, qint64 offset, qint64 count, QByteArray &out)
     return true;
 }
 
+// The end of the file holds what a power cut left of this very record at
+// `torn` (its first bytes, or blocks the file system never filled: zeros),
+// and nothing else.
+bool endsInTornRecord(int fd, const struct stat &locked, const QByteArray &record,
+                      const LogPlace &torn)
+{
+    if (quint64(locked.st_dev) != torn.device || quint64(locked.st_ino) != torn.inode ||
+        torn.offset < 0 || locked.st_size <= torn.offset ||
+        locked.st_size >= torn.offset + record.size())
+        return false;
+    QByteArray tail;
+    if (!readAt(fd, torn.offset, qint64(locked.st_size) - torn.offset, tail))
+        return false;
+    for (qsizetype i = 0; i < tail.size(); ++i) {
+        if (tail.at(i) != record.at(i) && tail.at(i) != '\0')
+            return false;
+    }
+    return true;
+}
+
 // Under the lock: the record, with a line end in front when the file's last
 // byte is not one (a line written by something else must not swallow it).
-bool appendUnderLock(int fd, const struct stat &locked, const QByteArray &record,
-                     const BeforeAppend &before)
+bool appendUnderLock(int fd, struct stat locked, const QByteArray &record,
+                     const BeforeAppend &before, const LogPlace *torn)
 {
+    if (torn && endsInTornRecord(fd, locked, record, *torn) &&
+        ::ftruncate(fd, off_t(torn->offset)) == 0) {
+        WriteDebugTrace(QStringLiteral("Log: %1 bytes of a record cut short by a crash removed")
+                            .arg(qint64(locked.st_size) - torn->offset));
+        locked.st_size = off_t(torn->offset);
+    }
     const off_t size = locked.st_size;
     QByteArray bytes = record;
     QByteArray last;
@@ -199,7 +225,8 @@ void SetLogFileProblem(const QString &problem)
         G.MainForm->LoadFormObj();
 }
 
-bool AppendLocked(const QString &path, const QByteArray &record, const BeforeAppend &before)
+bool AppendLocked(const QString &path, const QByteArray &record, const BeforeAppend &before,
+                  const LogPlace *torn)
 {
     const QByteArray native = QFile::encodeName(path);
     const bool stillStuck = s_lockTimedOut.isValid() && !s_lockTimedOut.hasExpired(s_lockWaitMs);
@@ -239,7 +266,7 @@ bool AppendLocked(const QString &path, const QByteArray &record, const BeforeApp
         if (::stat(native.constData(), &named) != 0 || named.st_ino != locked.st_ino ||
             named.st_dev != locked.st_dev)
             continue; // replaced under us: closing releases the lock
-        const bool ok = appendUnderLock(fd.get(), locked, record, before);
+        const bool ok = appendUnderLock(fd.get(), locked, record, before, torn);
         if (!ok)
             s_lastFailure = QStringLiteral("cannot write the log: ") + errnoText(errno);
         ::flock(fd.get(), LOCK_UN);
@@ -250,12 +277,12 @@ bool AppendLocked(const QString &path, const QByteArray &record, const BeforeApp
 }
 
 bool AppendAlarmRecord(const QDateTime &smsDate, const QString &callerID, const QString &message,
-                       const BeforeAppend &before)
+                       const BeforeAppend &before, const LogPlace *torn)
 {
     const QByteArray record = FormatAlarmRecord(smsDate, callerID, message);
     if (record.isEmpty() || !CheckLogFilePath(true))
         return false;
-    if (!AppendLocked(G.LogFileFullPath, record, before)) {
+    if (!AppendLocked(G.LogFileFullPath, record, before, torn)) {
         SetLogFileProblem(s_lastFailure);
         // Make the next record run the full check again, which re-creates a
         // file that went away.

@@ -40,8 +40,12 @@ using BeforeAppend = std::function<void(const LogPlace &)>;
 // at most LogLockWaitMs(); a lock that held out that long is not waited for
 // again until as long has passed (the rest of that poll's records try once).
 // The wait ends early when File > Offline or the end comes meanwhile
-// (G.IsOffline turns true).
-bool AppendLocked(const QString &path, const QByteArray &record, const BeforeAppend &before = {});
+// (G.IsOffline turns true). `torn`, when given, is where an earlier append of
+// the same record was going when the program died: if the file still ends in
+// what a power cut left of it there (its first bytes, or zeros), that is cut
+// away first, so the retry does not glue the record to its own fragment.
+bool AppendLocked(const QString &path, const QByteArray &record, const BeforeAppend &before = {},
+                  const LogPlace *torn = nullptr);
 
 // How long an append waits for the lock another program holds: 5 s (tests
 // shorten it).
@@ -58,7 +62,7 @@ void SetLogFileProblem(const QString &problem);
 // makes it durable. True when the line is on disk: only then may the message
 // leave the SIM.
 bool AppendAlarmRecord(const QDateTime &smsDate, const QString &callerID, const QString &message,
-                       const BeforeAppend &before = {});
+                       const BeforeAppend &before = {}, const LogPlace *torn = nullptr);
 
 // The record appended, then the database row inserted when configured.
 bool WriteAlarmRecord(const QDateTime &smsDate, const QString &callerID, const QString &message);

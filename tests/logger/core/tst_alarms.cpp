@@ -18,6 +18,7 @@
 #include <QtTest>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -318,6 +319,45 @@ private slots:
         QVERIFY(!LogHoldsRecord(path, place, "rec\r\n")); // only inside another line
         QVERIFY(AppendLocked(path, "rec\r\n"));
         QVERIFY(LogHoldsRecord(path, place, "rec\r\n"));
+    }
+
+    // A power cut in the middle of a record's write can leave part of it (or
+    // blocks of zeros) at the end of the log. Its retry, which knows where the
+    // record went, cuts exactly that away; bytes that are not the record's own
+    // are never cut.
+    void retryCutsItsTornRecord_data()
+    {
+        QTest::addColumn<QByteArray>("tail");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray old = "12/08/2026 10:00:00 [a] old\r\n";
+        const QByteArray rec = "12/08/2026 10:00:05 [b] new\r\n";
+        QTest::newRow("part of the record") << rec.left(14) << old + rec;
+        QTest::newRow("zeros") << QByteArray(9, '\0') << old + rec;
+        QTest::newRow("part, then zeros") << rec.left(5) + QByteArray(4, '\0') << old + rec;
+        QTest::newRow("something else after it")
+            << rec.left(5) + "x" << old + rec.left(5) + "x\r\n" + rec;
+        QTest::newRow("nothing torn") << QByteArray() << old + rec;
+    }
+
+    void retryCutsItsTornRecord()
+    {
+        QFETCH(QByteArray, tail);
+        const QByteArray old = "12/08/2026 10:00:00 [a] old\r\n";
+        const QByteArray rec = "12/08/2026 10:00:05 [b] new\r\n";
+        const QString path = QStringLiteral("torn.log");
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(old + tail);
+        }
+        struct stat st
+        {
+        };
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+        const LogPlace torn{quint64(st.st_dev), quint64(st.st_ino), qint64(old.size())};
+        QVERIFY(!LogHoldsRecord(path, torn, rec));
+        QVERIFY(AppendLocked(path, rec, {}, &torn));
+        QTEST(ReadFileBytes(path), "expected");
     }
 
     void receivedStoreSurvivesRestart()
