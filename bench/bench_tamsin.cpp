@@ -269,7 +269,13 @@ int main(int argc, char **argv)
                     to.substr(11).c_str());
     const std::string group = Callers()[7];
     int32_t selected = 0;
-    const double select = Seconds([&] { selected = LogSelect(group.c_str(), nullptr); }, 3);
+    // Each time after another selection: the same one asked for again is
+    // kept, not made anew.
+    double select = 1e30;
+    for (int run = 0; run < 3; ++run) {
+        LogSelect(nullptr, nullptr);
+        select = std::min(select, Seconds([&] { selected = LogSelect(group.c_str(), nullptr); }, 1));
+    }
 
     LogSetTimeRange(nullptr, nullptr, nullptr, nullptr);
     LogSelect(nullptr, nullptr);

@@ -323,14 +323,16 @@ bool ParseStamp(const char *p, Seconds *out, StampCache *cache)
     StampCache::Entry *entry = nullptr;
     uint64_t head = 0;
     uint16_t tail = 0;
+    const Seconds clock = hour * 3600 + minute * 60 + second;
     if (cache) {
         head = Load8(p);
         std::memcpy(&tail, p + 8, 2);
-        const uint64_t h = (head ^ (head >> 29) ^ tail) * 0x9E3779B97F4A7C15ull;
-        entry = &cache->entries[h >> 52];
-        static_assert(StampCache::kEntries == 4096);
+        // Not checked yet: unchecked digits only pick a place, and only an
+        // entry of the very same bytes counts.
+        const unsigned place = unsigned(Two(p + 8)) * 384 + unsigned(Two(p)) * 32 + unsigned(Two(p + 3));
+        entry = &cache->entries[place % StampCache::kEntries];
         if (entry->head == head && entry->tail == tail) {
-            *out = entry->day + hour * 3600 + minute * 60 + second;
+            *out = Seconds(entry->days) * 86400 + clock;
             return true;
         }
     }
@@ -344,8 +346,8 @@ bool ParseStamp(const char *p, Seconds *out, StampCache *cache)
         return false;
     const Seconds day = SecondsOf(year, month, dayOfMonth, 0, 0, 0);
     if (entry)
-        *entry = {head, tail, day};
-    *out = day + hour * 3600 + minute * 60 + second;
+        *entry = {head, static_cast<int32_t>(day / 86400), tail};
+    *out = day + clock;
     return true;
 }
 
@@ -740,6 +742,23 @@ void Utf8Check::Then(const Utf8Check &next)
         *this = next;
 }
 
+void GroupColumn::Widen(uint32_t id)
+{
+    size_t width = m_width;
+    while (width < 4 && id >> (8 * width) != 0)
+        width *= 2;
+    const size_t count = Size();
+    std::vector<uint8_t, LargeAllocator<uint8_t>> wider;
+    wider.reserve(m_bytes.capacity() / m_width * width);
+    wider.resize(count * width);
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t v = Get(i);
+        std::memcpy(wider.data() + i * width, &v, width); // little-endian: the low bytes
+    }
+    m_bytes.swap(wider);
+    m_width = width;
+}
+
 uint64_t LogIndex::Begin(size_t i) const
 {
     uint64_t high = 0;
@@ -766,7 +785,7 @@ int64_t LogIndex::FindGroup(std::string_view name) const
 
 size_t LogIndex::MemoryBytes() const
 {
-    size_t bytes = m_part.records.capacity() * sizeof(Entry) +
+    size_t bytes = m_part.records.capacity() * sizeof(Entry) + m_part.groups.CapacityBytes() +
                    m_part.highStarts.capacity() * sizeof(uint32_t) +
                    m_sorted.capacity() * sizeof(uint32_t) +
                    m_part.names.capacity() * sizeof(std::string);
@@ -865,11 +884,13 @@ private:
             highStarts.push_back(static_cast<uint32_t>(records.size()));
         const uint32_t id = caller.empty() ? 0 : m_callers.Id(caller);
         const int32_t time = ClampSeconds(head.time);
-        if (!records.empty() && time < records.back().time)
-            m_part->ordered = false;
+        // Without a branch: on a shuffled file it would go either way at
+        // random.
+        m_part->ordered &= records.empty() || time >= records.back().time;
         m_part->earliest = std::min(m_part->earliest, time);
         m_part->latest = std::max(m_part->latest, time);
-        records.push_back({static_cast<uint32_t>(offset), time, id});
+        records.push_back({static_cast<uint32_t>(offset), time});
+        m_part->groups.Push(id);
         return Status::Ok;
     }
 
@@ -1142,6 +1163,7 @@ LogIndex::Status LogIndex::Build(const char *data, size_t size, size_t maxRecord
 {
     *this = LogIndex();
     m_part.records.reserve(ReserveFor(size, maxRecords));
+    m_part.groups.Reserve(ReserveFor(size, maxRecords));
     m_part.utf8.Feed(data, size);
     m_part.endsWithLineEnd = size == 0 || data[size - 1] == '\n';
     Scanner scanner(&m_part, maxRecords, true);
@@ -1160,6 +1182,7 @@ LogIndex::Status LogIndex::ReadPart(int fd, uint64_t from, uint64_t to, size_t c
                                     size_t maxRecords, Part *part, uint64_t reserveFor)
 {
     part->records.reserve(ReserveFor(reserveFor, maxRecords));
+    part->groups.Reserve(ReserveFor(reserveFor, maxRecords));
     Scanner scanner(part, maxRecords, from == 0);
     FileScan scan(fd, to, chunkSize, &scanner, part);
     return scan.Run(from);
@@ -1248,6 +1271,7 @@ LogIndex::Status LogIndex::Merge(Part &second, uint64_t split, size_t maxRecords
     // Copied a slice at a time, each slice's pages given back once copied,
     // so the two halves are never held twice.
     first.records.reserve(before + second.records.size());
+    first.groups.Reserve(before + second.records.size());
     Entry *from = second.records.data();
     const size_t count = second.records.size();
     const bool mapped = second.records.capacity() * sizeof(Entry) >= kHugePage;
@@ -1255,13 +1279,16 @@ LogIndex::Status LogIndex::Merge(Part &second, uint64_t split, size_t maxRecords
     for (size_t done = 0; done < count;) {
         const size_t end = std::min(count, done + kSlice);
         for (size_t i = done; i < end; ++i)
-            first.records.push_back({from[i].low, from[i].time, ids[from[i].group]});
+            first.records.push_back(from[i]);
         done = end;
         const size_t release = done * sizeof(Entry) & ~(size_t(4096) - 1);
         if (mapped && release > 0)
             madvise(from, release, MADV_DONTNEED);
     }
     Records().swap(second.records);
+    for (size_t i = 0; i < count; ++i)
+        first.groups.Push(ids[second.groups.Get(i)]);
+    second.groups = GroupColumn();
 
     first.utf8.Then(second.utf8);
     first.endsWithLineEnd = second.endsWithLineEnd;
@@ -1286,6 +1313,7 @@ LogIndex::Status LogIndex::Extend(int fd, uint64_t size, size_t chunkSize, size_
     const int32_t latest = part.latest;
     const auto restore = [&] {
         part.records.resize(records);
+        part.groups.Resize(records);
         part.names.resize(names);
         part.highStarts.resize(highs);
         part.textBeforeFirstRecord = textBeforeFirstRecord;

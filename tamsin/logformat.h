@@ -5,11 +5,13 @@
 // fuzzed on its own; the index reads a file with pread() and no locks.
 
 #include <climits>
+#include <cstring>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace tamsin {
@@ -32,17 +34,19 @@ Seconds SecondsOf(int year, int month, int day, int hour, int minute, int second
 int DaysInMonth(int year, int month);
 
 // Dates a parse has read. Records of one file share few dates, and the
-// calendar arithmetic is the costly part of a stamp; a file written out of
-// time order still hits a cache of several dates.
+// calendar arithmetic is the costly part of a stamp. An entry's place
+// follows the date itself, so the dates of a year lie side by side: a file
+// written out of time order over years hits a few kilobytes of cache
+// instead of a line per date scattered over all of it.
 struct StampCache
 {
     struct Entry
     {
         uint64_t head = ~uint64_t(0); // "MM/DD/YY"
+        int32_t days = 0;             // from 01/01/2000
         uint16_t tail = 0;            // "YY"
-        Seconds day = 0;
     };
-    static constexpr size_t kEntries = 4096;
+    static constexpr size_t kEntries = 4096; // ten years before two dates share one
     Entry entries[kEntries];
 };
 
@@ -145,7 +149,71 @@ template <class T> struct LargeAllocator
     template <class U> LargeAllocator(const LargeAllocator<U> &) {}
     T *allocate(size_t n) { return static_cast<T *>(AllocateLarge(n * sizeof(T))); }
     void deallocate(T *p, size_t n) { FreeLarge(p, n * sizeof(T)); }
+    // A resize leaves new elements uninitialised: every caller writes them
+    // before reading, and zeroing millions of them first costs a pass.
+    template <class U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
+    template <class U, class... A> void construct(U *p, A &&...args)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<A>(args)...);
+    }
     friend bool operator==(const LargeAllocator &, const LargeAllocator &) { return true; }
+};
+
+// Group ids, one per record, each in the fewest bytes the largest id so far
+// needs: a file of a few dozen callers spends one byte per record on them,
+// and the column widens once when the 256th (or 65,536th) name appears.
+class GroupColumn
+{
+public:
+    uint32_t Get(size_t i) const
+    {
+        const uint8_t *p = m_bytes.data() + i * m_width;
+        if (m_width == 1)
+            return *p;
+        if (m_width == 2) {
+            uint16_t v;
+            std::memcpy(&v, p, 2);
+            return v;
+        }
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    // Get() for a column known to be W bytes wide: loops over every record
+    // that pick the width once run several times faster.
+    template <size_t W> uint32_t GetAs(size_t i) const
+    {
+        if constexpr (W == 1) {
+            return m_bytes[i];
+        } else {
+            std::conditional_t<W == 2, uint16_t, uint32_t> v;
+            std::memcpy(&v, m_bytes.data() + i * W, W);
+            return v;
+        }
+    }
+    void Push(uint32_t id)
+    {
+        if (m_width < 4 && id >> (8 * m_width) != 0)
+            Widen(id);
+        if (m_width == 1) {
+            m_bytes.push_back(static_cast<uint8_t>(id));
+            return;
+        }
+        uint8_t b[4];
+        std::memcpy(b, &id, 4);
+        m_bytes.insert(m_bytes.end(), b, b + m_width);
+    }
+    size_t Size() const { return m_bytes.size() / m_width; }
+    void Reserve(size_t n) { m_bytes.reserve(n * m_width); }
+    void Resize(size_t n) { m_bytes.resize(n * m_width); }
+    size_t Width() const { return m_width; }
+    size_t CapacityBytes() const { return m_bytes.capacity(); }
+
+private:
+    void Widen(uint32_t id);
+
+    std::vector<uint8_t, LargeAllocator<uint8_t>> m_bytes;
+    size_t m_width = 1;
 };
 
 // Runs a function on another thread, and waits for it when it goes.
@@ -167,7 +235,8 @@ private:
 };
 
 // Index of every record of a file's bytes: where each begins, its time and
-// its group. 12 bytes per record; the bytes themselves stay in the file.
+// its group. 8 bytes per record and the group's one (two or four beyond 255
+// or 65,535 callers); the bytes themselves stay in the file.
 class LogIndex
 {
 public:
@@ -192,11 +261,11 @@ public:
     // the parsing. A line longer than the buffer is followed to its end
     // without being held, holes of a sparse file are skipped unread, and a
     // file that turns out shorter is indexed as far as it goes.
-    Status Read(int fd, uint64_t size, size_t chunkSize = 1 << 20, size_t maxRecords = kMaxRecords,
+    Status Read(int fd, uint64_t size, size_t chunkSize = 1 << 18, size_t maxRecords = kMaxRecords,
                 uint64_t parallelFrom = kParallelFrom);
     // Indexes what was appended after the bytes indexed so far, up to size.
     // On failure the index is left as it was.
-    Status Extend(int fd, uint64_t size, size_t chunkSize = 1 << 20,
+    Status Extend(int fd, uint64_t size, size_t chunkSize = 1 << 18,
                   size_t maxRecords = kMaxRecords);
 
     size_t Count() const { return m_part.records.size(); }
@@ -204,7 +273,8 @@ public:
     uint64_t End(size_t i) const { return i + 1 < Count() ? Begin(i + 1) : m_size; }
     int32_t Time(size_t i) const { return m_part.records[i].time; }
     // 0 = no caller; otherwise an index into GroupName().
-    uint32_t Group(size_t i) const { return m_part.records[i].group; }
+    uint32_t Group(size_t i) const { return m_part.groups.Get(i); }
+    const GroupColumn &Groups() const { return m_part.groups; }
 
     size_t GroupCount() const { return m_part.names.size(); } // including the empty 0
     const std::string &GroupName(uint32_t id) const { return m_part.names[id]; }
@@ -228,7 +298,6 @@ public:
     {
         uint32_t low; // begin offset, low 32 bits
         int32_t time;
-        uint32_t group;
     };
     using Records = std::vector<Entry, LargeAllocator<Entry>>;
 
@@ -236,6 +305,7 @@ public:
     struct Part
     {
         Records records;
+        GroupColumn groups; // records[i]'s group is groups.Get(i)
         // highStarts[h] is the first record whose offset is at least
         // (h + 1) << 32, so files beyond 4 GiB cost only a few entries more.
         std::vector<uint32_t> highStarts;

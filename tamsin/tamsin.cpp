@@ -31,7 +31,13 @@ struct Criteria
     bool timeFilter = false;
     int32_t from = 0;
     int32_t to = 0;
+
+    bool operator==(const Criteria &) const = default;
 };
+
+// Record numbers; a large selection gets huge pages like the index, because
+// faulting in a thousand small ones costs as much as sorting into them.
+using Selection = std::vector<uint32_t, tamsin::LargeAllocator<uint32_t>>;
 
 struct CurrentFile
 {
@@ -44,11 +50,16 @@ struct CurrentFile
     // are then in time order already, and the vector stays empty: the
     // common case costs nothing.
     bool selectAll = true;
-    std::vector<uint32_t> selection;
+    Selection selection;
     // Opened out of time order: every record is selected, put in time order
     // when first asked for (a LogSelect() that follows at once makes its own).
     bool sortPending = false;
     Criteria criteria;
+    // The selection is what criteria picks: a LogSelect() asking the same
+    // again keeps it instead of making it anew (the viewer's start selects
+    // every record once more after the open has put them in order). False
+    // while the order is pending or after a selection failed half-way.
+    bool selectionCurrent = false;
     // Names holding NUL bytes, as handed out (the others go out as they are).
     std::vector<std::pair<uint32_t, std::string>> shownNames;
 
@@ -137,11 +148,37 @@ int64_t FindGroup(const CurrentFile &current, const std::string &name)
     return -1;
 }
 
-bool Passes(const Criteria &c, const LogIndex &index, size_t i)
+// Record i's group, the column's width chosen once for a whole loop.
+template <size_t W> struct GroupsOf
+{
+    const tamsin::GroupColumn &column;
+    uint32_t operator()(size_t i) const { return column.GetAs<W>(i); }
+};
+
+struct AnyWidth
+{
+    const tamsin::GroupColumn &column;
+    uint32_t operator()(size_t i) const { return column.Get(i); }
+};
+
+// Calls work(groups) with the getter of the index's group width.
+template <class F> void WithGroups(const LogIndex &index, F &&work)
+{
+    const tamsin::GroupColumn &column = index.Groups();
+    if (column.Width() == 1)
+        work(GroupsOf<1>{column});
+    else if (column.Width() == 2)
+        work(GroupsOf<2>{column});
+    else
+        work(GroupsOf<4>{column});
+}
+
+template <class G>
+bool Passes(const Criteria &c, const LogIndex &index, const G &groups, size_t i)
 {
     if (c.nothing || !c.groupKnown)
         return false;
-    if (!c.anyGroup && index.Group(i) != c.group)
+    if (!c.anyGroup && groups(i) != c.group)
         return false;
     const int32_t t = index.Time(i);
     return !c.timeFilter || (t >= c.from && t <= c.to);
@@ -155,15 +192,26 @@ bool Earlier(const LogIndex &index, uint32_t a, uint32_t b)
     return ta < tb || (ta == tb && a < b);
 }
 
-template <class T> void InsertionSort(T *begin, T *end)
+// Buckets hold about eight records; a bucket of up to this many is sorted
+// by ranks.
+constexpr size_t kRankSortMax = 24;
+
+// Sorts n distinct values and keeps the bits of mask: each value's place is
+// the count of values below it. Quadratic, but without a branch to
+// mispredict, and the counting runs in vector lanes: for a handful of values
+// several times faster than an insertion sort, whose every step is a coin
+// toss on shuffled input.
+void RankSort(uint32_t *values, size_t n, uint32_t mask)
 {
-    for (T *i = begin + 1; i < end; ++i) {
-        const T v = *i;
-        T *j = i;
-        for (; j > begin && *(j - 1) > v; --j)
-            *j = *(j - 1);
-        *j = v;
+    uint32_t sorted[kRankSortMax];
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t v = values[i];
+        uint32_t rank = 0;
+        for (size_t j = 0; j < n; ++j)
+            rank += values[j] < v;
+        sorted[rank] = v & mask;
     }
+    std::memcpy(values, sorted, n * sizeof(uint32_t));
 }
 
 // The records that pass, stamped from low to high, in time order into
@@ -172,13 +220,13 @@ template <class T> void InsertionSort(T *begin, T *end)
 // bucket is sorted on its own. Where the low bits of the stamp fit beside
 // the record number in 32 bits they travel together, so sorting touches
 // nothing but the selection itself. The selection takes 4 bytes per
-// record, the buckets half a byte while they are needed.
-template <bool kAll>
-void TimeSorted(const LogIndex &index, const Criteria &c, int32_t low, int32_t high,
-                std::vector<uint32_t> *out)
+// record, the bucket counts half a byte while they are needed.
+template <bool kAll, class G>
+void TimeSorted(const LogIndex &index, const G &groups, const Criteria &c, int32_t low,
+                int32_t high, Selection *out)
 {
     const size_t total = index.Count();
-    const auto passes = [&](size_t i) { return kAll || Passes(c, index, i); };
+    const auto passes = [&](size_t i) { return kAll || Passes(c, index, groups, i); };
     const uint64_t range = static_cast<uint64_t>(int64_t(high) - low);
     size_t buckets = 1;
     while (buckets * 8 < total)
@@ -194,14 +242,17 @@ void TimeSorted(const LogIndex &index, const Criteria &c, int32_t low, int32_t h
     const uint32_t idMask = idBits >= 32 ? UINT32_MAX : (uint32_t(1) << idBits) - 1;
     const uint32_t lowMask = (uint32_t(1) << std::min(shift, 31)) - 1;
 
-    std::vector<uint32_t> ends(used + 1, 0);
+    std::vector<uint32_t> ends(used, 0);
     for (size_t i = 0; i < total; ++i) {
         if (passes(i))
-            ++ends[(static_cast<uint32_t>(index.Time(i) - low) >> shift) + 1];
+            ++ends[static_cast<uint32_t>(index.Time(i) - low) >> shift];
     }
-    for (size_t b = 0; b < used; ++b)
-        ends[b + 1] += ends[b];
-    const size_t count = ends[used];
+    size_t count = 0;
+    for (size_t b = 0; b < used; ++b) {
+        const uint32_t n = ends[b];
+        ends[b] = static_cast<uint32_t>(count);
+        count += n;
+    }
     out->reserve(count);
     out->resize(count);
     uint32_t *rows = out->data();
@@ -221,12 +272,13 @@ void TimeSorted(const LogIndex &index, const Criteria &c, int32_t low, int32_t h
             const size_t end = ends[b];
             const size_t n = end - begin;
             if (packed) {
-                if (n <= 32)
-                    InsertionSort(rows + begin, rows + end);
-                else
+                if (n <= kRankSortMax) {
+                    RankSort(rows + begin, n, idMask);
+                } else {
                     std::sort(rows + begin, rows + end);
-                for (size_t k = begin; k < end; ++k)
-                    rows[k] &= idMask;
+                    for (size_t k = begin; k < end; ++k)
+                        rows[k] &= idMask;
+                }
             } else if (n > 1 && shift > 0) {
                 if (n <= 4096) {
                     keys.resize(n);
@@ -271,12 +323,11 @@ void TimeSorted(const LogIndex &index, const Criteria &c, int32_t low, int32_t h
 
 // Makes the selection what the criteria pick, counting first so the
 // selection takes exactly its size.
-void SelectBy(CurrentFile &current)
+void MakeSelection(CurrentFile &current)
 {
-    current.sortPending = false;
     const LogIndex &index = current.index;
     const Criteria &c = current.criteria;
-    std::vector<uint32_t>().swap(current.selection);
+    Selection().swap(current.selection);
     current.selectAll = false;
     const size_t count = index.Count();
     const bool all = c.anyGroup && !c.timeFilter && !c.nothing;
@@ -289,24 +340,36 @@ void SelectBy(CurrentFile &current)
         }
         if (count == 0 || low > high || c.nothing || !c.groupKnown)
             return;
-        if (all)
-            TimeSorted<true>(index, c, low, high, &current.selection);
-        else
-            TimeSorted<false>(index, c, low, high, &current.selection);
+        WithGroups(index, [&](const auto &groups) {
+            if (all)
+                TimeSorted<true>(index, groups, c, low, high, &current.selection);
+            else
+                TimeSorted<false>(index, groups, c, low, high, &current.selection);
+        });
         return;
     }
-    size_t selected = 0;
-    for (size_t i = 0; i < count; ++i)
-        selected += all || Passes(c, index, i);
-    if (selected == count) {
-        current.selectAll = true;
-        return;
-    }
-    current.selection.reserve(selected);
-    for (size_t i = 0; i < count; ++i) {
-        if (Passes(c, index, i))
-            current.selection.push_back(static_cast<uint32_t>(i));
-    }
+    WithGroups(index, [&](const auto &groups) {
+        size_t selected = 0;
+        for (size_t i = 0; i < count; ++i)
+            selected += all || Passes(c, index, groups, i);
+        if (selected == count) {
+            current.selectAll = true;
+            return;
+        }
+        current.selection.reserve(selected);
+        for (size_t i = 0; i < count; ++i) {
+            if (Passes(c, index, groups, i))
+                current.selection.push_back(static_cast<uint32_t>(i));
+        }
+    });
+}
+
+void SelectBy(CurrentFile &current)
+{
+    current.selectionCurrent = false;
+    current.sortPending = false;
+    MakeSelection(current);
+    current.selectionCurrent = true;
 }
 
 // Records from `first` on that pass join the selection at their place in
@@ -317,7 +380,7 @@ size_t SelectNew(CurrentFile &current, size_t first, size_t oldCount)
     const Criteria &c = current.criteria;
     std::vector<uint32_t> added;
     for (size_t i = first; i < index.Count(); ++i) {
-        if (Passes(c, index, i))
+        if (Passes(c, index, AnyWidth{index.Groups()}, i))
             added.push_back(static_cast<uint32_t>(i));
     }
     if (added.empty())
@@ -326,7 +389,7 @@ size_t SelectNew(CurrentFile &current, size_t first, size_t oldCount)
         return oldCount;
     std::sort(added.begin(), added.end(),
               [&index](uint32_t a, uint32_t b) { return Earlier(index, a, b); });
-    std::vector<uint32_t> &rows = current.selection;
+    Selection &rows = current.selection;
     if (current.selectAll) {
         rows.resize(oldCount);
         for (size_t i = 0; i < oldCount; ++i)
@@ -404,6 +467,7 @@ int32_t Open(const char *path)
     FindShownNames(*current);
     // Every record, earliest first, until the first LogSelect().
     current->sortPending = !current->index.TimeOrdered();
+    current->selectionCurrent = !current->sortPending;
     lib.current = std::move(current);
     return static_cast<int32_t>(lib.current->index.Count());
 }
@@ -426,8 +490,9 @@ int32_t Select(const char *group, const char *subgroup)
     c.timeFilter = lib.timeFilter;
     c.from = lib.from;
     c.to = lib.to;
+    if (current.selectionCurrent && !current.sortPending && c == current.criteria)
+        return static_cast<int32_t>(current.SelectedCount());
     current.criteria = c;
-    current.sortPending = false;
     SelectBy(current);
     return static_cast<int32_t>(current.SelectedCount());
 }
@@ -474,7 +539,9 @@ int32_t Refresh(int32_t *selected, int32_t *firstChanged)
             c.group = id >= 0 ? static_cast<uint32_t>(id) : 0;
         }
     }
+    current.selectionCurrent = false;
     size_t changed = SelectNew(current, before, count);
+    current.selectionCurrent = true;
     // Further lines of the last record that was there change that record.
     if (before > 0 && current.index.End(before - 1) > oldEnd) {
         const uint32_t last = static_cast<uint32_t>(before - 1);

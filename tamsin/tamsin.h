@@ -12,8 +12,9 @@
  * stamp belongs to the record before it. Lines may end in CR LF or LF.
  *
  * The library works on one current file at a time. It keeps the file open
- * for reading only, indexes it once (12 bytes per record, and 4 more for a
- * selection that is not every record in file order) and reads record texts
+ * for reading only, indexes it once (9 bytes per record for a file of up to
+ * 255 callers, 10 or 12 beyond, and 4 more for a selection that is not
+ * every record in file order) and reads record texts
  * from it on demand; it never writes the file. Only LogDeleteBefore()
  * rewrites a file, and it does so by replacing it, so the current file keeps
  * the records it was opened with. LogRefresh() adds what the logger appended

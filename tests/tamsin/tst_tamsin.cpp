@@ -297,6 +297,59 @@ private slots:
             }
     }
 
+    void groupsBeyondOneByte_data()
+    {
+        // A record's group takes the fewest bytes the file's callers need,
+        // and the column widens when the 256th or 65,536th name appears:
+        // while indexing, while the halves of two threads are joined, and
+        // while appended records are indexed.
+        QTest::addColumn<int>("names");
+        QTest::newRow("255 callers: one byte") << 255;
+        QTest::newRow("256 callers: two bytes") << 256;
+        QTest::newRow("65,536 callers: four bytes") << 65536;
+    }
+    void groupsBeyondOneByte()
+    {
+        QFETCH(int, names);
+        const int records = names + 5000;
+        QByteArray content;
+        QList<qsizetype> ends;
+        for (int i = 0; i < records; ++i) {
+            content += Stamp(86400 + i) + " [C" + QByteArray::number(i % names) + "] r\r\n";
+            ends << content.size();
+        }
+        const QString path = Write(content);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const auto check = [&](const tamsin::LogIndex &index, int count) -> QString {
+            if (index.Count() != size_t(count))
+                return QString("%1 records, not %2").arg(index.Count()).arg(count);
+            for (int i = 0; i < count; ++i) {
+                if (index.GroupName(index.Group(size_t(i))) != "C" + std::to_string(i % names))
+                    return QString("record %1 of %2: %3").arg(i).arg(count).arg(
+                        QString::fromStdString(index.GroupName(index.Group(size_t(i)))));
+            }
+            return QString();
+        };
+        tamsin::LogIndex memory;
+        QVERIFY(memory.Build(content.constData(), size_t(content.size())) ==
+                tamsin::LogIndex::Status::Ok);
+        QCOMPARE(check(memory, records), QString());
+        tamsin::LogIndex halves;
+        QVERIFY(halves.Read(f.handle(), uint64_t(content.size()), 1 << 20,
+                            tamsin::LogIndex::kMaxRecords, 1) == tamsin::LogIndex::Status::Ok);
+        QCOMPARE(check(halves, records), QString());
+        // Most names arrive with the appended records.
+        const int first = std::min(records / 3, 200);
+        tamsin::LogIndex extended;
+        QVERIFY(extended.Read(f.handle(), uint64_t(ends[first - 1])) ==
+                tamsin::LogIndex::Status::Ok);
+        QCOMPARE(check(extended, first), QString());
+        QVERIFY(extended.Extend(f.handle(), uint64_t(content.size())) ==
+                tamsin::LogIndex::Status::Ok);
+        QCOMPARE(check(extended, records), QString());
+    }
+
     void fileCutShortAfterOpen()
     {
         // Another program truncating the open file must cost the reader
@@ -1054,6 +1107,12 @@ private slots:
         }
         QCOMPARE(selected, int(messages.size()));
         QCOMPARE(Messages(selected), messages);
+        // Asked for the same again, the selection is what the refresh made.
+        if (select == "range")
+            LogSetTimeRange("03/01/2024", "08:00:00", "03/01/2024", "09:30:00");
+        QCOMPARE(LogSelect(group, nullptr), selected);
+        QCOMPARE(Messages(selected), messages);
+        LogSetTimeRange(nullptr, nullptr, nullptr, nullptr);
         // What a refresh gives is what opening the file afresh gives.
         if (!action.startsWith('<') || unterminated) {
             QCOMPARE(LogOpen(name.constData()), total);
