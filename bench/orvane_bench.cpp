@@ -148,7 +148,7 @@ int main(int argc, char *argv[])
         return 1;
     std::unique_ptr<LogLibrary> library = MakeTamsinLibrary();
 
-    const int runs = 3;
+    const int runs = 5;
     double openBest = 1e12, viewerBest = 1e12;
     int opened = 0;
     for (int run = 0; run < runs; ++run) {
@@ -172,14 +172,16 @@ int main(int argc, char *argv[])
     const QString shuffled = dir.filePath(QStringLiteral("shuffled.log"));
     if (!WriteLog(shuffled, records, true))
         return 1;
-    double shuffledBest = 1e12;
+    // The reference is taken between the viewer's runs, so that both see
+    // the machine in the same moods.
+    double shuffledBest = 1e12, wc = 1e12;
     for (int run = 0; run < runs; ++run) {
+        wc = std::min(wc, TimeWc(shuffled));
         const double viewer = TimeViewer(*library, shuffled, runs + run, records);
         if (viewer < 0)
             return 1;
         shuffledBest = std::min(shuffledBest, viewer);
     }
-    const double wc = TimeWc(shuffled);
     std::printf("  shuffled: wc -l          %9.1f ms\n", wc);
     std::printf("  start to last row shown  %9.1f ms\n", shuffledBest);
     std::printf("  ratio                    %9.2f   (target <= 3)\n", shuffledBest / wc);
