@@ -233,7 +233,10 @@ void tst_OrvanePrint::pages()
     const QString last = PageText(pdf, pages);
     QVERIFY2(last.contains(QStringLiteral("Page %1 of %1").arg(pages)), qPrintable(last));
     QVERIFY(last.contains(QStringLiteral("Date Time")));
-    QVERIFY(last.contains(m_log));
+    // A long temporary path may wrap in the title block, depending on the
+    // widths of its random letters.
+    QVERIFY2(QString(last).remove(QRegularExpression(QStringLiteral("\\s"))).contains(m_log),
+             qPrintable(m_log + "\n---\n" + last));
     // Each record's time stamp once: the last page holds what the others left.
     const int onLast = int(last.count(QStringLiteral("01/02/2024 "))) -
                        (rows > 0 ? 2 : 0); // the start and end lines of the title block
