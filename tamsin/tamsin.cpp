@@ -192,9 +192,9 @@ bool Earlier(const LogIndex &index, uint32_t a, uint32_t b)
     return ta < tb || (ta == tb && a < b);
 }
 
-// Buckets hold about eight records; a bucket of up to this many is sorted
+// Buckets hold about sixteen records; a bucket of up to this many is sorted
 // by ranks.
-constexpr size_t kRankSortMax = 24;
+constexpr size_t kRankSortMax = 40;
 
 // Sorts n distinct values and keeps the bits of mask: each value's place is
 // the count of values below it. Quadratic, but without a branch to
@@ -216,11 +216,11 @@ void RankSort(uint32_t *values, size_t n, uint32_t mask)
 
 // The records that pass, stamped from low to high, in time order into
 // *out: a bucket sort over the stamps. The records are dealt into buckets
-// of about eight by the high bits of their stamp, in file order, and each
+// of about sixteen by the high bits of their stamp, in file order, and each
 // bucket is sorted on its own. Where the low bits of the stamp fit beside
 // the record number in 32 bits they travel together, so sorting touches
 // nothing but the selection itself. The selection takes 4 bytes per
-// record, the bucket counts half a byte while they are needed.
+// record, the bucket counts a quarter of a byte while they are needed.
 template <bool kAll, class G>
 void TimeSorted(const LogIndex &index, const G &groups, const Criteria &c, int32_t low,
                 int32_t high, Selection *out)
@@ -229,7 +229,7 @@ void TimeSorted(const LogIndex &index, const G &groups, const Criteria &c, int32
     const auto passes = [&](size_t i) { return kAll || Passes(c, index, groups, i); };
     const uint64_t range = static_cast<uint64_t>(int64_t(high) - low);
     size_t buckets = 1;
-    while (buckets * 8 < total)
+    while (buckets * 16 < total)
         buckets <<= 1;
     int shift = 0;
     while ((range >> shift) >= buckets)
