@@ -244,7 +244,7 @@ int main(int argc, char *argv[])
         idlePolls += polls.polls;
     }
     std::printf("central_poll_delay polls=%d max_delay_ms=%.1f idle_polls=%d "
-                "idle_max_delay_ms=%.1f (target <= 100)\n",
+                "idle_max_delay_ms=%.1f (target <= 50)\n",
                 drainPolls, drainDelay, idlePolls, idleDelay);
     StopCentralSender();
     TerminateDevice();
