@@ -16,6 +16,19 @@ inline QByteArray ReadFileBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The folder a quillet process of its own runs in: its settings, and the
+// code map and database template the build puts beside the program in
+// binDir. False when any of them cannot be written.
+inline bool WriteLoggerFolder(const QDir &dir, const QByteArray &settings, const QString &binDir)
+{
+    QFile set(dir.filePath(QStringLiteral("Quillet.set")));
+    return set.open(QIODevice::WriteOnly) && set.write(settings) == settings.size() &&
+           QFile::copy(binDir + QStringLiteral("/Quillet.sys"),
+                       dir.filePath(QStringLiteral("Quillet.sys"))) &&
+           QFile::copy(binDir + QStringLiteral("/GSMCodeMap.cod"),
+                       dir.filePath(QStringLiteral("GSMCodeMap.cod")));
+}
+
 // A fresh temporary folder made the current one for the holder's lifetime:
 // the logger reads and writes relative to its current folder.
 class TempWorkingFolder

@@ -24,6 +24,7 @@
 
 using devsim::test::DevSimClient;
 using quillet::test::ReadFileBytes;
+using quillet::test::WriteLoggerFolder;
 
 namespace {
 
@@ -137,12 +138,7 @@ public:
             "IsDeleteSMS=1\r\nIsUseSoundAlert=0\r\n" +
             extraBasic + "[COMM]\r\nCOMPORT=" + comPort +
             "\r\nBAUDRATE=9600\r\nDATABIT=8\r\nPARITYBIT=None\r\nSTOPBIT=1\r\n";
-        QFile set(dir.filePath(QStringLiteral("Quillet.set")));
-        return set.open(QIODevice::WriteOnly) && set.write(settings) == settings.size() &&
-               QFile::copy(kBin + QStringLiteral("/Quillet.sys"),
-                           dir.filePath(QStringLiteral("Quillet.sys"))) &&
-               QFile::copy(kBin + QStringLiteral("/GSMCodeMap.cod"),
-                           dir.filePath(QStringLiteral("GSMCodeMap.cod")));
+        return WriteLoggerFolder(QDir(dir.path()), settings, kBin);
     }
 
     void start(const QStringList &env = {})

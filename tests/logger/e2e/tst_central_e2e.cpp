@@ -28,6 +28,7 @@
 using devsim::test::DevSimClient;
 using quillet::test::PgServer;
 using quillet::test::ReadFileBytes;
+using quillet::test::WriteLoggerFolder;
 
 namespace {
 
@@ -62,12 +63,7 @@ public:
                                     "LoggerName=" +
                                     name.toUtf8() +
                                     "\r\n[COMM]\r\nCOMPORT=" + sim.ptyPath().toUtf8() + "\r\n";
-        QFile set(dir.filePath(QStringLiteral("Quillet.set")));
-        return set.open(QIODevice::WriteOnly) && set.write(settings) == settings.size() &&
-               QFile::copy(kBin + QStringLiteral("/Quillet.sys"),
-                           dir.filePath(QStringLiteral("Quillet.sys"))) &&
-               QFile::copy(kBin + QStringLiteral("/GSMCodeMap.cod"),
-                           dir.filePath(QStringLiteral("GSMCodeMap.cod")));
+        return WriteLoggerFolder(QDir(dir.path()), settings, kBin);
     }
     bool deliver(const QString &number, const QString &text, int n)
     {

@@ -28,6 +28,7 @@
 
 using devsim::test::DevSimClient;
 using quillet::test::ReadFileBytes;
+using quillet::test::WriteLoggerFolder;
 
 namespace {
 
@@ -147,18 +148,13 @@ private slots:
         QVERIFY2(sim.start({QStringLiteral("--type-rate"), QStringLiteral("100000"),
                             QStringLiteral("--capacity"), QStringLiteral("40")}),
                  qPrintable(sim.error()));
-        QVERIFY(QFile::copy(kBin + QStringLiteral("/GSMCodeMap.cod"),
-                            dir.filePath(QStringLiteral("GSMCodeMap.cod"))));
-        QVERIFY(QFile::copy(kBin + QStringLiteral("/Quillet.sys"),
-                            dir.filePath(QStringLiteral("Quillet.sys"))));
-        {
-            QFile set(dir.filePath(QStringLiteral("Quillet.set")));
-            QVERIFY(set.open(QIODevice::WriteOnly));
-            set.write("[BASIC]\r\nLogFilePath=Quillet.log\r\nIsSaveAsMDB=1\r\n"
-                      "MDBFilePath=Quillet.mdb\r\nIsDeleteSMS=1\r\nIsUseSoundAlert=0\r\n"
-                      "[COMM]\r\nCOMPORT=" +
-                      sim.ptyPath().toUtf8() + "\r\n[DDEMAP]\r\nIsUseDDE=0\r\n");
-        }
+        QVERIFY(WriteLoggerFolder(
+            QDir(dir.path()),
+            "[BASIC]\r\nLogFilePath=Quillet.log\r\nIsSaveAsMDB=1\r\n"
+            "MDBFilePath=Quillet.mdb\r\nIsDeleteSMS=1\r\nIsUseSoundAlert=0\r\n"
+            "[COMM]\r\nCOMPORT=" +
+                sim.ptyPath().toUtf8() + "\r\n[DDEMAP]\r\nIsUseDDE=0\r\n",
+            kBin));
         const QString logPath = dir.filePath(QStringLiteral("Quillet.log"));
         QFile(logPath).open(QIODevice::WriteOnly); // watched from the first start
 
