@@ -143,14 +143,33 @@ void refreshPanel()
 
 quint64 s_serial = 0; // of the sender in use
 
+// The trace's writer lets events through, so the next queued report may run
+// inside it: its line would be written first, and an older state would win.
+// Each report's state is taken before any line is written, and the lines go
+// out from one queue.
+QStringList s_traceQueue;
+bool s_writingTrace = false;
+
+void writeTraceInOrder(const QString &trace)
+{
+    s_traceQueue << trace;
+    if (s_writingTrace)
+        return;
+    s_writingTrace = true;
+    while (!s_traceQueue.isEmpty())
+        WriteDebugTrace(s_traceQueue.takeFirst());
+    s_writingTrace = false;
+}
+
 void ApplyCentralReport(quint64 from, qint64 waiting, qint64 lastId, const QString &reason,
                         const QString &detail, const QString &trace)
 {
-    if (!trace.isEmpty())
-        WriteDebugTrace(trace);
     // A report still queued from a sender stopped since tells nothing now.
-    if (from != s_serial)
+    if (from != s_serial) {
+        if (!trace.isEmpty())
+            writeTraceInOrder(trace);
         return;
+    }
     // A row the GUI thread added after the sender's count is still pending.
     s_view.pending.removeIf([lastId](qint64 id) { return id <= lastId; });
     if (waiting >= 0)
@@ -165,6 +184,8 @@ void ApplyCentralReport(quint64 from, qint64 waiting, qint64 lastId, const QStri
     }
     s_view.reason = reason;
     s_view.detail = detail;
+    if (!trace.isEmpty())
+        writeTraceInOrder(trace);
     refreshPanel();
 }
 

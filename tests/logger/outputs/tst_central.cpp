@@ -9,6 +9,7 @@
 #include "centralsender.h"
 #include "centraluri.h"
 #include "database.h"
+#include "debuglog.h"
 #include "frmsettings.h"
 #include "globals.h"
 #include "hostservices.h"
@@ -97,6 +98,10 @@ class tst_Central : public QObject
         const QStringList r = m_server.rows(QStringLiteral("SELECT count(*) FROM tarrow"), db);
         return r.size() == 1 ? r.first().toInt() : -1;
     }
+    void traceToList()
+    {
+        SetTraceHandler([this](const QString &line) { m_trace << line; });
+    }
     int outboxCount() { return int(CountOutboxRows(OutboxGuiConnection())); }
     int logRecords() { return int(test::ReadFileBytes(QStringLiteral("Quillet.log")).count('\n')); }
 
@@ -107,10 +112,10 @@ private slots:
             QSKIP("the PostgreSQL server binaries (postgresql-15) are not installed");
         qputenv("QUILLET_CENTRAL_RETRY_MS", "20");
         QVERIFY2(m_server.start(), qPrintable(m_server.error()));
-        SetTraceHandler([this](const QString &line) { m_trace << line; });
     }
     void init()
     {
+        traceToList();
         m_folder = std::make_unique<TempWorkingFolder>();
         G = GlobalState{};
         G.LogFilePath = QStringLiteral("Quillet.log");
@@ -359,6 +364,39 @@ private slots:
                  QStringLiteral("SMS count : %1").arg(injected));
         G.MainForm = nullptr;
         qunsetenv("PGPASSFILE");
+    }
+
+    // The sender's reports reach dbg.log in the order it made them, also
+    // when they queued up while the window was busy: the trace's writer lets
+    // events through before it writes.
+    void traceKeepsTheSendersOrder()
+    {
+        G.IsDebugMode = true;
+        G.SettingFile = m_folder->filePath(QStringLiteral("Quillet.set"));
+        InstallDebugTrace();
+        useCentral(QStringLiteral("postgresql://quillet@/t?host=%1/nothere").arg(m_server.socketDir()));
+        record(0, QStringLiteral("Alarm 0"));
+        // Ahead of the reports, an event that posts another, as the window's
+        // own work does: events are let through again inside the first report.
+        QMetaObject::invokeMethod(
+            qApp, [] { QMetaObject::invokeMethod(qApp, [] {}, Qt::QueuedConnection); },
+            Qt::QueuedConnection);
+        QThread::msleep(40 * CentralRetryMs()); // six tries or so queue their reports
+        static const QRegularExpression retry(QStringLiteral("retry in (\\d+) ms"));
+        QList<int> waits;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                waits.clear();
+                auto it = retry.globalMatch(
+                    QString::fromUtf8(test::ReadFileBytes(QStringLiteral("dbg.log"))));
+                while (it.hasNext())
+                    waits << it.next().captured(1).toInt();
+                return waits.size() >= 6;
+            }(),
+            10000);
+        QCOMPARE(waits.first(), CentralRetryMs());
+        for (qsizetype i = 1; i < waits.size(); ++i)
+            QCOMPARE(waits.at(i), qMin(2 * waits.at(i - 1), 30 * CentralRetryMs()));
     }
 
     // The end of the program while the server stops answering in the middle
