@@ -143,31 +143,13 @@ void refreshPanel()
 
 quint64 s_serial = 0; // of the sender in use
 
-// The trace's writer lets events through, so the next queued report may run
-// inside it: its line would be written first, and an older state would win.
-// Each report's state is taken before any line is written, and the lines go
-// out from one queue.
-QStringList s_traceQueue;
-bool s_writingTrace = false;
-
-void writeTraceInOrder(const QString &trace)
-{
-    s_traceQueue << trace;
-    if (s_writingTrace)
-        return;
-    s_writingTrace = true;
-    while (!s_traceQueue.isEmpty())
-        WriteDebugTrace(s_traceQueue.takeFirst());
-    s_writingTrace = false;
-}
-
 void ApplyCentralReport(quint64 from, qint64 waiting, qint64 lastId, const QString &reason,
                         const QString &detail, const QString &trace)
 {
     // A report still queued from a sender stopped since tells nothing now.
     if (from != s_serial) {
         if (!trace.isEmpty())
-            writeTraceInOrder(trace);
+            WriteDebugTrace(trace);
         return;
     }
     // A row the GUI thread added after the sender's count is still pending.
@@ -184,8 +166,10 @@ void ApplyCentralReport(quint64 from, qint64 waiting, qint64 lastId, const QStri
     }
     s_view.reason = reason;
     s_view.detail = detail;
+    // Last: the trace lets events through, and a newer report run among them
+    // must not have its state overwritten by this older one.
     if (!trace.isEmpty())
-        writeTraceInOrder(trace);
+        WriteDebugTrace(trace);
     refreshPanel();
 }
 

@@ -47,12 +47,10 @@ QString FoldLineBreaks(const QString &text)
     return folded;
 }
 
-void AppendDebugTrace(const QString &text)
+namespace {
+
+void appendEntry(const QString &text)
 {
-    if (!G.IsDebugMode)
-        return;
-    CreateDebugLog();
-    QCoreApplication::processEvents();
     const QByteArray entry = FoldLineBreaks(text).toUtf8() + "\r\n";
     QFile file(G.DebugLogFile);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
@@ -69,6 +67,20 @@ void AppendDebugTrace(const QString &text)
     }
     file.write(entry);
     file.close();
+}
+
+} // namespace
+
+void AppendDebugTrace(const QString &text)
+{
+    if (!G.IsDebugMode)
+        return;
+    CreateDebugLog();
+    appendEntry(text);
+    // Events are let through after the line is written, not before: what
+    // they run may trace too (a report queued from another thread), and its
+    // line must come after this one.
+    QCoreApplication::processEvents();
 }
 
 void InstallDebugTrace()

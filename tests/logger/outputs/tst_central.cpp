@@ -368,7 +368,7 @@ private slots:
 
     // The sender's reports reach dbg.log in the order it made them, also
     // when they queued up while the window was busy: the trace's writer lets
-    // events through before it writes.
+    // events through, and the next report may run among them.
     void traceKeepsTheSendersOrder()
     {
         G.IsDebugMode = true;
