@@ -1,9 +1,9 @@
 #pragma once
 // A small tmpfs of the test's own, so that faults a root process never meets
 // on an ordinary folder (a full disk, a read-only file system) happen as root
-// too. Only root may mount; elsewhere mount() fails and the test skips or
-// makes the fault another way. Unmounted when the holder goes, whatever way
-// the test leaves.
+// too, which is how the tests run. Where mount() is refused (a developer's
+// own account) refused() says so, and the test makes the fault another way
+// or skips. Unmounted when the holder goes, whatever way the test leaves.
 
 #include <QByteArray>
 #include <QFile>
@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/mount.h>
-#include <unistd.h>
 
 namespace quillet::test {
 
@@ -23,8 +22,6 @@ public:
     ~ScratchMount() { unmount(); }
     ScratchMount(const ScratchMount &) = delete;
     ScratchMount &operator=(const ScratchMount &) = delete;
-
-    static bool mayMount() { return ::geteuid() == 0; }
 
     // A tmpfs of `bytes` (whole pages) on a new folder, read-only when asked.
     bool mount(qint64 bytes, bool readOnly = false)
@@ -37,6 +34,7 @@ public:
         const unsigned long flags = MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
         if (::mount("tmpfs", QFile::encodeName(m_dir.path()).constData(), "tmpfs", flags,
                     options.constData()) != 0) {
+            m_refused = errno == EPERM;
             m_error = QString::fromLocal8Bit(std::strerror(errno));
             return false;
         }
@@ -52,10 +50,13 @@ public:
     QString path() const { return m_dir.path(); }
     QString filePath(const QString &name) const { return m_dir.filePath(name); }
     QString error() const { return m_error; }
+    // The mount failed for want of the right to mount, not for a fault.
+    bool refused() const { return m_refused; }
 
 private:
     QTemporaryDir m_dir;
     bool m_mounted = false;
+    bool m_refused = false;
     QString m_error;
 };
 

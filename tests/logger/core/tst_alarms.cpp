@@ -228,10 +228,10 @@ private slots:
         // Root writes into any folder, but not into a read-only file system.
         ScratchMount readOnly;
         QString folder = QStringLiteral("ro");
-        if (ScratchMount::mayMount()) {
-            QVERIFY2(readOnly.mount(64 * 1024, true), qPrintable(readOnly.error()));
+        if (readOnly.mount(64 * 1024, true)) {
             folder = readOnly.path();
         } else {
+            QVERIFY2(readOnly.refused(), qPrintable(readOnly.error()));
             QDir().mkpath(folder);
             QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
         }

@@ -375,10 +375,10 @@ private slots:
     // log is the old records and the new one, byte for byte.
     void fullDiskLeavesWholeRecords()
     {
-        if (!ScratchMount::mayMount())
-            QSKIP("only root can mount the small file system this needs");
         ScratchMount disk;
-        QVERIFY2(disk.mount(64 * 1024), qPrintable(disk.error()));
+        if (!disk.mount(64 * 1024) && disk.refused())
+            QSKIP("mounting the small file system this needs was refused");
+        QVERIFY2(disk.error().isEmpty(), qPrintable(disk.error()));
         QByteArray old;
         for (int i = 0; old.size() < 4000; ++i)
             old += QStringLiteral("01/02/2024 03:04:%1 [old] record %1\r\n")
