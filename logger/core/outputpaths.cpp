@@ -63,12 +63,16 @@ int checkPath(PathKind kind, const QString &fullPath, bool exitOnError, QString 
     return 1;
 }
 
+QString logPathSetting()
+{
+    return G.LogFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.log")) : G.LogFilePath;
+}
+
 } // namespace
 
 bool CheckLogFilePath(bool exitOnError)
 {
-    G.LogFileFullPath =
-        G.LogFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.log")) : G.LogFilePath;
+    G.LogFileFullPath = logPathSetting();
     if (G.LogFileFullPath == G.LastLogFileFullPath && !EndsWithSeparator(G.LogFileFullPath) &&
         !FolderExists(G.LogFileFullPath))
         return true;
@@ -102,8 +106,7 @@ void RecheckLogFolder()
 {
     if (s_folderProblem.isEmpty() || LogFileProblem() != s_folderProblem)
         return;
-    const QString path =
-        G.LogFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.log")) : G.LogFilePath;
+    const QString path = logPathSetting();
     // A path that became a setting error is left to the next record's check.
     if (!EndsWithSeparator(path) && !FolderExists(path))
         CheckLogFilePath(true);
