@@ -47,7 +47,11 @@ QString PageText(const QString &pdf, int page = 0)
     QStringList arguments{QStringLiteral("-layout")};
     if (page > 0)
         arguments << "-f" << QString::number(page) << "-l" << QString::number(page);
-    return Run(QStringLiteral("pdftotext"), arguments << pdf << QStringLiteral("-"));
+    // Compatibility form: the font sets letter pairs such as "ff" or "fi" as
+    // one ligature glyph, which pdftotext gives back as one character, and
+    // poppler may give CJK compatibility forms for some glyphs.
+    return Run(QStringLiteral("pdftotext"), arguments << pdf << QStringLiteral("-"))
+        .normalized(QString::NormalizationForm_KC);
 }
 
 int PageCount(const QString &pdf)
@@ -233,9 +237,7 @@ void tst_OrvanePrint::pages()
     const QString last = PageText(pdf, pages);
     QVERIFY2(last.contains(QStringLiteral("Page %1 of %1").arg(pages)), qPrintable(last));
     QVERIFY(last.contains(QStringLiteral("Date Time")));
-    // A long temporary path may wrap in the title block, depending on the
-    // widths of its random letters.
-    QVERIFY2(QString(last).remove(QRegularExpression(QStringLiteral("\\s"))).contains(m_log),
+    QVERIFY2(last.contains(m_log),
              qPrintable(m_log + "\n---\n" + last));
     // Each record's time stamp once: the last page holds what the others left.
     const int onLast = int(last.count(QStringLiteral("01/02/2024 "))) -
@@ -370,9 +372,7 @@ void tst_OrvanePrint::chineseReport()
     QVERIFY(app);
     const QString pdf = pdfPath(QStringLiteral("chinese.pdf"));
     QVERIFY(app->mainFrame()->view()->ExportReportPdf(pdf));
-    // Poppler may hand back CJK compatibility forms for some glyphs; compare
-    // in the canonical form.
-    const QString text = PageText(pdf).normalized(QString::NormalizationForm_KC);
+    const QString text = PageText(pdf);
     for (const QString &expected :
          {QStringLiteral("歷史記錄報表"), QStringLiteral("第 1 頁 / 總頁數 1"),
           QStringLiteral("分類選擇 : [全部]"), QStringLiteral("起始時間 : 01/02/2024"),
