@@ -1,7 +1,9 @@
 #include "tamsin.h"
 
 #include "logfile.h"
-#include "logformat.h"
+#include "logindex.h"
+#include "messagebuilder.h"
+#include "recordformat.h"
 
 #include <algorithm>
 #include <chrono>

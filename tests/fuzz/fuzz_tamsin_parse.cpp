@@ -2,7 +2,10 @@
 // without faults, every record it indexes must read back, and a time stamp it
 // accepts must name the very moment its digits spell.
 
-#include "logformat.h"
+#include "logindex.h"
+#include "messagebuilder.h"
+#include "recordformat.h"
+#include "utf8check.h"
 
 #include <algorithm>
 #include <cstddef>

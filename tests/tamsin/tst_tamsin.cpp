@@ -2,8 +2,11 @@
 // how records read back, group enumeration, filters, time texts, and where
 // export and delete cut a file.
 
-#include "logformat.h"
+#include "logindex.h"
+#include "messagebuilder.h"
+#include "recordformat.h"
 #include "tamsin.h"
+#include "utf8check.h"
 
 #include <QDateTime>
 #include <QDir>
