@@ -56,6 +56,30 @@ public:
         std::memcpy(b, &id, 4);
         m_bytes.insert(m_bytes.end(), b, b + m_width);
     }
+    // Appends count ids, id(i) each, none with a bit that widest lacks: the
+    // width is settled once for all of them.
+    template <class Id> void Append(size_t count, uint32_t widest, Id &&id)
+    {
+        if (m_width < 4 && widest >> (8 * m_width) != 0)
+            Widen(widest);
+        const size_t at = m_bytes.size();
+        m_bytes.resize(at + count * m_width);
+        uint8_t *out = m_bytes.data() + at;
+        if (m_width == 1) {
+            for (size_t i = 0; i < count; ++i)
+                out[i] = static_cast<uint8_t>(id(i));
+        } else if (m_width == 2) {
+            for (size_t i = 0; i < count; ++i) {
+                const uint16_t v = static_cast<uint16_t>(id(i));
+                std::memcpy(out + 2 * i, &v, 2);
+            }
+        } else {
+            for (size_t i = 0; i < count; ++i) {
+                const uint32_t v = id(i);
+                std::memcpy(out + 4 * i, &v, 4);
+            }
+        }
+    }
     size_t Size() const { return m_bytes.size() / m_width; }
     void Reserve(size_t n) { m_bytes.reserve(n * m_width); }
     void Resize(size_t n) { m_bytes.resize(n * m_width); }

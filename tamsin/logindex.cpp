@@ -2,6 +2,7 @@
 
 #include "callertable.h"
 #include "recordformat.h"
+#include "recordscan.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -80,6 +81,17 @@ public:
     {
         size_t pos = 0;
         while (pos < n) {
+            // The common lines in one pass, the rest (and the file's first
+            // line, which may begin with a byte order mark) one at a time.
+            if (base + pos != 0) {
+                size_t count = 0;
+                pos = m_fast.Run(data, n, pos, m_heads, &count);
+                const Status status = AddHeads(count, base);
+                if (status != Status::Ok)
+                    return status;
+                if (count == RecordScan::kBatch || pos >= n)
+                    continue;
+            }
             const void *nl = std::memchr(data + pos, '\n', n - pos);
             if (!nl && !final)
                 break;
@@ -103,7 +115,7 @@ public:
     Status Line(std::string_view line, uint64_t offset)
     {
         RecordHead head;
-        if (!ParseRecordHead(line, &head, &m_stamps))
+        if (!ParseRecordHead(line, &head))
             return Other(!line.empty());
         return Add(head, line.substr(head.callerBegin, head.callerEnd - head.callerBegin), offset);
     }
@@ -115,7 +127,7 @@ public:
                     uint64_t offset, Caller &&caller)
     {
         RecordHead head;
-        if (!ParseRecordHead(prefix, length, close, last, &head, &m_stamps))
+        if (!ParseRecordHead(prefix, length, close, last, &head))
             return Other(length > 0);
         if (head.callerEnd <= head.callerBegin)
             return Add(head, {}, offset);
@@ -142,27 +154,71 @@ private:
 
     Status Add(const RecordHead &head, std::string_view caller, uint64_t offset)
     {
+        return Add(ClampSeconds(head.time), caller.empty() ? 0 : m_callers.Id(caller), offset);
+    }
+
+    // The heads the fast scan read, of lines in bytes from file offset base.
+    Status AddHeads(size_t count, uint64_t base)
+    {
+        if (count == 0)
+            return Status::Ok;
+        Records &records = m_part->records;
+        const uint64_t last = base + m_heads[count - 1].begin;
+        if (records.size() + count > m_maxRecords ||
+            last >= (static_cast<uint64_t>(m_part->highStarts.size()) + 1) << 32) {
+            for (size_t i = 0; i < count; ++i) {
+                const Status status = Add(m_heads[i].time, m_heads[i].group, base + m_heads[i].begin);
+                if (status != Status::Ok)
+                    return status;
+            }
+            return Status::Ok;
+        }
+        const size_t at = records.size();
+        records.resize(at + count);
+        Entry *out = records.data() + at;
+        int32_t previous = at > 0 ? out[-1].time : INT32_MIN;
+        bool ordered = m_part->ordered;
+        int32_t earliest = m_part->earliest;
+        int32_t latest = m_part->latest;
+        uint32_t widest = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const RecordScan::Head &head = m_heads[i];
+            ordered &= head.time >= previous;
+            previous = head.time;
+            earliest = std::min(earliest, head.time);
+            latest = std::max(latest, head.time);
+            widest |= head.group;
+            out[i] = {static_cast<uint32_t>(base + head.begin), head.time};
+        }
+        m_part->ordered = ordered;
+        m_part->earliest = earliest;
+        m_part->latest = latest;
+        m_part->groups.Append(count, widest, [this](size_t i) { return m_heads[i].group; });
+        return Status::Ok;
+    }
+
+    Status Add(int32_t time, uint32_t group, uint64_t offset)
+    {
         Records &records = m_part->records;
         if (records.size() >= m_maxRecords)
             return Status::TooManyRecords;
         auto &highStarts = m_part->highStarts;
         while (offset >= (static_cast<uint64_t>(highStarts.size()) + 1) << 32)
             highStarts.push_back(static_cast<uint32_t>(records.size()));
-        const uint32_t id = caller.empty() ? 0 : m_callers.Id(caller);
-        const int32_t time = ClampSeconds(head.time);
         // Without a branch: on a shuffled file it would go either way at
         // random.
         m_part->ordered &= records.empty() || time >= records.back().time;
         m_part->earliest = std::min(m_part->earliest, time);
         m_part->latest = std::max(m_part->latest, time);
         records.push_back({static_cast<uint32_t>(offset), time});
-        m_part->groups.Push(id);
+        m_part->groups.Push(group);
         return Status::Ok;
     }
 
     Part *m_part;
     CallerTable m_callers;
-    StampCache m_stamps;
+    RecordScan m_fast{&m_callers};
+    RecordScan::Head m_heads[RecordScan::kBatch];
     size_t m_maxRecords;
     bool m_refuseLeadingText;
 };
@@ -536,24 +592,27 @@ LogIndex::Status LogIndex::Merge(Part &second, uint64_t split, size_t maxRecords
 
     // Copied a slice at a time, each slice's pages given back once copied,
     // so the two halves are never held twice.
-    first.records.reserve(before + second.records.size());
-    first.groups.Reserve(before + second.records.size());
-    Entry *from = second.records.data();
     const size_t count = second.records.size();
+    first.records.reserve(before + count);
+    first.groups.Reserve(before + count);
+    first.records.resize(before + count);
+    const Entry *from = second.records.data();
+    Entry *to = first.records.data() + before;
     const bool mapped = second.records.capacity() * sizeof(Entry) >= kHugePage;
     constexpr size_t kSlice = kHugePage / sizeof(Entry);
     for (size_t done = 0; done < count;) {
         const size_t end = std::min(count, done + kSlice);
-        for (size_t i = done; i < end; ++i)
-            first.records.push_back(from[i]);
+        std::memcpy(to + done, from + done, (end - done) * sizeof(Entry));
         done = end;
         const size_t release = done * sizeof(Entry) & ~(size_t(4096) - 1);
         if (mapped && release > 0)
-            madvise(from, release, MADV_DONTNEED);
+            madvise(const_cast<Entry *>(from), release, MADV_DONTNEED);
     }
     Records().swap(second.records);
-    for (size_t i = 0; i < count; ++i)
-        first.groups.Push(ids[second.groups.Get(i)]);
+    uint32_t widest = 0;
+    for (uint32_t id : ids)
+        widest |= id;
+    first.groups.Append(count, widest, [&](size_t i) { return ids[second.groups.Get(i)]; });
     second.groups = GroupColumn();
 
     first.utf8.Then(second.utf8);

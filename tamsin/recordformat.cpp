@@ -25,12 +25,6 @@ bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// Branch-free form for the hot path: only '0'..'9' land on 0..9.
-unsigned Digit(char c)
-{
-    return static_cast<unsigned char>(c - '0') <= 9 ? 1u : 0u;
-}
-
 int Two(const char *p)
 {
     return (p[0] - '0') * 10 + (p[1] - '0');
@@ -98,46 +92,22 @@ int32_t ClampSeconds(Seconds s)
     return static_cast<int32_t>(s);
 }
 
-bool ParseStamp(const char *p, Seconds *out, StampCache *cache)
+bool ParseStamp(const char *p, Seconds *out)
 {
-    if (p[2] != '/' || p[5] != '/' || p[10] != ' ' || p[13] != ':' || p[16] != ':')
-        return false;
-    if (!(Digit(p[11]) & Digit(p[12]) & Digit(p[14]) & Digit(p[15]) & Digit(p[17]) & Digit(p[18])))
-        return false;
+    static constexpr char kShape[] = "99/99/9999 99:99:99";
+    for (size_t i = 0; i < kStampLength; ++i) {
+        if (kShape[i] == '9' ? !IsDigit(p[i]) : p[i] != kShape[i])
+            return false;
+    }
+    const int month = Two(p);
+    const int day = Two(p + 3);
+    const int year = Two(p + 6) * 100 + Two(p + 8);
     const int hour = Two(p + 11);
     const int minute = Two(p + 14);
     const int second = Two(p + 17);
-    if (hour > 23 || minute > 59 || second > 59)
+    if (!ValidFields(year, month, day, hour, minute, second))
         return false;
-    StampCache::Entry *entry = nullptr;
-    uint64_t head = 0;
-    uint16_t tail = 0;
-    const Seconds clock = hour * 3600 + minute * 60 + second;
-    if (cache) {
-        std::memcpy(&head, p, 8);
-        std::memcpy(&tail, p + 8, 2);
-        // Not checked yet: unchecked digits only pick a place, and only an
-        // entry of the very same bytes counts.
-        const unsigned place =
-            unsigned(Two(p + 8)) * 384 + unsigned(Two(p)) * 32 + unsigned(Two(p + 3));
-        entry = &cache->entries[place % StampCache::kEntries];
-        if (entry->head == head && entry->tail == tail) {
-            *out = Seconds(entry->days) * 86400 + clock;
-            return true;
-        }
-    }
-    if (!(Digit(p[0]) & Digit(p[1]) & Digit(p[3]) & Digit(p[4]) & Digit(p[6]) & Digit(p[7]) &
-          Digit(p[8]) & Digit(p[9])))
-        return false;
-    const int month = Two(p);
-    const int dayOfMonth = Two(p + 3);
-    const int year = Two(p + 6) * 100 + Two(p + 8);
-    if (!ValidFields(year, month, dayOfMonth, 0, 0, 0))
-        return false;
-    const Seconds day = SecondsOf(year, month, dayOfMonth, 0, 0, 0);
-    if (entry)
-        *entry = {head, static_cast<int32_t>(day / 86400), tail};
-    *out = day + clock;
+    *out = SecondsOf(year, month, day, hour, minute, second);
     return true;
 }
 
@@ -168,12 +138,11 @@ namespace {
 
 // The part both forms share: the stamp and what follows it. True when the
 // line is a record; *bracket tells that a caller's "[" follows.
-bool StampedLine(std::string_view prefix, size_t length, RecordHead *head, StampCache *cache,
-                 bool *bracket)
+bool StampedLine(std::string_view prefix, size_t length, RecordHead *head, bool *bracket)
 {
     *bracket = false;
     if (length < kStampLength || prefix.size() < kStampLength ||
-        !ParseStamp(prefix.data(), &head->time, cache))
+        !ParseStamp(prefix.data(), &head->time))
         return false;
     head->hasCaller = false;
     head->callerBegin = head->callerEnd = kStampLength;
@@ -206,10 +175,10 @@ void CallerUpTo(size_t close, size_t length, char last, RecordHead *head)
 
 } // namespace
 
-bool ParseRecordHead(std::string_view line, RecordHead *head, StampCache *cache)
+bool ParseRecordHead(std::string_view line, RecordHead *head)
 {
     bool bracket = false;
-    if (!StampedLine(line, line.size(), head, cache, &bracket))
+    if (!StampedLine(line, line.size(), head, &bracket))
         return false;
     if (bracket)
         CallerUpTo(line.find("] ", kCallerBegin), line.size(), line.back(), head);
@@ -217,10 +186,10 @@ bool ParseRecordHead(std::string_view line, RecordHead *head, StampCache *cache)
 }
 
 bool ParseRecordHead(std::string_view prefix, size_t length, size_t close, char last,
-                     RecordHead *head, StampCache *cache)
+                     RecordHead *head)
 {
     bool bracket = false;
-    if (!StampedLine(prefix, length, head, cache, &bracket))
+    if (!StampedLine(prefix, length, head, &bracket))
         return false;
     if (bracket)
         CallerUpTo(close, length, last, head);

@@ -36,26 +36,9 @@ Seconds SecondsOf(int year, int month, int day, int hour, int minute, int second
 // Days in the month, leap years included.
 int DaysInMonth(int year, int month);
 
-// Dates a parse has read. Records of one file share few dates, and the
-// calendar arithmetic is the costly part of a stamp. An entry's place
-// follows the date itself, so the dates of a year lie side by side: a file
-// written out of time order over years hits a few kilobytes of cache
-// instead of a line per date scattered over all of it.
-struct StampCache
-{
-    struct Entry
-    {
-        uint64_t head = ~uint64_t(0); // "MM/DD/YY"
-        int32_t days = 0;             // from 01/01/2000
-        uint16_t tail = 0;            // "YY"
-    };
-    static constexpr size_t kEntries = 4096; // ten years before two dates share one
-    Entry entries[kEntries];
-};
-
 // "MM/DD/YYYY hh:mm:ss" at p with at least kStampLength bytes: strict
 // positions and a real calendar date.
-bool ParseStamp(const char *p, Seconds *out, StampCache *cache = nullptr);
+bool ParseStamp(const char *p, Seconds *out);
 
 // Date text "MM/DD/YYYY" or "MM/DD/YY" (month and day may have one digit)
 // and time text "HH:MM:SS" (hour may have one digit).
@@ -75,14 +58,14 @@ struct RecordHead
 // line or a space; then fills head. A caller is the text between " [" and the
 // first "] " (or a "]" closing the line); without one the message is the rest
 // of the line after the stamp and its space.
-bool ParseRecordHead(std::string_view line, RecordHead *head, StampCache *cache = nullptr);
+bool ParseRecordHead(std::string_view line, RecordHead *head);
 
 // The same for a line known only by its first bytes (at least
 // min(length, kCallerBegin) of them), its length, the offset of its first
 // "] " at or after kCallerBegin (npos when there is none) and its last byte:
 // a line too long to hold in memory is read this way.
 bool ParseRecordHead(std::string_view prefix, size_t length, size_t close, char last,
-                     RecordHead *head, StampCache *cache = nullptr);
+                     RecordHead *head);
 
 // The message of a record whose bytes are [record, record + size): the first
 // line's text from messageBegin, then each further line joined by CR LF with

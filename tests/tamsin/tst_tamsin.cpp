@@ -269,6 +269,36 @@ private slots:
             << QByteArray("03/02/2024 08:00:00 [A] x\r\n03/01/2024 08:00:00 [B] y\r\n"
                           "03/03/2024 08:00:00 [A] z\r\n03/01/2024 09:00:00 [C] w\r\n");
         QTest::newRow("refused first line") << QByteArray("\r\nnot a record\r\n");
+        // Lines of every shape the one-pass scan of common lines must tell
+        // apart, each with enough bytes after it to be scanned that way.
+        QByteArray shapes;
+        for (const QByteArray &line :
+             {QByteArray("03/01/2024 08:00:00 [A] x"), QByteArray("03/01/2024 08:00:01 no caller"),
+              QByteArray("03/01/2024 08:00:02 "), QByteArray("03/01/2024 08:00:03"),
+              QByteArray("03/01/2024 08:00:04 [] empty"), QByteArray("03/01/2024 08:00:05 [A]"),
+              QByteArray("03/01/2024 08:00:06 [A] "), QByteArray("03/01/2024 08:00:07 [A]B] y"),
+              QByteArray("03/01/2024 08:00:08 [A\0] nul") + QByteArray(1, '\0'),
+              QByteArray("03/01/2024 08:00:09 [") + QByteArray(31, 'c') + "] 31",
+              QByteArray("03/01/2024 08:00:10 [") + QByteArray(32, 'c') + "] 32",
+              QByteArray("03/01/2024 08:00:11 [") + QByteArray(63, 'c') + "] 63",
+              QByteArray("03/01/2024 08:00:12 [") + QByteArray(64, 'c') + "] 64",
+              QByteArray("03/01/2024 08:00:13 [A] ") + QByteArray(200, 'm'),
+              QByteArray("03/01/2024 24:00:00 [A] bad hour"),
+              QByteArray("03/01/2024 08:60:00 [A] bad minute"),
+              QByteArray("03/01/2024 08:00:60 [A] bad second"),
+              QByteArray("03/01/2024 08:00:0x [A] bad digit"),
+              QByteArray("03/01/2024 \xB1" "8:00:00 [A] high byte"),
+              QByteArray("03/01/2024-08:00:14 [A] bad space"),
+              QByteArray("02/30/2024 08:00:15 [A] bad date"),
+              QByteArray("03/01/2024 08:00:16[A] glued"),
+              QByteArray("03/01/2024 08:00:17 [A [B] z"), QByteArray(" 03/01/2024 08:00:18 [A] c"),
+              QByteArray("03/01/2024 08:00:19 [") + QByteArray(20, 'n') + "\r\n] not a caller",
+              QByteArray("12/31/2067 23:59:59 [A] late"),
+              QByteArray("01/19/2068 03:14:08 [A] clamped")}) {
+            shapes += line + "\r\n";
+            shapes += line + "\n";
+        }
+        QTest::newRow("each shape of line") << shapes + QByteArray(300, '\n');
     }
     void chunkedReadMatchesMemory()
     {
