@@ -143,11 +143,12 @@ void Generate(const std::string &path, long records, const Lines &lines,
     }
     std::vector<std::string> held;
     const std::vector<std::string> callers = Callers();
-    // Civil time walked forward by 1..60 s per record from 01/01/2020.
+    // Civil time walked forward by 1..157 s per record from 01/01/2020: a
+    // busy site's pace, 4,000,000 records in ten years.
     int year = 2020, month = 1, day = 1, hour = 0, minute = 0, second = 0;
     static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     for (long i = 0; i < records; ++i) {
-        second += 1 + static_cast<int>(Random(60));
+        second += 1 + static_cast<int>(Random(157));
         minute += second / 60;
         second %= 60;
         hour += minute / 60;

@@ -1,6 +1,8 @@
 #include "timesort.h"
 
 #include <algorithm>
+#include <array>
+#include <utility>
 #include <climits>
 #include <cstring>
 #if defined(__x86_64__)
@@ -55,7 +57,7 @@ __attribute__((target("avx2"))) void Ranks(const int32_t *keys, size_t n, uint32
 // The same with the ranks of eight values counted at once.
 __attribute__((target("avx2"))) void RankSortAvx2(uint32_t *values, size_t n, uint32_t mask)
 {
-    static_assert(kRankSortMax == 40);
+    static_assert(kRankSortMax % 8 == 0);
     // Signed compares: the top bit flipped keeps the order. Lanes past n
     // get ranks nobody reads.
     alignas(32) int32_t keys[kRankSortMax];
@@ -65,25 +67,13 @@ __attribute__((target("avx2"))) void RankSortAvx2(uint32_t *values, size_t n, ui
         _mm256_store_si256(reinterpret_cast<__m256i *>(keys + c), none);
     for (size_t i = 0; i < n; ++i)
         keys[i] = static_cast<int32_t>(values[i] ^ 0x80000000u);
-    switch ((n + 7) / 8) {
-    case 0:
+    using RanksOf = void (*)(const int32_t *, size_t, uint32_t *);
+    static constexpr auto kRanks = []<size_t... C>(std::index_sequence<C...>) {
+        return std::array<RanksOf, sizeof...(C)>{Ranks<C + 1>...};
+    }(std::make_index_sequence<kRankSortMax / 8>());
+    if (n == 0)
         return;
-    case 1:
-        Ranks<1>(keys, n, ranks);
-        break;
-    case 2:
-        Ranks<2>(keys, n, ranks);
-        break;
-    case 3:
-        Ranks<3>(keys, n, ranks);
-        break;
-    case 4:
-        Ranks<4>(keys, n, ranks);
-        break;
-    default:
-        Ranks<5>(keys, n, ranks);
-        break;
-    }
+    kRanks[(n - 1) / 8](keys, n, ranks);
     uint32_t sorted[kRankSortMax];
     for (size_t i = 0; i < n; ++i)
         sorted[ranks[i]] = values[i] & mask;
@@ -150,9 +140,15 @@ Buckets::Buckets(size_t records, int32_t low, int32_t high) : low(low)
         buckets <<= 1;
     while ((range >> shift) >= buckets)
         ++shift;
-    used = static_cast<size_t>(range >> shift) + 1;
     while (idBits < 32 && (uint64_t(1) << idBits) < records)
         ++idBits;
+    // Up to twice the buckets, if that lets the stamp's low bits travel
+    // with the record number: a bucket sorted apart from them looks up
+    // every stamp at random in the index. Millions of records over ten
+    // years need it.
+    while (shift > 1 && shift + idBits > 32 && (range >> (shift - 1)) < 2 * buckets)
+        --shift;
+    used = static_cast<size_t>(range >> shift) + 1;
     packed = shift > 0 && shift + idBits <= 32;
     idMask = idBits >= 32 ? UINT32_MAX : (uint32_t(1) << idBits) - 1;
     lowMask = (uint32_t(1) << std::min(shift, 31)) - 1;

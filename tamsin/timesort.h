@@ -89,7 +89,7 @@ void SortBuckets(const LogIndex &index, const Buckets &plan, const std::vector<u
 
 // The records i for which passes(i), stamped from low to high, in time
 // order into *out. The selection takes 4 bytes per record, the bucket
-// counts half a byte while they are needed.
+// counts half a byte (a whole one at most) while they are needed.
 template <class Passes>
 void TimeSorted(const LogIndex &index, const Passes &passes, int32_t low, int32_t high,
                 Selection *out)

@@ -954,6 +954,8 @@ private slots:
         QTest::addColumn<int>("sameSecond"); // records sharing one stamp
         QTest::newRow("burst of a few minutes") << 3000 << qint64(600) << 0;
         QTest::newRow("sixty years") << 3000 << qint64(60) * 365 * 86400 << 0;
+        // Stamps that fit beside the record numbers only in twice the buckets.
+        QTest::newRow("ten years") << 3000 << qint64(10) * 365 * 86400 << 0;
         QTest::newRow("one second") << 2000 << qint64(1) << 2000;
         QTest::newRow("crowded second among decades") << 12000 << qint64(60) * 365 * 86400 << 6000;
         // Enough records for the buckets to be sorted by two threads.
