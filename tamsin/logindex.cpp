@@ -34,7 +34,7 @@ uint64_t LogIndex::Begin(size_t i) const
         high = std::upper_bound(highStarts.begin(), highStarts.end(), static_cast<uint32_t>(i)) -
                highStarts.begin();
     }
-    return (high << 32) | m_part.records[i].low;
+    return (high << 32) | At(i).low;
 }
 
 int64_t LogIndex::FindGroup(std::string_view name) const
@@ -52,7 +52,8 @@ int64_t LogIndex::FindGroup(std::string_view name) const
 
 size_t LogIndex::MemoryBytes() const
 {
-    size_t bytes = m_part.records.capacity() * sizeof(Entry) + m_part.groups.CapacityBytes() +
+    size_t bytes = (m_part.records.capacity() + m_rest.capacity()) * sizeof(Entry) +
+                   m_part.groups.CapacityBytes() +
                    m_part.highStarts.capacity() * sizeof(uint32_t) +
                    m_sorted.capacity() * sizeof(uint32_t) +
                    m_part.names.capacity() * sizeof(std::string);
@@ -590,25 +591,10 @@ LogIndex::Status LogIndex::Merge(Part &second, uint64_t split, size_t maxRecords
     }
     first.highStarts.swap(highStarts);
 
-    // Copied a slice at a time, each slice's pages given back once copied,
-    // so the two halves are never held twice.
     const size_t count = second.records.size();
-    first.records.reserve(before + count);
     first.groups.Reserve(before + count);
-    first.records.resize(before + count);
-    const Entry *from = second.records.data();
-    Entry *to = first.records.data() + before;
-    const bool mapped = second.records.capacity() * sizeof(Entry) >= kHugePage;
-    constexpr size_t kSlice = kHugePage / sizeof(Entry);
-    for (size_t done = 0; done < count;) {
-        const size_t end = std::min(count, done + kSlice);
-        std::memcpy(to + done, from + done, (end - done) * sizeof(Entry));
-        done = end;
-        const size_t release = done * sizeof(Entry) & ~(size_t(4096) - 1);
-        if (mapped && release > 0)
-            madvise(const_cast<Entry *>(from), release, MADV_DONTNEED);
-    }
-    Records().swap(second.records);
+    m_rest.swap(second.records);
+    m_restFrom = before;
     uint32_t widest = 0;
     for (uint32_t id : ids)
         widest |= id;
@@ -621,10 +607,25 @@ LogIndex::Status LogIndex::Merge(Part &second, uint64_t split, size_t maxRecords
     return Status::Ok;
 }
 
+void LogIndex::JoinRest()
+{
+    if (m_rest.empty())
+        return;
+    Records &records = m_part.records;
+    const size_t before = records.size();
+    records.reserve(before + m_rest.size());
+    records.resize(before + m_rest.size());
+    std::memcpy(records.data() + before, m_rest.data(), m_rest.size() * sizeof(Entry));
+    Records().swap(m_rest);
+    m_restFrom = SIZE_MAX;
+}
+
 LogIndex::Status LogIndex::Extend(int fd, uint64_t size, size_t chunkSize, size_t maxRecords)
 {
     if (size <= m_size)
         return Status::Ok;
+    // Appended records follow all the others in one array.
+    JoinRest();
     Part &part = m_part;
     const size_t records = part.records.size();
     const size_t names = part.names.size();

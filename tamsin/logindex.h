@@ -69,10 +69,10 @@ public:
     Status Extend(int fd, uint64_t size, size_t chunkSize = 1 << 18,
                   size_t maxRecords = kMaxRecords);
 
-    size_t Count() const { return m_part.records.size(); }
+    size_t Count() const { return m_part.records.size() + m_rest.size(); }
     uint64_t Begin(size_t i) const;
     uint64_t End(size_t i) const { return i + 1 < Count() ? Begin(i + 1) : m_size; }
-    int32_t Time(size_t i) const { return m_part.records[i].time; }
+    int32_t Time(size_t i) const { return At(i).time; }
     // 0 = no caller; otherwise an index into GroupName().
     uint32_t Group(size_t i) const { return m_part.groups.Get(i); }
     const GroupColumn &Groups() const { return m_part.groups; }
@@ -128,9 +128,22 @@ private:
                            Part *part, uint64_t reserveFor);
     Status Merge(Part &second, uint64_t split, size_t maxRecords);
     void Finish();
+    // Moves the records of m_rest to the end of m_part's.
+    void JoinRest();
+
+    const Entry &At(size_t i) const
+    {
+        return i < m_restFrom ? m_part.records[i] : m_rest[i - m_restFrom];
+    }
 
     uint64_t m_size = 0;
     Part m_part;
+    // The records a second thread read stay in the array it filled, as the
+    // records from m_restFrom on: copied after the first half's, they
+    // would cost as many fresh pages again, and the copy would keep both
+    // cores waiting.
+    Records m_rest;
+    size_t m_restFrom = SIZE_MAX;
     std::vector<uint32_t> m_sorted;
 };
 
