@@ -187,8 +187,10 @@ RecordScan::RunAvx2(const char *data, size_t n, size_t pos, Head *heads, size_t 
         size_t end = near ? _tzcnt_u64(near) : 64 + _tzcnt_u64(far);
         if (end == 128) {
             for (;;) {
-                if (n - pos < kCallerBegin + end + 32)
-                    goto done;
+                if (n - pos < kCallerBegin + end + 32) {
+                    *count = k;
+                    return pos; // the end of this line is for the next read
+                }
                 const uint32_t m = Bits(Block(from + end), lf);
                 if (m) {
                     end += _tzcnt_u32(m);
@@ -200,7 +202,6 @@ RecordScan::RunAvx2(const char *data, size_t n, size_t pos, Head *heads, size_t 
         heads[k++] = {pos, time, group};
         pos += kCallerBegin + end + 1;
     }
-done:
     *count = k;
     return pos;
 }
