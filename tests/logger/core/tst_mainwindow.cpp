@@ -7,8 +7,10 @@
 #include "polling.h"
 #include "sound.h"
 
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QtTest>
 
@@ -97,6 +99,30 @@ private slots:
         form.LoadFormObj();
         QCOMPARE(form.statusPanelText(QStringLiteral("Action")), QStringLiteral("SMS count : 12"));
         G.MainForm = nullptr;
+    }
+
+    // The status bar's clock shows the log's form, seconds included, whatever
+    // the locale's own forms hold (zh_TW's day period came out as "B").
+    void clockInAnyLocale_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::newRow("Taiwan") << "zh_TW";
+        QTest::newRow("United States") << "en_US";
+    }
+    void clockInAnyLocale()
+    {
+        QFETCH(QString, locale);
+        QLocale::setDefault(QLocale(locale));
+        frmMain form;
+        QLocale::setDefault(QLocale::c());
+        QStringList texts;
+        for (const QLabel *panel : form.statusBar()->findChildren<QLabel *>())
+            texts.append(panel->text());
+        const auto shows = [&texts](const char *pattern) {
+            return !texts.filter(QRegularExpression(QString::fromLatin1(pattern))).isEmpty();
+        };
+        QVERIFY2(shows("^\\d\\d/\\d\\d/\\d{4}$"), qPrintable(texts.join(u'|')));
+        QVERIFY2(shows("^\\d\\d:\\d\\d:\\d\\d$"), qPrintable(texts.join(u'|')));
     }
 
     void trayPopupSwapsExitForOpen()
