@@ -19,6 +19,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <fcntl.h>
@@ -47,11 +48,37 @@ QString PageText(const QString &pdf, int page = 0)
     QStringList arguments{QStringLiteral("-layout")};
     if (page > 0)
         arguments << "-f" << QString::number(page) << "-l" << QString::number(page);
-    // Compatibility form: the font sets letter pairs such as "ff" or "fi" as
-    // one ligature glyph, which pdftotext gives back as one character, and
-    // poppler may give CJK compatibility forms for some glyphs.
-    return Run(QStringLiteral("pdftotext"), arguments << pdf << QStringLiteral("-"))
-        .normalized(QString::NormalizationForm_KC);
+    // As read, never normalised: a search in the PDF must find the log's own
+    // characters (no "ffi" ligature, no Kangxi radical for an ideograph).
+    return Run(QStringLiteral("pdftotext"), arguments << pdf << QStringLiteral("-"));
+}
+
+// The longest run of dark pixels on one line of the first page: the ruled
+// table's width, at 100 dpi.
+int RuleWidth(const QString &pdf, const QString &folder)
+{
+    const QString stem = folder + QStringLiteral("/rules");
+    Run(QStringLiteral("pdftoppm"),
+        {"-gray", "-r", "100", "-f", "1", "-l", "1", "-singlefile", pdf, stem});
+    QFile file(stem + QStringLiteral(".pgm"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    // "P5\n<width> <height>\n255\n" and one byte per pixel.
+    const QList<QByteArray> head = file.readLine().trimmed() == "P5"
+                                       ? file.readLine().trimmed().split(' ')
+                                       : QList<QByteArray>();
+    file.readLine();
+    const QByteArray pixels = file.readAll();
+    const int width = head.size() == 2 ? head[0].toInt() : 0;
+    int longest = 0;
+    for (qsizetype row = 0; width > 0 && (row + 1) * width <= pixels.size(); ++row) {
+        int run = 0;
+        for (int x = 0; x < width; ++x) {
+            run = quint8(pixels[row * width + x]) < 128 ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    }
+    return longest;
 }
 
 int PageCount(const QString &pdf)
@@ -137,6 +164,7 @@ private slots:
     void columnOrderAsShown();
     void zeroWidthColumnTakesNoRoom();
     void chineseReport();
+    void sameReportInEveryLocale();
     void pdfFromMenu();
     void pdfSwitch_data();
     void pdfSwitch();
@@ -378,6 +406,50 @@ void tst_OrvanePrint::chineseReport()
           QStringLiteral("分類選擇 : [全部]"), QStringLiteral("起始時間 : 01/02/2024"),
           QStringLiteral("水塔"), QStringLiteral("高水位警報"), QStringLiteral("日期時間")})
         QVERIFY2(text.contains(expected), qPrintable(expected + "\n" + text));
+}
+
+void tst_OrvanePrint::sameReportInEveryLocale()
+{
+    // The program itself, so the locale is the process's own: its date and
+    // time formats and the faces fontconfig prefers for its language.
+    if (!Run(QStringLiteral("locale"), {"-a"}).split(u'\n').contains(QStringLiteral("zh_TW.utf8")))
+        QFAIL("the zh_TW.UTF-8 locale is not generated (scripts/install-deps.sh does it)");
+    const QList<QStringList> records = {
+        {"12/08/2026 18:09:01", "水位站一", "水位過高 警報"},
+        {"12/08/2026 18:09:02", "北區抽水站", "馬達故障，請派員檢查"},
+        {"12/08/2026 23:59:59", "Office Pump", "Flow fine, official reading"}};
+    QByteArray log;
+    for (const QStringList &r : records)
+        log += (r[0] + " [" + r[1] + "] " + r[2] + "\r\n").toUtf8();
+    const QString path = m_dir->filePath(QStringLiteral("站點.log"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(log) == log.size());
+    file.close();
+
+    QList<int> widths;
+    for (const QString &locale : {QStringLiteral("C.UTF-8"), QStringLiteral("zh_TW.UTF-8")}) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"LC_ALL", "LC_TIME", "LC_CTYPE", "LC_MESSAGES", "LANGUAGE"})
+            environment.remove(QString::fromLatin1(name));
+        environment.insert(QStringLiteral("LANG"), locale);
+        environment.insert(QStringLiteral("ORVANE_LANG"), QStringLiteral("zh_TW"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->path());
+        const QString pdf = pdfPath(locale + QStringLiteral(".pdf"));
+        QProcess orvane;
+        orvane.setProcessEnvironment(environment);
+        orvane.start(QCoreApplication::applicationDirPath() + QStringLiteral("/orvane"),
+                     {path, "-na", "-pdf", pdf});
+        QVERIFY(orvane.waitForFinished(60000));
+        QCOMPARE(orvane.exitCode(), 0);
+        const QString text = PageText(pdf);
+        for (const QStringList &r : records) {
+            for (const QString &field : r)
+                QVERIFY2(text.contains(field), qPrintable(locale + ": " + field + "\n" + text));
+        }
+        widths.append(RuleWidth(pdf, m_dir->path()));
+    }
+    QVERIFY(widths[0] > 0);
+    QCOMPARE(widths[1], widths[0]);
 }
 
 void tst_OrvanePrint::pdfFromMenu()
