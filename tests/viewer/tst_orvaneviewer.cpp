@@ -101,6 +101,8 @@ private slots:
     void startupColumns();
     void startupWithLoggerCommandLine();
     void columnWidthsSurviveRestart();
+    void messageColumnFillsTheWindow_data();
+    void messageColumnFillsTheWindow();
     void emptyGroupColumnsSaveDefaultWidth();
     void recordCountsAndProgress();
     void onlyShownRowsAreRead();
@@ -264,6 +266,49 @@ void tst_OrvaneViewer::columnWidthsSurviveRestart()
     QCOMPARE(settings.value("Settings/ColumnCx6").toInt(), 166);
 }
 
+void tst_OrvaneViewer::messageColumnFillsTheWindow_data()
+{
+    QTest::addColumn<QString>("columns");
+    QTest::newRow("message last") << "-na";
+    QTest::newRow("message amid others") << "-m2";
+}
+
+void tst_OrvaneViewer::messageColumnFillsTheWindow()
+{
+    QFETCH(QString, columns);
+    const QString path = addFile("a.log", FakeLogLibrary::makeRecords(5, 2));
+    {
+        auto app = start({path, columns});
+        QVERIFY(app);
+        CMainFrame *frame = app->mainFrame();
+        COrvaneView *view = frame->view();
+        const int message = view->recordModel()->columnOfField(FieldMessage);
+        const auto used = [view] {
+            int sum = 0;
+            for (int c = 0; c < view->model()->columnCount(); ++c)
+                sum += view->columnWidth(c);
+            return sum;
+        };
+        frame->showMaximized();
+        QVERIFY(QTest::qWaitForWindowExposed(frame));
+        for (int c = 0; c < view->model()->columnCount(); ++c) {
+            if (c != message)
+                view->setColumnWidth(c, 60);
+        }
+        // No empty space at the right: the messages have it.
+        QTRY_COMPARE(used(), view->viewport()->width());
+        QVERIFY(view->columnWidth(message) > 300);
+        // Others too wide for the window: the list scrolls, and messages
+        // keep their own width.
+        view->setColumnWidth(0, 2000);
+        QCOMPARE(view->columnWidth(message), 210);
+        view->setColumnWidth(0, 60);
+        QCOMPARE(used(), view->viewport()->width());
+    }
+    // Saved is the column's own width, not what the window lent it.
+    QCOMPARE(OpenSettings().value("Settings/ColumnCx4").toInt(), 210);
+}
+
 void tst_OrvaneViewer::emptyGroupColumnsSaveDefaultWidth()
 {
     QSettings settings = OpenSettings();
@@ -277,7 +322,6 @@ void tst_OrvaneViewer::emptyGroupColumnsSaveDefaultWidth()
         QCOMPARE(view->columnWidth(0), 160);
         QCOMPARE(view->columnWidth(1), 0);
         QCOMPARE(view->columnWidth(2), 0);
-        QCOMPARE(view->columnWidth(3), 210);
     }
     QCOMPARE(settings.value("Settings/ColumnCx2").toInt(), 120);
     QCOMPARE(settings.value("Settings/ColumnCx3").toInt(), 120);
@@ -472,6 +516,14 @@ void tst_OrvaneViewer::timeFilter()
     bar->listButton->click();
     QCOMPARE(frame->view()->recordCount(), 5);
     QCOMPARE(GroupsShown(frame->view()), QSet<QString>{"G1"});
+
+    // A date the user picks counts whole, whatever time a record set.
+    bar->fromDate->setDate(QDate(2024, 1, 1));
+    bar->toDate->setDate(QDate(2024, 1, 3));
+    m_lib->calls.clear();
+    bar->listButton->click();
+    QCOMPARE(m_lib->calls.first(),
+             QString("LogSetTimeRange 01/01/2024 00:00:00 01/03/2024 23:59:59"));
 }
 
 void tst_OrvaneViewer::refusedTimeRange()
@@ -713,6 +765,8 @@ void tst_OrvaneViewer::chineseTexts()
     QCOMPARE(Headers(frame->view()),
              (QStringList{"日期時間", "分類", "子分類", "訊息", "確認訊息"}));
     QCOMPARE(Items(frame->selectionBar()->groupList).first(), QString("[全部]"));
+    // Dates read as in the list, in every language.
+    QCOMPARE(frame->selectionBar()->toDate->text(), frame->view()->lastTime.left(10));
     QCOMPARE(frame->selectionBar()->listButton->text(), QString("列出"));
     QStringList menus;
     for (QAction *menu : frame->menuBar()->actions())
@@ -735,9 +789,16 @@ void tst_OrvaneViewer::secondStartHandsOverFile()
     CInstanceChannel later(name);
     QSignalSpy requests(&later, &CInstanceChannel::requested);
     QVERIFY(later.HandOver(second, 200));
-    QTRY_COMPARE_WITH_TIMEOUT(running.mainFrame()->view()->recordCount(), 9, 5000);
-    QCOMPARE(running.mainFrame()->document()->pathName(), second);
+    CMainFrame *frame = running.mainFrame();
+    QTRY_COMPARE_WITH_TIMEOUT(frame->view()->recordCount(), 9, 5000);
+    QCOMPARE(frame->document()->pathName(), second);
     QVERIFY(boxes.texts.isEmpty());
+    // The user did not open it here: caption and status line say where it came from.
+    const QString handed = Str(IDS_HANDED_OVER_CAPTION);
+    QVERIFY2(frame->windowTitle().endsWith(handed), qPrintable(frame->windowTitle()));
+    QCOMPARE(frame->paneText(0), StrF(IDS_HANDED_OVER, second.toUtf8().constData()));
+    QVERIFY(frame->OpenDocumentFile(first));
+    QVERIFY(!frame->windowTitle().endsWith(handed));
 }
 
 void tst_OrvaneViewer::secondStartFromAnotherFolder()
