@@ -5,7 +5,7 @@ packages=(
     build-essential cmake ninja-build ccache clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-multimedia-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqt6sql6-sqlite libgl-dev
-    xvfb xauth x11-utils dbus dbus-x11 poppler-utils sqlite3 fonts-noto-cjk fonts-wqy-microhei
+    xvfb xauth dbus dbus-x11 poppler-utils sqlite3 fonts-noto-cjk fonts-wqy-microhei
     locales mbpoll tzdata
     dpkg-dev file lintian systemd adduser
     postgresql-15 libqt6sql6-psql libpq-dev

@@ -201,17 +201,7 @@ int32_t FakeLogLibrary::LogGetRecord(int32_t index, const char **time, const cha
 int32_t FakeLogLibrary::LogTimeKey(const char *date, const char *time)
 {
     calls.append(QStringLiteral("LogTimeKey %1 %2").arg(Show(date), Show(time)));
-    m_keyMoment = ParseTime(QByteArray(date) + ' ' + time);
     return timeKeyResult;
-}
-
-int32_t FakeLogLibrary::LogCountBefore(int32_t timeKey)
-{
-    if (!current() || timeKey < 0)
-        return -1;
-    return int32_t(
-        std::count_if(current()->cbegin(), current()->cend(),
-                      [this](const FakeRecord &r) { return ParseTime(r.time) < m_keyMoment; }));
 }
 
 int32_t FakeLogLibrary::LogExportBefore(int32_t timeKey, const char *destinationPath)

@@ -5,7 +5,6 @@
 
 #include "aboutdialog.h"
 #include "exportdlg.h"
-#include "messagebox.h"
 #include "loglibrary.h"
 #include "mainframe.h"
 #include "orvaneapp.h"
@@ -88,13 +87,11 @@ int main(int argc, char *argv[])
 
     // The delete question as it comes up, answered No.
     exportDialog.deleteButton->setChecked(true);
-    bool asked = false;
     QTimer::singleShot(600, [&] {
-        if (QWidget *box = QApplication::activeModalWidget(); box && box != &exportDialog) {
-            asked = box->grab().save(prefix + QStringLiteral("-delete.png"));
-            QMetaObject::invokeMethod(box, "reject");
-        }
+        QWidget *box = QApplication::activeModalWidget();
+        ok = box && box != &exportDialog && box->grab().save(prefix + "-delete.png") &&
+             box->close() && ok;
     });
     exportDialog.OnOK();
-    return ok && asked ? 0 : 1;
+    return ok ? 0 : 1;
 }
