@@ -118,6 +118,11 @@ public:
         Take();
         return ::LogIsUtf8();
     }
+    int32_t LogCountBefore(int32_t timeKey) override
+    {
+        Take();
+        return ::LogCountBefore(timeKey);
+    }
 
 private:
     void Settle()
