@@ -1,7 +1,8 @@
-// libtamsin on a large generated history file. Every time is printed as a
-// ratio to `wc -l` on the same file in the same run, so the figures compare
-// across machines; the index's memory is read from the process's anonymous
-// resident pages (the file's own pages are mapped and not counted).
+// libtamsin on large generated history files, one of short lines (55 bytes
+// on average) and one of a logger's usual lines (80 to 120 bytes). Every time
+// is printed as a ratio to `wc -l` on the same file in the same run, so the
+// figures compare across machines; the index's memory is read from the
+// process's anonymous resident pages (the file's own pages are not counted).
 //
 //     bench_tamsin [RECORDS]     (default 1000000)
 
@@ -68,8 +69,7 @@ uint32_t Random(uint32_t below)
     return static_cast<uint32_t>(g_state % below);
 }
 
-// 50 callers, a third of them Chinese; messages of mixed length and script,
-// about 80 bytes a line like a busy site's history.
+// 50 callers, a third of them Chinese.
 std::vector<std::string> Callers()
 {
     static const char *kChinese[] = {"北區泵站",   "南區水廠",   "東門加壓站", "西郊污水廠",
@@ -104,23 +104,51 @@ std::string Message(bool chinese)
     return text;
 }
 
+// A file's lines: their lengths spread evenly from shortest to longest.
+struct Lines
+{
+    const char *what;
+    int shortest;
+    int longest;
+};
+
+constexpr Lines kShort{"55-byte lines", 50, 60};
+constexpr Lines kUsual{"80-120-byte lines", 80, 120};
+
+// A record of about `length` bytes: a message of mixed script where it fits,
+// made up to the length with a note.
+std::string Record(const std::string &stamp, const std::string &caller, bool chinese, int length)
+{
+    const std::string head = stamp + " [" + caller + "] ";
+    const int room = std::max(1, length - int(head.size()) - 2);
+    std::string message = Message(chinese);
+    if (int(message.size()) > room)
+        message = "Alarm " + std::to_string(Random(100000));
+    static const std::string kNote = " - operator paged, see the station log for the details";
+    message.resize(size_t(room), ' ');
+    for (size_t i = message.find_last_not_of(' ') + 1, k = 0; i < message.size(); ++i, ++k)
+        message[i] = kNote[k % kNote.size()];
+    return head + message + "\r\n";
+}
+
 // With shuffled the same kind of lines come in random order, as if every
 // burst had been read from the SIM out of time order.
-void Generate(const std::string &path, long records, std::vector<std::string> *stamps,
-              std::string *middle, bool shuffled = false)
+void Generate(const std::string &path, long records, const Lines &lines,
+              std::vector<std::string> *stamps, std::string *middle, bool shuffled = false)
 {
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f) {
         std::perror(path.c_str());
         std::exit(1);
     }
-    std::vector<std::string> lines;
+    std::vector<std::string> held;
     const std::vector<std::string> callers = Callers();
-    // Civil time walked forward by 1..60 s per record from 01/01/2020.
+    // Civil time walked forward by 1..157 s per record from 01/01/2020: a
+    // busy site's pace, 4,000,000 records in ten years.
     int year = 2020, month = 1, day = 1, hour = 0, minute = 0, second = 0;
     static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     for (long i = 0; i < records; ++i) {
-        second += 1 + static_cast<int>(Random(60));
+        second += 1 + static_cast<int>(Random(157));
         minute += second / 60;
         second %= 60;
         hour += minute / 60;
@@ -140,10 +168,11 @@ void Generate(const std::string &path, long records, std::vector<std::string> *s
         char stamp[64];
         std::snprintf(stamp, sizeof stamp, "%02d/%02d/%04d %02d:%02d:%02d", month, day, year, hour,
                       minute, second);
-        const std::string line =
-            std::string(stamp) + " [" + callers[c] + "] " + Message(c % 3 == 0) + "\r\n";
+        const int length =
+            lines.shortest + int(Random(uint32_t(lines.longest - lines.shortest + 1)));
+        std::string line = Record(stamp, callers[c], c % 3 == 0, length);
         if (shuffled)
-            lines.push_back(line);
+            held.push_back(std::move(line));
         else
             std::fputs(line.c_str(), f);
         if (i % (records / 8 + 1) == 0)
@@ -151,9 +180,9 @@ void Generate(const std::string &path, long records, std::vector<std::string> *s
         if (i == records / 2)
             *middle = stamp;
     }
-    for (size_t i = lines.size(); i > 1; --i)
-        std::swap(lines[i - 1], lines[Random(static_cast<uint32_t>(i))]);
-    for (const std::string &line : lines)
+    for (size_t i = held.size(); i > 1; --i)
+        std::swap(held[i - 1], held[Random(static_cast<uint32_t>(i))]);
+    for (const std::string &line : held)
         std::fputs(line.c_str(), f);
     std::fclose(f);
 }
@@ -222,26 +251,35 @@ void Line(const char *what, double seconds, double reference, const char *target
     std::printf("  %-34s %8.3f s  %6.2fx wc -l  %s\n", what, seconds, seconds / reference, target);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The best of several runs of work and of `wc -l` on the file, taken in
+// turn so that both see the machine in the same moods.
+struct Timed
 {
-    const long records = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000000;
-    const char *tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/bench-tamsin-XXXXXX";
-    if (!mkdtemp(dir.data())) {
-        std::perror("mkdtemp");
-        return 1;
+    double seconds = 1e30;
+    double wc = 1e30;
+};
+
+Timed AgainstWc(const std::string &path, const std::function<void()> &work)
+{
+    const std::string wc = "wc -l < '" + path + "' > /dev/null";
+    Timed best;
+    for (int run = 0; run < 7; ++run) {
+        LogClose(); // not timed: the work leaves the file open
+        best.wc = std::min(best.wc, Seconds([&] { (void)!std::system(wc.c_str()); }, 1));
+        best.seconds = std::min(best.seconds, Seconds(work, 1));
     }
+    return best;
+}
+
+// Every figure for one kind of file; false when something failed.
+bool Run(const std::string &dir, long records, const Lines &lines)
+{
     const std::string path = dir + "/Quillet.log";
     std::vector<std::string> stamps;
     std::string middle;
-    Generate(path, records, &stamps, &middle);
+    Generate(path, records, lines, &stamps, &middle);
     struct stat st;
     stat(path.c_str(), &st);
-
-    const std::string wc = "wc -l < '" + path + "' > /dev/null";
-    const double reference = Seconds([&] { (void)!std::system(wc.c_str()); }, 5);
 
     // Memory first, before other work leaves freed heap behind.
     const long before = AnonymousKiB();
@@ -257,10 +295,11 @@ int main(int argc, char **argv)
     LogClose();
     if (total != records || all != records || half != records / 2 + 1) {
         std::fprintf(stderr, "unexpected counts: %d %d %d\n", total, all, half);
-        return 1;
+        return false;
     }
 
-    const double open = Seconds([&] { total = LogOpen(path.c_str()); }, 3);
+    const Timed open = AgainstWc(path, [&] { total = LogOpen(path.c_str()); });
+    const double reference = open.wc;
 
     // A quarter of the file's time span, and one caller of fifty.
     const std::string &from = stamps[2];
@@ -274,7 +313,8 @@ int main(int argc, char **argv)
     double select = 1e30;
     for (int run = 0; run < 3; ++run) {
         LogSelect(nullptr, nullptr);
-        select = std::min(select, Seconds([&] { selected = LogSelect(group.c_str(), nullptr); }, 1));
+        select =
+            std::min(select, Seconds([&] { selected = LogSelect(group.c_str(), nullptr); }, 1));
     }
 
     LogSetTimeRange(nullptr, nullptr, nullptr, nullptr);
@@ -297,10 +337,10 @@ int main(int argc, char **argv)
     const int32_t remaining = LogOpen(path.c_str());
     LogClose();
 
-    std::printf("libtamsin: %ld records, %.1f MB, 50 callers (a third Chinese)\n", records,
-                st.st_size / 1e6);
+    std::printf("libtamsin: %ld records of %s, %.1f MB, 50 callers (a third Chinese)\n", records,
+                lines.what, st.st_size / 1e6);
     std::printf("  %-34s %8.3f s  (reference)\n", "wc -l", reference);
-    Line("LogOpen", open, reference, "(target <= 4x)");
+    Line("LogOpen", open.seconds, reference, "(target <= 1.2x)");
     char what[64];
     std::snprintf(what, sizeof what, "LogSelect time+group (%d)", selected);
     Line(what, select, reference, "(target <= 1x)");
@@ -321,9 +361,7 @@ int main(int argc, char **argv)
     const std::string shuffledPath = dir + "/Shuffled.log";
     std::vector<std::string> unused;
     std::string unusedMiddle;
-    Generate(shuffledPath, records, &unused, &unusedMiddle, true);
-    const std::string wcShuffled = "wc -l < '" + shuffledPath + "' > /dev/null";
-    const double shuffledReference = Seconds([&] { (void)!std::system(wcShuffled.c_str()); }, 5);
+    Generate(shuffledPath, records, lines, &unused, &unusedMiddle, true);
     // The peak while opening and sorting, freed heap given back first so
     // that reused pages do not hide what the open takes.
     malloc_trim(0);
@@ -334,30 +372,43 @@ int main(int argc, char **argv)
     const long afterSorted = peakKnown ? PeakKiB() : ResidentKiB();
     LogClose();
     int32_t sorted = 0;
-    const double openSorted = Seconds(
-        [&] {
-            LogOpen(shuffledPath.c_str());
-            sorted = LogSelect(nullptr, nullptr);
-        },
-        3);
+    const Timed openSorted = AgainstWc(shuffledPath, [&] {
+        LogOpen(shuffledPath.c_str());
+        sorted = LogSelect(nullptr, nullptr);
+    });
     const char *firstTime = nullptr;
     const char *lastTime = nullptr;
     LogGetRecord(0, &firstTime, nullptr, nullptr, nullptr, nullptr, nullptr);
     const std::string first = firstTime ? firstTime : "";
     LogGetRecord(sorted - 1, &lastTime, nullptr, nullptr, nullptr, nullptr, nullptr);
-    std::printf("  %-34s %8.3f s  (reference, shuffled file)\n", "wc -l", shuffledReference);
-    Line("LogOpen + LogSelect, shuffled", openSorted, shuffledReference,
-         sorted == records && sortedAll == records ? "(target <= 3x)" : "FAILED");
+    std::printf("  %-34s %8.3f s  (reference, shuffled file)\n", "wc -l", openSorted.wc);
+    Line("LogOpen + LogSelect, shuffled", openSorted.seconds, openSorted.wc,
+         sorted == records && sortedAll == records ? "(target <= 1.5x)" : "FAILED");
     std::printf("  %-34s %8.1f bytes/record (target <= 16)\n", "peak, opening and sorting",
                 (afterSorted - beforeSorted) * 1024.0 / records);
     std::printf("  %-34s %s .. %s\n", "earliest .. latest", first.c_str(),
                 lastTime ? lastTime : "");
     LogClose();
     std::remove(shuffledPath.c_str());
+    return deleted && bytes > 0 && sorted == records && sortedAll == records;
+}
 
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const long records = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000000;
+    const char *tmp = std::getenv("TMPDIR");
+    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/bench-tamsin-XXXXXX";
+    if (!mkdtemp(dir.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    bool ok = Run(dir, records, kShort);
+    ok = Run(dir, records, kUsual) && ok;
     LongLine(dir, std::strtol(std::getenv("TAMSIN_LONG_LINE") ? std::getenv("TAMSIN_LONG_LINE")
                                                               : "300000000",
                               nullptr, 10));
     rmdir(dir.c_str());
-    return deleted && bytes > 0 ? 0 : 1;
+    return ok ? 0 : 1;
 }

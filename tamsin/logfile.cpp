@@ -1,6 +1,6 @@
 #include "logfile.h"
 
-#include "logformat.h"
+#include "bigbuffer.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,10 @@
 #include "tamsin.h"
 
 #include "logfile.h"
-#include "logformat.h"
+#include "logindex.h"
+#include "messagebuilder.h"
+#include "recordformat.h"
+#include "timesort.h"
 
 #include <algorithm>
 #include <chrono>
@@ -35,9 +38,7 @@ struct Criteria
     bool operator==(const Criteria &) const = default;
 };
 
-// Record numbers; a large selection gets huge pages like the index, because
-// faulting in a thousand small ones costs as much as sorting into them.
-using Selection = std::vector<uint32_t, tamsin::LargeAllocator<uint32_t>>;
+using tamsin::Selection;
 
 struct CurrentFile
 {
@@ -184,143 +185,6 @@ bool Passes(const Criteria &c, const LogIndex &index, const G &groups, size_t i)
     return !c.timeFilter || (t >= c.from && t <= c.to);
 }
 
-// Stable in effect: among equal stamps the lower record number comes first.
-bool Earlier(const LogIndex &index, uint32_t a, uint32_t b)
-{
-    const int32_t ta = index.Time(a);
-    const int32_t tb = index.Time(b);
-    return ta < tb || (ta == tb && a < b);
-}
-
-// Buckets hold about sixteen records; a bucket of up to this many is sorted
-// by ranks.
-constexpr size_t kRankSortMax = 40;
-
-// Sorts n distinct values and keeps the bits of mask: each value's place is
-// the count of values below it. Quadratic, but without a branch to
-// mispredict, and the counting runs in vector lanes: for a handful of values
-// several times faster than an insertion sort, whose every step is a coin
-// toss on shuffled input.
-void RankSort(uint32_t *values, size_t n, uint32_t mask)
-{
-    uint32_t sorted[kRankSortMax];
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t v = values[i];
-        uint32_t rank = 0;
-        for (size_t j = 0; j < n; ++j)
-            rank += values[j] < v;
-        sorted[rank] = v & mask;
-    }
-    std::memcpy(values, sorted, n * sizeof(uint32_t));
-}
-
-// The records that pass, stamped from low to high, in time order into
-// *out: a bucket sort over the stamps. The records are dealt into buckets
-// of about sixteen by the high bits of their stamp, in file order, and each
-// bucket is sorted on its own. Where the low bits of the stamp fit beside
-// the record number in 32 bits they travel together, so sorting touches
-// nothing but the selection itself. The selection takes 4 bytes per
-// record, the bucket counts a quarter of a byte while they are needed.
-template <bool kAll, class G>
-void TimeSorted(const LogIndex &index, const G &groups, const Criteria &c, int32_t low,
-                int32_t high, Selection *out)
-{
-    const size_t total = index.Count();
-    const auto passes = [&](size_t i) { return kAll || Passes(c, index, groups, i); };
-    const uint64_t range = static_cast<uint64_t>(int64_t(high) - low);
-    size_t buckets = 1;
-    while (buckets * 16 < total)
-        buckets <<= 1;
-    int shift = 0;
-    while ((range >> shift) >= buckets)
-        ++shift;
-    const size_t used = static_cast<size_t>(range >> shift) + 1;
-    int idBits = 1;
-    while (idBits < 32 && (uint64_t(1) << idBits) < total)
-        ++idBits;
-    const bool packed = shift > 0 && shift + idBits <= 32;
-    const uint32_t idMask = idBits >= 32 ? UINT32_MAX : (uint32_t(1) << idBits) - 1;
-    const uint32_t lowMask = (uint32_t(1) << std::min(shift, 31)) - 1;
-
-    std::vector<uint32_t> ends(used, 0);
-    for (size_t i = 0; i < total; ++i) {
-        if (passes(i))
-            ++ends[static_cast<uint32_t>(index.Time(i) - low) >> shift];
-    }
-    size_t count = 0;
-    for (size_t b = 0; b < used; ++b) {
-        const uint32_t n = ends[b];
-        ends[b] = static_cast<uint32_t>(count);
-        count += n;
-    }
-    out->reserve(count);
-    out->resize(count);
-    uint32_t *rows = out->data();
-    for (size_t i = 0; i < total; ++i) {
-        if (!passes(i))
-            continue;
-        const uint32_t offset = static_cast<uint32_t>(index.Time(i) - low);
-        const uint32_t id = static_cast<uint32_t>(i);
-        rows[ends[offset >> shift]++] = packed ? ((offset & lowMask) << idBits) | id : id;
-    }
-    // ends[b] is now where bucket b ends. With shift 0 a bucket is one
-    // second, already in file order.
-    const auto sortBuckets = [&](size_t fromBucket, size_t toBucket) {
-        std::vector<uint64_t> keys;
-        size_t begin = fromBucket > 0 ? ends[fromBucket - 1] : 0;
-        for (size_t b = fromBucket; b < toBucket; ++b) {
-            const size_t end = ends[b];
-            const size_t n = end - begin;
-            if (packed) {
-                if (n <= kRankSortMax) {
-                    RankSort(rows + begin, n, idMask);
-                } else {
-                    std::sort(rows + begin, rows + end);
-                    for (size_t k = begin; k < end; ++k)
-                        rows[k] &= idMask;
-                }
-            } else if (n > 1 && shift > 0) {
-                if (n <= 4096) {
-                    keys.resize(n);
-                    for (size_t k = 0; k < n; ++k) {
-                        const uint32_t id = rows[begin + k];
-                        keys[k] = uint64_t(static_cast<uint32_t>(index.Time(id) - low)) << 32 | id;
-                    }
-                    std::sort(keys.begin(), keys.end());
-                    for (size_t k = 0; k < n; ++k)
-                        rows[begin + k] = static_cast<uint32_t>(keys[k]);
-                } else {
-                    std::sort(rows + begin, rows + end,
-                              [&index](uint32_t a, uint32_t b) { return Earlier(index, a, b); });
-                }
-            }
-            begin = end;
-        }
-    };
-    // The buckets are independent: a second thread takes the later half.
-    constexpr size_t kTwoThreadsFrom = 256 * 1024;
-    if (count >= kTwoThreadsFrom) {
-        const size_t middle = static_cast<size_t>(
-            std::lower_bound(ends.begin(), ends.begin() + used, count / 2) - ends.begin());
-        bool failed = false;
-        {
-            tamsin::Worker worker([&] {
-                try {
-                    sortBuckets(middle, used);
-                } catch (...) {
-                    failed = true;
-                }
-            });
-            sortBuckets(0, middle);
-            worker.Join();
-        }
-        if (failed)
-            throw std::bad_alloc();
-    } else {
-        sortBuckets(0, used);
-    }
-}
-
 // Makes the selection what the criteria pick, counting first so the
 // selection takes exactly its size.
 void MakeSelection(CurrentFile &current)
@@ -342,9 +206,12 @@ void MakeSelection(CurrentFile &current)
             return;
         WithGroups(index, [&](const auto &groups) {
             if (all)
-                TimeSorted<true>(index, groups, c, low, high, &current.selection);
+                tamsin::TimeSorted(
+                    index, [](size_t) { return true; }, low, high, &current.selection);
             else
-                TimeSorted<false>(index, groups, c, low, high, &current.selection);
+                tamsin::TimeSorted(
+                    index, [&](size_t i) { return Passes(c, index, groups, i); }, low, high,
+                    &current.selection);
         });
         return;
     }
@@ -388,7 +255,7 @@ size_t SelectNew(CurrentFile &current, size_t first, size_t oldCount)
     if (current.selectAll && added.size() == index.Count() - first && index.TimeOrdered())
         return oldCount;
     std::sort(added.begin(), added.end(),
-              [&index](uint32_t a, uint32_t b) { return Earlier(index, a, b); });
+              [&index](uint32_t a, uint32_t b) { return tamsin::Earlier(index, a, b); });
     Selection &rows = current.selection;
     if (current.selectAll) {
         rows.resize(oldCount);
@@ -403,7 +270,7 @@ size_t SelectNew(CurrentFile &current, size_t first, size_t oldCount)
     ptrdiff_t j = static_cast<ptrdiff_t>(added.size()) - 1;
     ptrdiff_t w = static_cast<ptrdiff_t>(rows.size()) - 1;
     while (j >= 0) {
-        if (i >= 0 && Earlier(index, added[j], rows[i]))
+        if (i >= 0 && tamsin::Earlier(index, added[j], rows[i]))
             rows[w--] = rows[i--];
         else
             rows[w--] = added[j--];

@@ -42,6 +42,11 @@ public:
     virtual int32_t LogIsUtf8() = 0;
     virtual int32_t LogCountBefore(int32_t timeKey) = 0;
 
+    // A hint at start-up that LogOpen(path) comes next: the library may
+    // start reading the file while the window is built. Nothing else
+    // changes: until that LogOpen every call behaves as if it had not come.
+    virtual void OpenAhead(const char *path) { (void)path; }
+
     // LogOpen and LogRefresh, learning how the file's texts are written.
     int32_t Open(const char *path);
     int32_t Refresh(int32_t *selected, int32_t *firstChanged);

@@ -1,6 +1,7 @@
 #include "orvaneapp.h"
 
 #include "instancechannel.h"
+#include "loglibrary.h"
 #include "mainframe.h"
 #include "messagebox.h"
 #include "orvanedoc.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QPrinter>
 #include <QTimer>
@@ -89,6 +91,10 @@ bool COrvaneApp::InitInstance(const QStringList &arguments)
         return false;
     }
 
+    // The file is read on other threads while the window is built.
+    if (!m_cmdInfo.fileName.isEmpty())
+        m_library.OpenAhead(
+            QFile::encodeName(QFileInfo(m_cmdInfo.fileName).absoluteFilePath()).constData());
     m_frame = std::make_unique<CMainFrame>(m_library);
     if (!m_cmdInfo.fileName.isEmpty()) {
         if (!m_frame->OpenDocumentFile(m_cmdInfo.fileName)) {

@@ -2,8 +2,11 @@
 // how records read back, group enumeration, filters, time texts, and where
 // export and delete cut a file.
 
-#include "logformat.h"
+#include "logindex.h"
+#include "messagebuilder.h"
+#include "recordformat.h"
 #include "tamsin.h"
+#include "utf8check.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -266,6 +269,42 @@ private slots:
             << QByteArray("03/02/2024 08:00:00 [A] x\r\n03/01/2024 08:00:00 [B] y\r\n"
                           "03/03/2024 08:00:00 [A] z\r\n03/01/2024 09:00:00 [C] w\r\n");
         QTest::newRow("refused first line") << QByteArray("\r\nnot a record\r\n");
+        // Lines of every shape the one-pass scan of common lines must tell
+        // apart, each with enough bytes after it to be scanned that way.
+        QByteArray shapes;
+        for (const QByteArray &line :
+             {QByteArray("03/01/2024 08:00:00 [A] x"),
+              QByteArray("03/01/2024 08:00:01 no caller"),
+              QByteArray("03/01/2024 08:00:02 "),
+              QByteArray("03/01/2024 08:00:03"),
+              QByteArray("03/01/2024 08:00:04 [] empty"),
+              QByteArray("03/01/2024 08:00:05 [A]"),
+              QByteArray("03/01/2024 08:00:06 [A] "),
+              QByteArray("03/01/2024 08:00:07 [A]B] y"),
+              QByteArray("03/01/2024 08:00:08 [A\0] nul") + QByteArray(1, '\0'),
+              QByteArray("03/01/2024 08:00:09 [") + QByteArray(31, 'c') + "] 31",
+              QByteArray("03/01/2024 08:00:10 [") + QByteArray(32, 'c') + "] 32",
+              QByteArray("03/01/2024 08:00:11 [") + QByteArray(63, 'c') + "] 63",
+              QByteArray("03/01/2024 08:00:12 [") + QByteArray(64, 'c') + "] 64",
+              QByteArray("03/01/2024 08:00:13 [A] ") + QByteArray(200, 'm'),
+              QByteArray("03/01/2024 24:00:00 [A] bad hour"),
+              QByteArray("03/01/2024 08:60:00 [A] bad minute"),
+              QByteArray("03/01/2024 08:00:60 [A] bad second"),
+              QByteArray("03/01/2024 08:00:0x [A] bad digit"),
+              QByteArray("03/01/2024 \xB1"
+                         "8:00:00 [A] high byte"),
+              QByteArray("03/01/2024-08:00:14 [A] bad space"),
+              QByteArray("02/30/2024 08:00:15 [A] bad date"),
+              QByteArray("03/01/2024 08:00:16[A] glued"),
+              QByteArray("03/01/2024 08:00:17 [A [B] z"),
+              QByteArray(" 03/01/2024 08:00:18 [A] c"),
+              QByteArray("03/01/2024 08:00:19 [") + QByteArray(20, 'n') + "\r\n] not a caller",
+              QByteArray("12/31/2067 23:59:59 [A] late"),
+              QByteArray("01/19/2068 03:14:08 [A] clamped")}) {
+            shapes += line + "\r\n";
+            shapes += line + "\n";
+        }
+        QTest::newRow("each shape of line") << shapes + QByteArray(300, '\n');
     }
     void chunkedReadMatchesMemory()
     {
@@ -339,15 +378,19 @@ private slots:
         QVERIFY(halves.Read(f.handle(), uint64_t(content.size()), 1 << 20,
                             tamsin::LogIndex::kMaxRecords, 1) == tamsin::LogIndex::Status::Ok);
         QCOMPARE(check(halves, records), QString());
-        // Most names arrive with the appended records.
+        // Most names arrive with the appended records, after a read by one
+        // thread or by two.
         const int first = std::min(records / 3, 200);
-        tamsin::LogIndex extended;
-        QVERIFY(extended.Read(f.handle(), uint64_t(ends[first - 1])) ==
-                tamsin::LogIndex::Status::Ok);
-        QCOMPARE(check(extended, first), QString());
-        QVERIFY(extended.Extend(f.handle(), uint64_t(content.size())) ==
-                tamsin::LogIndex::Status::Ok);
-        QCOMPARE(check(extended, records), QString());
+        for (const uint64_t parallel : {tamsin::LogIndex::kParallelFrom, uint64_t(1)}) {
+            tamsin::LogIndex extended;
+            QVERIFY(extended.Read(f.handle(), uint64_t(ends[first - 1]), 1 << 20,
+                                  tamsin::LogIndex::kMaxRecords,
+                                  parallel) == tamsin::LogIndex::Status::Ok);
+            QCOMPARE(check(extended, first), QString());
+            QVERIFY(extended.Extend(f.handle(), uint64_t(content.size())) ==
+                    tamsin::LogIndex::Status::Ok);
+            QCOMPARE(check(extended, records), QString());
+        }
     }
 
     void fileCutShortAfterOpen()
@@ -921,6 +964,8 @@ private slots:
         QTest::addColumn<int>("sameSecond"); // records sharing one stamp
         QTest::newRow("burst of a few minutes") << 3000 << qint64(600) << 0;
         QTest::newRow("sixty years") << 3000 << qint64(60) * 365 * 86400 << 0;
+        // Stamps that fit beside the record numbers only in twice the buckets.
+        QTest::newRow("ten years") << 3000 << qint64(10) * 365 * 86400 << 0;
         QTest::newRow("one second") << 2000 << qint64(1) << 2000;
         QTest::newRow("crowded second among decades") << 12000 << qint64(60) * 365 * 86400 << 6000;
         // Enough records for the buckets to be sorted by two threads.

@@ -58,6 +58,8 @@ private slots:
     void rejectedFile();
     void legacyHistory();
     void followsTheFile();
+    void openAhead_data();
+    void openAhead();
 
 private:
     QString write(const QString &name, const QByteArray &content);
@@ -288,4 +290,40 @@ void tst_OrvaneTamsin::followsTheFile()
 }
 
 QTEST_MAIN(tst_OrvaneTamsin)
+void tst_OrvaneTamsin::openAhead_data()
+{
+    // What comes after the hint that a file is opened next.
+    QTest::addColumn<bool>("closeFirst");
+    QTest::addColumn<bool>("otherCallFirst");
+    QTest::addColumn<bool>("samePath");
+    QTest::newRow("closed, then opened") << true << false << true;
+    QTest::newRow("another file opened") << true << false << false;
+    QTest::newRow("another call first") << false << true << true;
+}
+
+void tst_OrvaneTamsin::openAhead()
+{
+    // The file read ahead while the window is built: the calls that follow
+    // see the library as if the hint had not come.
+    QFETCH(bool, closeFirst);
+    QFETCH(bool, otherCallFirst);
+    QFETCH(bool, samePath);
+    const QByteArray ahead = QFile::encodeName(write("ahead.log", "03/07/2024 14:05:09 [A] x\r\n"
+                                                                  "03/07/2024 14:05:08 [B] y\r\n"));
+    const QByteArray other = QFile::encodeName(write("other.log", "03/07/2024 14:05:09 x\r\n"));
+    m_library->LogClose();
+    m_library->OpenAhead(ahead.constData());
+    if (otherCallFirst)
+        QCOMPARE(m_library->LogHasGroup(), 0);
+    if (closeFirst)
+        m_library->LogClose();
+    QCOMPARE(m_library->LogOpen(samePath ? ahead.constData() : other.constData()),
+             samePath ? 2 : 1);
+    QCOMPARE(m_library->LogHasGroup(), samePath ? 1 : 0);
+    const char *group = nullptr;
+    QCOMPARE(m_library->LogGetRecord(0, nullptr, &group, nullptr, nullptr, nullptr, nullptr), 1);
+    QCOMPARE(QByteArray(group), samePath ? QByteArray("B") : QByteArray());
+    m_library->LogClose();
+}
+
 #include "tst_orvanetamsin.moc"
