@@ -4,6 +4,7 @@
 #include "globals.h"
 #include "mainwindow.h"
 #include "polling.h"
+#include "scratchmount.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@
 
 using namespace quillet;
 using quillet::test::BoxRecorder;
+using quillet::test::ScratchMount;
 using quillet::test::TerminateRecorder;
 
 namespace {
@@ -171,25 +173,38 @@ private slots:
         G.MainForm = nullptr;
     }
 
-    // A start killed in its first instant can leave a lock file that names no
-    // owner; it must not refuse every later start for good. A lock that an
-    // owner is still writing (just made) is left alone.
-    void ownerlessLockIsTakenOver_data()
+    // A lock whose owner is gone is taken over, whatever its file says: a
+    // start killed in its first instant leaves one that names no owner, and
+    // after a crash or a power cut the id it names may be another live
+    // logger's (the next folder's, started at the same boot). A lock a live
+    // owner holds, or one an owner is still writing (just made), stays.
+    void staleLockIsTakenOver_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("ageSeconds");
+        QTest::addColumn<bool>("held");
         QTest::addColumn<bool>("taken");
-        QTest::newRow("empty, old") << QByteArray() << 60 << true;
-        QTest::newRow("garbage, old") << QByteArray("\x01\x02not a pid") << 60 << true;
-        QTest::newRow("empty, just made") << QByteArray() << 0 << false;
+        const QByteArray live =
+            QByteArray::number(QCoreApplication::applicationPid()) + '\n' +
+            QFileInfo(QCoreApplication::applicationFilePath()).fileName().toUtf8() + "\n\n";
+        QTest::newRow("empty, old") << QByteArray() << 60 << false << true;
+        QTest::newRow("garbage, old") << QByteArray("\x01\x02not a pid") << 60 << false << true;
+        QTest::newRow("empty, just made") << QByteArray() << 0 << false << false;
+        QTest::newRow("names a live logger that does not hold it") << live << 0 << false << true;
+        QTest::newRow("held by a live owner") << QByteArray() << 60 << true << false;
     }
 
-    void ownerlessLockIsTakenOver()
+    void staleLockIsTakenOver()
     {
         QFETCH(QByteArray, content);
         QFETCH(int, ageSeconds);
+        QFETCH(bool, held);
         const QString path = QDir::currentPath() + QStringLiteral("/instance.lock");
-        touch(path, content);
+        QLockFile owner(path);
+        if (held)
+            QVERIFY(owner.tryLock(0));
+        else
+            touch(path, content);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds),
@@ -199,23 +214,58 @@ private slots:
         QTEST(AcquireInstanceLock(lock), "taken");
     }
 
-    void secondCopyIsRefusedAndTouchesNothing()
+    // A folder the logger may not write in still has its lock: in the temp
+    // folder, under the folder's name, held against a second copy.
+    void unwritableFolderLocksInTemp()
     {
+        ScratchMount readOnly; // root writes into any folder, not onto a read-only mount
+        QString folder = QDir::current().absoluteFilePath(QStringLiteral("ro"));
+        if (readOnly.mount(64 * 1024, true)) {
+            folder = readOnly.path();
+        } else {
+            QVERIFY2(readOnly.refused(), qPrintable(readOnly.error()));
+            QDir().mkpath(folder);
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        }
+        QTemporaryDir temp;
+        const QByteArray oldTemp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(temp.path()));
+        QDir::setCurrent(folder);
+        const std::unique_ptr<QLockFile> first = TakeInstanceLock();
+        const std::unique_ptr<QLockFile> second = TakeInstanceLock();
+        qputenv("TMPDIR", oldTemp);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(first);
+        QVERIFY(first->fileName().startsWith(temp.path() + QLatin1Char('/')));
+        QVERIFY(!second);
+    }
+
+    // One logger per configuration folder: a second start in the same folder
+    // is refused and touches nothing there; one in another folder runs.
+    void secondCopy_data()
+    {
+        QTest::addColumn<bool>("sameFolder");
+        QTest::newRow("same folder") << true;
+        QTest::newRow("another folder") << false;
+    }
+    void secondCopy()
+    {
+        QFETCH(bool, sameFolder);
         const QString exe = QStringLiteral(QUILLET_BIN_DIR "/quillet");
         QVERIFY(QFile::exists(exe));
-        QTemporaryDir lockDir;
+        QTemporaryDir tempDir;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TMPDIR"), lockDir.path());
+        env.insert(QStringLiteral("TMPDIR"), tempDir.path());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 
         const QString firstDir = QDir::currentPath() + QStringLiteral("/first");
-        const QString secondDir = QDir::currentPath() + QStringLiteral("/second");
-        QDir().mkpath(firstDir);
-        QDir().mkpath(secondDir);
-        touch(firstDir + QStringLiteral("/Quillet.set"), "[BASIC]\r\nIsDebugMode=1\r\n");
-        touch(firstDir + QStringLiteral("/Quillet.sys"));
-        touch(secondDir + QStringLiteral("/Quillet.set"), "[BASIC]\r\nIsDebugMode=1\r\n");
-        touch(secondDir + QStringLiteral("/Quillet.sys"));
+        const QString secondDir =
+            sameFolder ? firstDir : QDir::currentPath() + QStringLiteral("/second");
+        for (const QString &dir : {firstDir, secondDir}) {
+            QDir().mkpath(dir);
+            touch(dir + QStringLiteral("/Quillet.set"), "[BASIC]\r\nIsDebugMode=1\r\n");
+            touch(dir + QStringLiteral("/Quillet.sys"));
+        }
 
         QProcess first;
         first.setProcessEnvironment(env);
@@ -229,10 +279,18 @@ private slots:
         second.setProcessEnvironment(env);
         second.setWorkingDirectory(secondDir);
         second.start(exe, {});
-        QVERIFY(second.waitForFinished(20000));
-        QVERIFY(second.readAllStandardError().contains("Quillet is running!"));
-        QCOMPARE(listFiles(secondDir), before);
-
+        if (sameFolder) {
+            QVERIFY(second.waitForFinished(20000));
+            QVERIFY(second.readAllStandardError().contains("Quillet is running!"));
+            QCOMPARE(listFiles(secondDir), before);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(secondDir + QStringLiteral("/Quillet.log")),
+                                     20000);
+            QCOMPARE(second.state(), QProcess::Running);
+            second.kill();
+            second.waitForFinished();
+        }
+        QCOMPARE(first.state(), QProcess::Running);
         first.kill();
         first.waitForFinished();
     }
