@@ -218,15 +218,10 @@ private slots:
     // folder, under the folder's name, held against a second copy.
     void unwritableFolderLocksInTemp()
     {
-        ScratchMount readOnly; // root writes into any folder, not onto a read-only mount
-        QString folder = QDir::current().absoluteFilePath(QStringLiteral("ro"));
-        if (readOnly.mount(64 * 1024, true)) {
-            folder = readOnly.path();
-        } else {
-            QVERIFY2(readOnly.refused(), qPrintable(readOnly.error()));
-            QDir().mkpath(folder);
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-        }
+        ScratchMount readOnly;
+        const QString folder =
+            readOnly.readOnlyFolder(QDir::current().absoluteFilePath(QStringLiteral("ro")));
+        QVERIFY2(!folder.isEmpty(), qPrintable(readOnly.error()));
         QTemporaryDir temp;
         const QByteArray oldTemp = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(temp.path()));
