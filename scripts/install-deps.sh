@@ -6,7 +6,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-multimedia-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqt6sql6-sqlite libgl-dev
     xvfb xauth dbus dbus-x11 poppler-utils sqlite3 fonts-noto-cjk mbpoll tzdata
-    dpkg-dev file lintian systemd adduser
+    dpkg-dev file lintian systemd adduser strace
     postgresql-15 libqt6sql6-psql libpq-dev
 )
 missing=()
