@@ -53,8 +53,8 @@ bool AcquireInstanceLock(QLockFile &lock)
     // Qt judges an owner by the process id in the file, which after a crash
     // or a power cut may belong to another live process: to the logger of the
     // next folder, started at the same boot, too. A live owner keeps the file
-    // locked (flock) for as long as it runs, and the stale lock's removal
-    // happens only where nobody does, so that is the test.
+    // locked (flock) for as long as it runs, and a stale lock is removed only
+    // when nobody holds that, so asking for the removal is the test.
     // One exception: an owner writes its name just after making the file, so
     // a file without a name that is only a moment old may be an owner that is
     // just starting; an older one is left from a start killed at once.
