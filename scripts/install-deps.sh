@@ -5,7 +5,8 @@ packages=(
     build-essential cmake ninja-build ccache clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-multimedia-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqt6sql6-sqlite libgl-dev
-    xvfb xauth dbus dbus-x11 poppler-utils sqlite3 fonts-noto-cjk mbpoll tzdata
+    xvfb xauth dbus dbus-x11 poppler-utils sqlite3 fonts-noto-cjk fonts-wqy-microhei
+    locales mbpoll tzdata
     dpkg-dev file lintian systemd adduser strace
     postgresql-15 libqt6sql6-psql libpq-dev
 )
@@ -30,4 +31,10 @@ if ((${#missing[@]})); then
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
     if [ -n "$own_policy" ]; then rm -f "$policy"; trap - EXIT; fi
+fi
+# The viewer's reports are tested under a real Traditional Chinese locale.
+if ! locale -a 2>/dev/null | grep -qix 'zh_TW.utf-\?8'; then
+    grep -qx 'zh_TW.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null ||
+        echo 'zh_TW.UTF-8 UTF-8' >>/etc/locale.gen
+    locale-gen >/dev/null
 fi

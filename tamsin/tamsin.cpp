@@ -862,6 +862,18 @@ int32_t LogRefresh(int32_t *selected, int32_t *firstChanged)
     return Guarded(-1, [&] { return Refresh(selected, firstChanged); });
 }
 
+int32_t LogCountBefore(int32_t timeKey)
+{
+    const Library &lib = Lib();
+    if (!lib.current || timeKey < 0)
+        return -1;
+    const LogIndex &index = lib.current->index;
+    size_t count = 0;
+    for (size_t i = 0; i < index.Count(); ++i)
+        count += index.Time(i) < timeKey ? 1 : 0;
+    return static_cast<int32_t>(std::min<size_t>(count, INT32_MAX));
+}
+
 int32_t LogIsUtf8(void)
 {
     const Library &lib = Lib();

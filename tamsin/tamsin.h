@@ -247,6 +247,15 @@ TAMSIN_API int32_t LogRefresh(int32_t *selected, int32_t *firstChanged);
  */
 TAMSIN_API int32_t LogIsUtf8(void);
 
+/*
+ * Ordinal 17. Returns how many records of the current file, of every group
+ * and whatever the time filter and the selection, are stamped before
+ * timeKey: those LogExportBefore() would write and LogDeleteBefore() remove
+ * of the file as read so far (LogRefresh() adds what was appended since).
+ * Returns -1 when no file is current or timeKey is negative.
+ */
+TAMSIN_API int32_t LogCountBefore(int32_t timeKey);
+
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QVersionNumber>
 
 namespace orvane {
 
@@ -17,8 +18,13 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
     auto *icon = new QLabel(this);
     icon->setPixmap(MakeIcon(IconKind::App).pixmap(32, 32));
     icon->setAlignment(Qt::AlignTop);
-    auto *product = new QLabel(Str(IDS_ABOUT_PRODUCT), this);
-    auto *version = new QLabel(Str(IDS_ABOUT_VERSION), this);
+    // The build's version, as the packages carry it; the Chinese title names
+    // its first two parts.
+    const QVersionNumber build = QVersionNumber::fromString(QStringLiteral(QUILLET_VERSION));
+    const QByteArray shortVersion =
+        QVersionNumber(build.majorVersion(), build.minorVersion()).toString().toLatin1();
+    auto *product = new QLabel(StrF(IDS_ABOUT_PRODUCT, shortVersion.constData()), this);
+    auto *version = new QLabel(StrF(IDS_ABOUT_VERSION, QUILLET_VERSION), this);
     auto *platforms = new QLabel(Str(IDS_ABOUT_PLATFORMS), this);
     for (QLabel *label : {product, version, platforms})
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);

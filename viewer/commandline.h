@@ -28,6 +28,10 @@ public:
     // A word starting with "-" is a switch. So is one starting with "/",
     // unless it is an absolute path: a further "/" in it, or an existing file.
     static COrvaneCommandLineInfo Parse(const QStringList &arguments);
+    // For "--help" (or "-h") and "--version" anywhere on the command line:
+    // the text to print before ending with 0, which needs no display. Empty
+    // for any other command line.
+    static QString InfoText(const QStringList &arguments);
 
     bool has(const QString &name) const { return switches.contains(name); }
     QString value(const QString &name) const { return switches.value(name); }

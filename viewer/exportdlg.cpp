@@ -8,16 +8,19 @@
 #include "savedialog.h"
 #include "selectionbar.h"
 #include "stringtable.h"
+#include "timetext.h"
 
 #include <QDateEdit>
 #include <QDateTime>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimeEdit>
@@ -58,10 +61,10 @@ CExportDlg::CExportDlg(LogLibrary &library, CMainFrame *frame)
     methodBox = new QGroupBox(Str(IDS_EXPORT_METHOD), this);
     beforeLabel = new QLabel(Str(IDS_EXPORT_BEFORE), methodBox);
     datePicker = new QDateEdit(methodBox);
-    datePicker->setDisplayFormat(QStringLiteral("MM/dd/yyyy"));
+    datePicker->setDisplayFormat(timetext::kDateFormat);
     datePicker->setCalendarPopup(false); // short date with up-down buttons
     timePicker = new QTimeEdit(methodBox);
-    timePicker->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    timePicker->setDisplayFormat(timetext::kTimeFormat);
     exportButton = new QRadioButton(Str(IDS_EXPORT_EXPORT), methodBox);
     deleteButton = new QRadioButton(Str(IDS_EXPORT_DELETE), methodBox);
 
@@ -90,8 +93,7 @@ void CExportDlg::OnInitDialog()
 {
     QDateTime moment = QDateTime::currentDateTime();
     if (m_frame) {
-        const QDateTime last =
-            QDateTime::fromString(m_frame->view()->lastTime, QStringLiteral("MM/dd/yyyy HH:mm:ss"));
+        const QDateTime last = timetext::Parse(m_frame->view()->lastTime);
         if (last.isValid())
             moment = last;
     }
@@ -105,6 +107,26 @@ int32_t CExportDlg::GetExportTimeKey() const
     const QByteArray date = CSelectionBar::DateText(datePicker);
     const QByteArray time = CSelectionBar::TimeText(timePicker);
     return m_library.LogTimeKey(date.constData(), time.constData());
+}
+
+bool CExportDlg::ConfirmScope(const QString &destination)
+{
+    // Export and delete work on the whole file by time, whatever the list
+    // shows: the question says how much that is, so a filtered list is never
+    // taken for the limit.
+    const int32_t count = m_library.LogCountBefore(timeKey);
+    const QByteArray counted =
+        count < 0 ? QByteArray("?") : QLocale(QLocale::English).toString(count).toLatin1();
+    const QByteArray moment =
+        timetext::Format(QDateTime(datePicker->date(), timePicker->time(), Qt::UTC)).toLatin1();
+    const QByteArray target = QDir::toNativeSeparators(destination).toUtf8();
+    const QString question =
+        !destination.isEmpty()
+            ? StrF(IDS_EXPORT_SCOPE, moment.constData(), counted.constData(), target.constData()) +
+                  QStringLiteral("\n\n") + Str(IDS_EXPORT_QUESTION)
+            : StrF(IDS_DELETE_SCOPE, moment.constData(), counted.constData()) +
+                  QStringLiteral("\n\n") + Str(IDS_DELETE_QUESTION);
+    return ShowBox(question, BoxIcon::Question, BoxButtons::YesNo, this) == BoxAnswer::Yes;
 }
 
 void CExportDlg::Fail(int messageId)
@@ -132,7 +154,7 @@ void CExportDlg::OnOK()
                 return;
             }
             timeKey = GetExportTimeKey();
-            if (timeKey == -1) {
+            if (timeKey == -1 || !ConfirmScope(chosen)) {
                 accept();
                 return;
             }
@@ -155,10 +177,9 @@ void CExportDlg::OnOK()
         }
     }
 
-    if (deleteButton->isChecked() && ShowBox(Str(IDS_DELETE_QUESTION), BoxIcon::Question,
-                                             BoxButtons::YesNo, this) == BoxAnswer::Yes) {
+    if (deleteButton->isChecked()) {
         timeKey = GetExportTimeKey();
-        if (timeKey == -1) {
+        if (timeKey == -1 || !ConfirmScope()) {
             accept();
             return;
         }

@@ -43,6 +43,9 @@ public:
     QDialogButtonBox *buttons;  // 1 and 2
 
 private:
+    // Asks whether to go on, saying how many records of the whole file are
+    // before the moment: an export to destination, or (none) a delete.
+    bool ConfirmScope(const QString &destination = QString());
     // Both end the same way: a box, "Ready", the wait cursor gone.
     void Fail(int messageId);
 

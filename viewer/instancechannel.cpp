@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <unistd.h>
 
 namespace orvane {
@@ -23,7 +25,24 @@ CInstanceChannel::~CInstanceChannel() = default;
 
 QString CInstanceChannel::DefaultName()
 {
-    return QStringLiteral("Orvane-%1").arg(::getuid());
+    return NameFor(QProcessEnvironment::systemEnvironment());
+}
+
+QString CInstanceChannel::NameFor(const QProcessEnvironment &environment)
+{
+    QString display = environment.value(QStringLiteral("WAYLAND_DISPLAY"));
+    if (display.isEmpty()) {
+        // ":0" and ":0.0" are one X server: its screens share the desktop.
+        display = environment.value(QStringLiteral("DISPLAY"));
+        static const QRegularExpression screen(QStringLiteral("\\.\\d+$"));
+        display.remove(screen);
+    }
+    QString name = QStringLiteral("Orvane-%1-%2-%3")
+                       .arg(::getuid())
+                       .arg(environment.value(QStringLiteral("XDG_SESSION_ID")), display);
+    // The name becomes a file name: no separators, nothing the shell reads.
+    static const QRegularExpression odd(QStringLiteral("[^A-Za-z0-9._-]"));
+    return name.replace(odd, QStringLiteral("_"));
 }
 
 bool CInstanceChannel::HandOver(const QString &filePath, int timeoutMs) const

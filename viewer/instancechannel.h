@@ -1,12 +1,13 @@
 #pragma once
-// One viewer per user: the first one listens on a local socket named after
-// the application title; a later start hands its file (or just a wake-up) to
-// it and ends.
+// One viewer per desktop: the first one listens on a local socket named after
+// the application title, the user, the session and the display; a later start
+// there hands its file (or just a wake-up) to it and ends.
 
 #include <QObject>
 #include <QString>
 
 class QLocalServer;
+class QProcessEnvironment;
 
 namespace orvane {
 
@@ -17,9 +18,14 @@ public:
     explicit CInstanceChannel(QString name, QObject *parent = nullptr);
     ~CInstanceChannel() override;
 
-    // The socket name for this user: the title plus the user id, so another
-    // user's viewer on the same machine does not count.
+    // The socket name for this process: NameFor() its environment.
     static QString DefaultName();
+    // The title plus the user id, the login session and the display, so a
+    // viewer of another user, or on another display (another seat, a remote
+    // X display, a nested server), is never the one a start hands over to:
+    // its file would replace what someone else is reading, and nothing would
+    // show where the start was made.
+    static QString NameFor(const QProcessEnvironment &environment);
 
     // True when a viewer answers on the socket; it has then been handed the
     // file path, made absolute against this process's folder (empty: only

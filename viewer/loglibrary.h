@@ -40,6 +40,7 @@ public:
     virtual int32_t LogHasSubgroup() = 0;
     virtual int32_t LogRefresh(int32_t *selected, int32_t *firstChanged) = 0;
     virtual int32_t LogIsUtf8() = 0;
+    virtual int32_t LogCountBefore(int32_t timeKey) = 0;
 
     // LogOpen and LogRefresh, learning how the file's texts are written.
     int32_t Open(const char *path);

@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "loglibrary.h"
 #include "orvaneapp.h"
 #include "stringtable.h"
@@ -6,10 +7,21 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 int main(int argc, char *argv[])
 {
+    // Answered before anything needs a display, so they work anywhere.
+    QStringList words;
+    for (int i = 1; i < argc; ++i)
+        words.append(QString::fromLocal8Bit(argv[i]));
+    const QString info = orvane::COrvaneCommandLineInfo::InfoText(words);
+    if (!info.isEmpty()) {
+        std::fputs(info.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+
     // A report written with -pdf, or printed with -p or -pt, needs no
     // screen: on a machine without one it runs on the offscreen platform
     // instead of failing to start.

@@ -12,6 +12,7 @@
 #include "selectionbar.h"
 #include "settings.h"
 #include "stringtable.h"
+#include "timetext.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -71,14 +72,10 @@ QByteArray ChosenName(const QComboBox *list)
 
 bool ParseRecordTime(const QString &text, QDate *date, QTime *time)
 {
-    int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
-    const QByteArray bytes = text.toLatin1();
-    if (std::sscanf(bytes.constData(), "%02d/%02d/%04d %02d:%02d:%02d", &month, &day, &year, &hour,
-                    &minute, &second) != 6)
-        return false;
-    *date = QDate(year, month, day);
-    *time = QTime(hour, minute, second);
-    return date->isValid() && time->isValid();
+    const QDateTime moment = timetext::Parse(text);
+    *date = moment.date();
+    *time = moment.time();
+    return moment.isValid();
 }
 
 } // namespace
@@ -450,6 +447,8 @@ void CMainFrame::SetFromTime(const QString &timeText)
     QTime time;
     if (!ParseRecordTime(timeText, &date, &time))
         return;
+    // A record's moment, not a day picked by the user.
+    const QSignalBlocker quiet(m_selectionBar->fromDate);
     m_selectionBar->fromDate->setDate(date);
     m_selectionBar->fromTime->setTime(time);
 }
@@ -460,6 +459,7 @@ void CMainFrame::SetToTime(const QString &timeText)
     QTime time;
     if (!ParseRecordTime(timeText, &date, &time))
         return;
+    const QSignalBlocker quiet(m_selectionBar->toDate);
     m_selectionBar->toDate->setDate(date);
     m_selectionBar->toTime->setTime(time);
 }
@@ -590,11 +590,24 @@ void CMainFrame::OnList()
 
 void CMainFrame::UpdateCaption()
 {
-    setWindowTitle(Str(AFX_IDS_APP_TITLE) + QStringLiteral(" - ") + m_document->title());
+    setWindowTitle(Str(AFX_IDS_APP_TITLE) + QStringLiteral(" - ") + m_document->title() +
+                   (m_handedOver ? Str(IDS_HANDED_OVER_CAPTION) : QString()));
+}
+
+bool CMainFrame::OpenHandedOver(const QString &path)
+{
+    if (!OpenDocumentFile(path))
+        return false;
+    m_handedOver = true;
+    UpdateCaption();
+    SetPaneText(0, StrF(IDS_HANDED_OVER,
+                        QDir::toNativeSeparators(m_document->pathName()).toUtf8().constData()));
+    return true;
 }
 
 bool CMainFrame::OpenDocumentFile(const QString &path)
 {
+    m_handedOver = false;
     if (!m_document->OnOpenDocument(path)) {
         // The library was already told to let the previous file go, so the
         // rows still on screen would point at nothing: start empty instead.
@@ -626,6 +639,7 @@ void CMainFrame::OnFileOpen()
 
 void CMainFrame::OnFileNew()
 {
+    m_handedOver = false;
     m_document->OnNewDocument();
     UpdateCaption();
     m_view->OnInitialUpdate();

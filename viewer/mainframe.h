@@ -45,6 +45,9 @@ public:
 
     // Opens a file as File ▸ Open does; false when nothing was opened.
     bool OpenDocumentFile(const QString &path);
+    // Opens a file a later start of the viewer handed over, and says so in
+    // the caption and the status line: the user did not choose it here.
+    bool OpenHandedOver(const QString &path);
     void OnFileOpen();
     void OnFileNew();
     void OnAppAbout();
@@ -120,6 +123,8 @@ private:
     QHash<int, QAction *> m_actions;
     CFileFollower *m_follower = nullptr;
     QMenu *m_codePageMenu = nullptr;
+    // The open file came from another start, until the user opens one here.
+    bool m_handedOver = false;
 };
 
 // Whether Num Lock is on: 1 on, 0 off, -1 when the system does not tell.

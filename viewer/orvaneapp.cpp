@@ -64,7 +64,7 @@ void COrvaneApp::OnRequest(const QString &path)
         return;
     }
     if (!path.isEmpty())
-        m_frame->OpenDocumentFile(path);
+        m_frame->OpenHandedOver(path);
 }
 
 bool COrvaneApp::InitInstance(const QStringList &arguments)

@@ -31,6 +31,11 @@ namespace {
 
 // A width from the settings that no one could have dragged is not used.
 constexpr int kMaxWidth = 20000;
+// The group column grows to its names up to this width, looking at so many.
+constexpr int kMaxFittedWidth = 260;
+constexpr int kMaxFittedNames = 5000;
+// A cell's text stands this far inside its edges, both together.
+constexpr int kCellPadding = 12;
 
 class WaitCursor
 {
@@ -69,6 +74,15 @@ COrvaneView::COrvaneView(LogLibrary &library, QWidget *parent)
     header->setMinimumSectionSize(0);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setSectionResizeMode(QHeaderView::Interactive);
+    // The message column takes the room the others leave (see
+    // FitMessageColumn); a width the user drags it to is its own.
+    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int size) {
+        if (m_fitting)
+            return;
+        if (column == m_model->columnOfField(FieldMessage))
+            m_messageWidth = size;
+        FitMessageColumn();
+    });
 
     // Every row has the same height, so a million rows cost the header nothing
     // and the view never measures a row's contents.
@@ -106,7 +120,51 @@ void COrvaneView::AddColumn(int field, const QString &header)
 {
     if (m_model->columnOfField(RecordField(field)) >= 0)
         return;
-    setColumnWidth(m_model->addColumn(RecordField(field), header), ReadWidth(field));
+    const int width = ReadWidth(field);
+    if (field == FieldMessage)
+        m_messageWidth = width;
+    setColumnWidth(m_model->addColumn(RecordField(field), header), width);
+}
+
+int COrvaneView::GroupWidth() const
+{
+    // Wide enough for the file's site names, up to a point, on screen and in
+    // the report's font: a name cut short there is cut short on paper too.
+    // Never narrower than the width kept.
+    const QFontMetrics report(ReportRowFont(this, font()), this);
+    int widest = 0;
+    const char *name = nullptr;
+    int names = 0;
+    for (int32_t cursor = m_library.LogGetGroup(0, &name); cursor > 0 && names < kMaxFittedNames;
+         cursor = m_library.LogGetGroup(cursor, &name), ++names) {
+        const QString shown = m_library.Text(name, 256);
+        widest = std::max({widest, fontMetrics().horizontalAdvance(shown),
+                           report.horizontalAdvance(shown)});
+        name = nullptr;
+    }
+    return std::max(ReadWidth(FieldGroup), std::min(widest + kCellPadding, kMaxFittedWidth));
+}
+
+void COrvaneView::FitMessageColumn()
+{
+    const int message = m_model->columnOfField(FieldMessage);
+    if (message < 0 || m_fitting)
+        return;
+    int others = 0;
+    for (int column = 0; column < m_model->columnCount(); ++column) {
+        if (column != message && !isColumnHidden(column))
+            others += columnWidth(column);
+    }
+    // Never narrower than its own width: a narrow window scrolls instead.
+    m_fitting = true;
+    setColumnWidth(message, std::max(m_messageWidth, viewport()->width() - others));
+    m_fitting = false;
+}
+
+void COrvaneView::updateGeometries()
+{
+    QTableView::updateGeometries();
+    FitMessageColumn();
 }
 
 void COrvaneView::AddBaseColumns()
@@ -135,7 +193,8 @@ void COrvaneView::SaveColumnWidths() const
     QSettings settings = OpenSettings();
     for (int column = 0; column < m_model->columnCount(); ++column) {
         const int field = m_model->fieldOfColumn(column);
-        int width = horizontalHeader()->sectionSize(column);
+        int width =
+            field == FieldMessage ? m_messageWidth : horizontalHeader()->sectionSize(column);
         if (width == 0 && (field == FieldGroup || field == FieldSubgroup))
             width = kColumnSettings[field].defaultWidth;
         settings.setValue(QStringLiteral("Settings/") + QLatin1String(kColumnSettings[field].key),
@@ -216,7 +275,7 @@ bool COrvaneView::LoadRecords(const std::optional<QByteArray> &group,
 
     const int groupColumn = m_model->columnOfField(FieldGroup);
     const int subgroupColumn = m_model->columnOfField(FieldSubgroup);
-    setColumnWidth(groupColumn, m_library.LogHasGroup() ? ReadWidth(FieldGroup) : 0);
+    setColumnWidth(groupColumn, m_library.LogHasGroup() ? GroupWidth() : 0);
     setColumnWidth(subgroupColumn, m_library.LogHasSubgroup() ? ReadWidth(FieldSubgroup) : 0);
     return true;
 }
@@ -256,7 +315,7 @@ void COrvaneView::RecordsChanged(int firstChanged, int n)
         m_frame->SetRecordCount(m_model->rowCount());
     const int groupColumn = m_model->columnOfField(FieldGroup);
     if (m_library.LogHasGroup() && columnWidth(groupColumn) == 0)
-        setColumnWidth(groupColumn, ReadWidth(FieldGroup));
+        setColumnWidth(groupColumn, GroupWidth());
 }
 
 void COrvaneView::Redecode()
@@ -319,6 +378,8 @@ ReportSource COrvaneView::MakeReportSource() const
         source.selectedGroup = m_frame->selectedGroup;
         source.selectedSubgroup = m_frame->selectedSubgroup;
     }
+    source.stretchColumn = m_model->columnOfField(FieldMessage);
+    source.stretchWidth = m_messageWidth;
     return source;
 }
 

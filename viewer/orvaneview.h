@@ -88,8 +88,17 @@ public:
     QString firstTime;
     QString lastTime;
 
+protected:
+    // Scroll bars, columns or the window changed: the message column fills.
+    void updateGeometries() override;
+
 private:
     void AddColumn(int field, const QString &header);
+    // The message column takes what the other columns leave of the list's
+    // width, so a wide window shows long messages instead of empty space.
+    void FitMessageColumn();
+    // The group column's width for the open file's names.
+    int GroupWidth() const;
     static int ReadWidth(int field);
     void NoteFirstAndLast();
 
@@ -101,6 +110,10 @@ private:
     bool m_listed = false;
     std::optional<QByteArray> m_lastGroup;
     std::optional<QByteArray> m_lastSubgroup;
+    // The message column's own width (saved, and its least), and whether it
+    // is being fitted right now.
+    int m_messageWidth = 0;
+    bool m_fitting = false;
 };
 
 } // namespace orvane

@@ -24,25 +24,60 @@ constexpr int kMaxColumns = 100;
 
 const QString kLetters = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
 
+// The report's faces, named in full whatever the locale. Left to fontconfig,
+// "Arial" becomes whatever the locale's language prefers (a CJK face for
+// Latin text too under zh_TW), and the table's layout with it. The last face
+// sets the Chinese text: it gives every character a glyph of its own, so the
+// PDF's text layer reads back as the log's characters, where a face that
+// shares a glyph between an ideograph and its Kangxi radical (U+6C34 and
+// U+2F54) gives the radical back and searching the report finds nothing.
+const QStringList kSansFaces = {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                                QStringLiteral("DejaVu Sans"),
+                                QStringLiteral("WenQuanYi Micro Hei")};
+const QStringList kSerifFaces = {QStringLiteral("Times New Roman"),
+                                 QStringLiteral("Liberation Serif"), QStringLiteral("DejaVu Serif"),
+                                 QStringLiteral("WenQuanYi Micro Hei")};
+
+CReportPrinter::Metrics Measure(const QFont &font, const QPaintDevice *device)
+{
+    const QFontMetrics metrics(font, device);
+    return {metrics.horizontalAdvance(kLetters) / 52, metrics.height() * 5 / 4};
+}
+
+// base's attributes (the list's font), with the first installed of faces at
+// the size for device.
+QFont ReportFont(QFont font, const QStringList &faces, int points, int weight,
+                 const QPaintDevice *device)
+{
+    font.setFamilies(faces);
+    font.setPixelSize((points * device->logicalDpiY() + 36) / 72);
+    font.setWeight(QFont::Weight(weight));
+    font.setItalic(false);
+    // No ligatures: a PDF reader gives "ffi" set as one glyph back as one
+    // character (U+FB03), and the text no longer matches the log.
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    return font;
+}
+
 } // namespace
+
+QFont ReportRowFont(const QPaintDevice *device, const QFont &base)
+{
+    return ReportFont(base, kSerifFaces, 10, 400, device);
+}
 
 CReportPrinter::CReportPrinter(ReportSource source) : m_source(std::move(source)) {}
 
-QFont CReportPrinter::CreatePrinterFont(const QString &face, int points, int weight) const
+QFont CReportPrinter::CreatePrinterFont(const QStringList &faces, int points, int weight) const
 {
     // The list's own font, so anything it carries besides face and size stays.
-    QFont font = m_source.list ? m_source.list->font() : QFont();
-    font.setFamily(face);
-    font.setPixelSize((points * m_device->logicalDpiY() + 36) / 72);
-    font.setWeight(QFont::Weight(weight));
-    font.setItalic(false);
-    return font;
+    return ReportFont(m_source.list ? m_source.list->font() : QFont(), faces, points, weight,
+                      m_device);
 }
 
 CReportPrinter::Metrics CReportPrinter::Measure(const QFont &font) const
 {
-    const QFontMetrics metrics(font, m_device);
-    return {metrics.horizontalAdvance(kLetters) / 52, metrics.height() * 5 / 4};
+    return orvane::Measure(font, m_device);
 }
 
 void CReportPrinter::OnBeginPrinting(const QPaintDevice *device)
@@ -50,10 +85,10 @@ void CReportPrinter::OnBeginPrinting(const QPaintDevice *device)
     m_device = device;
     if (!m_source.list)
         return;
-    subtitleFont = CreatePrinterFont(QStringLiteral("Arial"), 10, 700);
-    footerFont = CreatePrinterFont(QStringLiteral("Arial"), 10, 400);
-    columnFont = CreatePrinterFont(QStringLiteral("Arial"), 12, 700);
-    rowFont = CreatePrinterFont(QStringLiteral("Times New Roman"), 10, 400);
+    subtitleFont = CreatePrinterFont(kSansFaces, 10, 700);
+    footerFont = CreatePrinterFont(kSansFaces, 10, 400);
+    columnFont = CreatePrinterFont(kSansFaces, 12, 700);
+    rowFont = ReportRowFont(device, m_source.list->font());
     subtitle = Measure(subtitleFont);
     footer = Measure(footerFont);
     row = Measure(rowFont);
@@ -69,7 +104,12 @@ void CReportPrinter::OnBeginPrinting(const QPaintDevice *device)
     bodyRect.setTop(headerRect.bottom());
     bodyRect.setBottom(footerRect.top());
 
-    const int screenCharWidth = m_source.list->fontMetrics().averageCharWidth();
+    // Printer pixels per screen pixel: the row font's letters on paper against
+    // the same font's on the list's screen. The list's own font, which the
+    // locale picks, would make the layout the locale's: a CJK face's average
+    // width is an ideograph's, and the table shrank to half the page.
+    const QFont screenRow = ReportRowFont(m_source.list, m_source.list->font());
+    const int screenCharWidth = orvane::Measure(screenRow, m_source.list).charWidth;
     scale = double(row.charWidth) / double(screenCharWidth > 0 ? screenCharWidth : 1);
 
     const QHeaderView *header = m_source.list->horizontalHeader();
@@ -83,12 +123,28 @@ void CReportPrinter::OnBeginPrinting(const QPaintDevice *device)
     columnOrder.clear();
     m_left.clear();
     m_right.clear();
-    int left = bodyRect.left();
+    QList<int> widths;
+    int total = 0;
+    int stretchPosition = -1;
     for (int position = 0; position < columnCount; ++position) {
         const int logical = header->logicalIndex(position);
         columnOrder.append(logical);
-        const int width =
-            header->isSectionHidden(logical) ? 0 : int(header->sectionSize(logical) * scale);
+        int width = 0;
+        if (!header->isSectionHidden(logical)) {
+            const bool stretches = logical == m_source.stretchColumn;
+            width = int((stretches ? m_source.stretchWidth : header->sectionSize(logical)) * scale);
+            if (stretches)
+                stretchPosition = position;
+        }
+        widths.append(width);
+        total += width;
+    }
+    // The column that fills the window's width on screen fills the page's.
+    if (stretchPosition >= 0 && total < bodyRect.width())
+        widths[stretchPosition] += bodyRect.width() - total;
+    int left = bodyRect.left();
+    for (int position = 0; position < columnCount; ++position) {
+        const int width = widths.at(position);
         // A column that starts past the body's edge takes no room at all.
         const int cellLeft = std::min(left, bodyRect.right());
         m_left.append(cellLeft);
@@ -131,9 +187,11 @@ void CReportPrinter::OnPrint(QPainter &painter, int page)
 void CReportPrinter::PrintPageHeader(QPainter &painter)
 {
     painter.setPen(Qt::black);
-    const int d = QFontMetrics(QFont(), m_device).height();
+    // The line height of the title block. The painter's font on entry is the
+    // application's, which the locale picks; the block's own font is not.
+    const int d = QFontMetrics(subtitleFont, m_device).height();
 
-    QFont titleFont = CreatePrinterFont(QStringLiteral("Arial"), 16, 700);
+    QFont titleFont = CreatePrinterFont(kSansFaces, 16, 700);
     painter.setFont(titleFont);
     painter.drawText(headerRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,
                      m_source.title);

@@ -31,6 +31,11 @@ struct ReportSource
     bool hasSubgroup = false;
     QString selectedGroup;
     QString selectedSubgroup;
+    // The list's column that takes the room the others leave (logical
+    // index, -1 for none) and its width of its own; on paper too it takes
+    // what the others leave of the page's width.
+    int stretchColumn = -1;
+    int stretchWidth = 0;
 };
 
 class CReportPrinter
@@ -69,7 +74,8 @@ public:
     QRect RowCell(int row, int position) const;
 
 private:
-    QFont CreatePrinterFont(const QString &face, int points, int weight) const;
+    // The font of the first installed face of faces, for the printer.
+    QFont CreatePrinterFont(const QStringList &faces, int points, int weight) const;
     Metrics Measure(const QFont &font) const;
     int ColumnWidth(int position) const;
     void PrintPageHeader(QPainter &painter);
@@ -81,6 +87,11 @@ private:
     QList<int> m_left; // left edge of each display position
     QList<int> m_right;
 };
+
+// The font of the report's rows, with base's other attributes, sized for
+// device. A list column as wide as a text in it on the screen holds it on
+// paper too.
+QFont ReportRowFont(const QPaintDevice *device, const QFont &base);
 
 // Readies a printer to write a PDF file at a laser printer's resolution, on
 // the paper chosen in Print Setup (pageSetup, when given).

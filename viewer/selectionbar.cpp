@@ -2,6 +2,7 @@
 
 #include "loglibrary.h"
 #include "stringtable.h"
+#include "timetext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,12 +18,6 @@
 namespace orvane {
 
 namespace {
-
-QString DateDisplayFormat()
-{
-    return CurrentLanguage() == Language::Chinese ? QStringLiteral("yyyy/MM/dd")
-                                                  : QStringLiteral("MM/dd/yyyy");
-}
 
 template <typename Picker> Picker *MakePicker(QWidget *parent, const QString &format)
 {
@@ -48,15 +43,22 @@ CSelectionBar::CSelectionBar(QWidget *parent) : QWidget(parent)
     timeEnable = new QCheckBox(Str(IDS_BAR_ENABLE), timeBox);
     fromLabel = new QLabel(Str(IDS_BAR_FROM), timeBox);
     toLabel = new QLabel(Str(IDS_BAR_TO), timeBox);
-    fromDate = MakePicker<QDateEdit>(timeBox, DateDisplayFormat());
-    fromTime = MakePicker<QTimeEdit>(timeBox, QStringLiteral("HH:mm:ss"));
-    toDate = MakePicker<QDateEdit>(timeBox, DateDisplayFormat());
-    toTime = MakePicker<QTimeEdit>(timeBox, QStringLiteral("HH:mm:ss"));
+    // The list's own form in every language, so a date reads the same in the
+    // list, the pickers and the export dialog.
+    fromDate = MakePicker<QDateEdit>(timeBox, timetext::kDateFormat);
+    fromTime = MakePicker<QTimeEdit>(timeBox, timetext::kTimeFormat);
+    toDate = MakePicker<QDateEdit>(timeBox, timetext::kDateFormat);
+    toTime = MakePicker<QTimeEdit>(timeBox, timetext::kTimeFormat);
     const QDateTime now = QDateTime::currentDateTime();
     for (QDateEdit *d : {fromDate, toDate})
         d->setDate(now.date());
     for (QTimeEdit *t : {fromTime, toTime})
         t->setTime(now.time());
+    // A date picked by the user means the whole day: the span then runs from
+    // its first second or to its last, not to the time of a record that the
+    // pickers were set to (a month would end at its last record's time).
+    connect(fromDate, &QDateEdit::dateChanged, this, [this] { fromTime->setTime(QTime(0, 0)); });
+    connect(toDate, &QDateEdit::dateChanged, this, [this] { toTime->setTime(QTime(23, 59, 59)); });
     timeLayout->addWidget(timeEnable, 0, 0, 2, 1);
     timeLayout->addWidget(fromLabel, 0, 1);
     timeLayout->addWidget(fromDate, 0, 2);
@@ -110,12 +112,12 @@ QByteArray CSelectionBar::ChosenBytes(const QComboBox *list)
 
 QByteArray CSelectionBar::DateText(const QDateEdit *picker)
 {
-    return picker->date().toString(QStringLiteral("MM/dd/yyyy")).toLatin1();
+    return timetext::Format(picker->dateTime(), timetext::Parts::Date).toLatin1();
 }
 
 QByteArray CSelectionBar::TimeText(const QTimeEdit *picker)
 {
-    return picker->time().toString(QStringLiteral("HH:mm:ss")).toLatin1();
+    return timetext::Format(picker->dateTime(), timetext::Parts::Time).toLatin1();
 }
 
 } // namespace orvane

@@ -109,8 +109,8 @@ const std::unordered_map<int, Entry> &Table()
 
         {IDS_ABOUT_TITLE, {"About Orvane", "關於 Orvane 檔查詢程式"}},
         {IDS_ABOUT_PRODUCT,
-         {"Orvane Historical Log File Viewer", "Orvane 歷史記錄查詢程式  4.0 版"}},
-        {IDS_ABOUT_VERSION, {"Version 4.0.0.3", "Version 4.0.0.3"}},
+         {"Orvane Historical Log File Viewer", "Orvane 歷史記錄查詢程式  %s 版"}},
+        {IDS_ABOUT_VERSION, {"Version %s", "Version %s"}},
         {IDS_ABOUT_PLATFORMS, {"Linux", "Linux"}},
         {IDS_OK, {"OK", "確定"}},
         {IDS_CANCEL, {"Cancel", "取消"}},
@@ -146,6 +146,20 @@ const std::unordered_map<int, Entry> &Table()
         {IDS_CODE_PAGE_WESTERN, {"Windows-1252 (Western)", "Windows-1252 (西歐)"}},
         {IDS_PRINTER_NOT_FOUND, {"Printer %s not found.", "找不到印表機 %s。"}},
         {IDS_PRINT_FAIL, {"Cannot print on %s.", "無法在 %s 上列印。"}},
+        {IDS_HANDED_OVER,
+         {"Opened %s, sent by another start of Orvane", "已開啟另一次啟動的 Orvane 送來的 %s"}},
+        {IDS_HANDED_OVER_CAPTION, {" (sent by another start)", "（另一次啟動送來）"}},
+        {IDS_DELETE_SCOPE,
+         {"Every record stamped before %s, of every group (%s in all), will be deleted from "
+          "this file. The time span and the group chosen for the list do not limit this.",
+          "將從這個檔案刪除 %s 之前的所有記錄，不分類別（共 %s 筆）。"
+          "列表所選的時間範圍與分類不會限制刪除的範圍。"}},
+        {IDS_EXPORT_SCOPE,
+         {"Every record stamped before %s, of every group (%s in all), will be moved from "
+          "this file to %s. The time span and the group chosen for the list do not limit this.",
+          "將把 %s 之前的所有記錄，不分類別（共 %s 筆），從這個檔案移到 %s。"
+          "列表所選的時間範圍與分類不會限制匯出的範圍。"}},
+        {IDS_EXPORT_QUESTION, {"Export them?", "確定要匯出嗎"}},
     };
     return table;
 }

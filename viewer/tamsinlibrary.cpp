@@ -54,6 +54,7 @@ public:
         return ::LogRefresh(selected, firstChanged);
     }
     int32_t LogIsUtf8() override { return ::LogIsUtf8(); }
+    int32_t LogCountBefore(int32_t timeKey) override { return ::LogCountBefore(timeKey); }
 };
 
 } // namespace

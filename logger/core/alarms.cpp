@@ -11,8 +11,8 @@
 #include "polling.h"
 #include "receivedstore.h"
 #include "sound.h"
+#include "timetext.h"
 
-#include <QLocale>
 #include <QSet>
 
 namespace quillet {
@@ -54,7 +54,7 @@ QSet<QString> &alerted()
 
 void showAndSound(const QDateTime &smsDate, const QString &phoneNo, const QString &sms)
 {
-    G.LastSMSDate = QLocale().toString(smsDate, QLocale::ShortFormat);
+    G.LastSMSDate = timetext::Format(smsDate);
     G.LastSMSPhoneNo = phoneNo;
     G.LastSMSText = sms;
     if (G.MainForm) {

@@ -6,6 +6,7 @@
 #include "hostservices.h"
 #include "mainwindow.h"
 #include "outputpaths.h"
+#include "timetext.h"
 #include "uievents.h"
 
 #include <QDeadlineTimer>
@@ -59,9 +60,9 @@ QByteArray FormatAlarmRecord(const QDateTime &smsDate, const QString &callerID,
         if (text.at(i) == QLatin1Char('\n') && i + 1 < text.size())
             body += QLatin1Char(' ');
     }
-    const QString line = smsDate.toString(QStringLiteral("MM/dd/yyyy HH:mm:ss")) +
-                         QStringLiteral(" [") + withVisibleControls(callerID, true) +
-                         QStringLiteral("] ") + body + QStringLiteral("\r\n");
+    const QString line = timetext::Format(smsDate) + QStringLiteral(" [") +
+                         withVisibleControls(callerID, true) + QStringLiteral("] ") + body +
+                         QStringLiteral("\r\n");
     return line.toUtf8();
 }
 

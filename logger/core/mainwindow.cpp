@@ -8,6 +8,7 @@
 #include "receivedstore.h"
 #include "sound.h"
 #include "startup.h"
+#include "timetext.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -15,7 +16,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLocale>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
@@ -218,9 +218,8 @@ void frmMain::buildStatusBar()
     m_clock = new QTimer(this);
     auto tick = [this] {
         const QDateTime now = QDateTime::currentDateTime();
-        const QLocale locale;
-        m_panelDate->setText(locale.toString(now.date(), QLocale::ShortFormat));
-        m_panelTime->setText(locale.toString(now.time(), QLocale::ShortFormat));
+        m_panelDate->setText(timetext::Format(now, timetext::Parts::Date));
+        m_panelTime->setText(timetext::Format(now, timetext::Parts::Time));
     };
     connect(m_clock, &QTimer::timeout, this, tick);
     m_clock->start(1000);

@@ -1,6 +1,6 @@
 // Pictures of the viewer as a user sees it, for looking at by eye: the main
-// window on a file, the File and View menus (and the code pages), the About
-// box and the export dialog.
+// window maximised on a file, the File and View menus (and the code pages),
+// the About box, the export dialog and its delete question.
 // Usage: orvane_snapshot OUTPUT_PREFIX [viewer arguments...]
 
 #include "aboutdialog.h"
@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 
@@ -44,9 +46,8 @@ int main(int argc, char *argv[])
     if (!orvaneApp.InitInstance(arguments))
         return 1;
     CMainFrame *frame = orvaneApp.mainFrame();
-    frame->showNormal();
-    frame->resize(1200, 720);
-    frame->move(0, 0);
+    // A bare X server has no window manager to maximise it.
+    frame->setGeometry(frame->screen()->availableGeometry());
     Settle(800);
     frame->view()->selectRow(frame->view()->model()->rowCount() - 3);
     Settle(200);
@@ -83,5 +84,14 @@ int main(int argc, char *argv[])
     exportDialog.show();
     Settle(400);
     ok = exportDialog.grab().save(prefix + QStringLiteral("-export.png")) && ok;
+
+    // The delete question as it comes up, answered No.
+    exportDialog.deleteButton->setChecked(true);
+    QTimer::singleShot(600, [&] {
+        QWidget *box = QApplication::activeModalWidget();
+        ok = box && box != &exportDialog && box->grab().save(prefix + "-delete.png") &&
+             box->close() && ok;
+    });
+    exportDialog.OnOK();
     return ok ? 0 : 1;
 }

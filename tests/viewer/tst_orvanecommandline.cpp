@@ -1,8 +1,11 @@
 // Command-line words as the logger, the shell and users pass them.
 
 #include "commandline.h"
+#include "instancechannel.h"
 #include "stringtable.h"
 
+#include <QLocalSocket>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,7 +21,14 @@ private slots:
     void language_data();
     void language();
     void stringTableComplete();
+    void infoWithoutDisplay();
+    void handOverStaysOnItsDisplay();
 };
+
+static QString Orvane()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/orvane");
+}
 
 static QString Describe(const COrvaneCommandLineInfo &info)
 {
@@ -127,6 +137,62 @@ void tst_OrvaneCommandLine::stringTableComplete()
     QCOMPARE(orvane::PromptOf(orvane::ID_EXPORT_DATA), QString("Move data before select time"));
     QCOMPARE(orvane::TooltipOf(orvane::ID_EXPORT_DATA), QString("Export"));
     QCOMPARE(orvane::DocStringField(3), QString("Orvane File (*.log)"));
+}
+
+void tst_OrvaneCommandLine::infoWithoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    for (const char *word : {"--help", "--version"}) {
+        QProcess orvane;
+        orvane.setProcessEnvironment(environment);
+        orvane.start(Orvane(), {word});
+        QVERIFY(orvane.waitForFinished(30000) && orvane.exitCode() == 0);
+        QVERIFY(orvane.readAllStandardOutput().startsWith(
+            word[2] == 'h' ? "Usage: orvane" : "orvane " QUILLET_VERSION "\n"));
+    }
+}
+
+void tst_OrvaneCommandLine::handOverStaysOnItsDisplay()
+{
+    QTemporaryDir dir;
+    QFile log(dir.filePath("a.log"));
+    QVERIFY(log.open(QIODevice::WriteOnly) && log.write("03/07/2024 14:05:09 [N] x\r\n") > 0);
+    log.close();
+    // Two X servers of one user in one session.
+    QProcess servers[2], viewers[3];
+    QProcessEnvironment on[2];
+    for (int i = 0; i < 2; ++i) {
+        servers[i].start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
+        QVERIFY2(servers[i].waitForReadyRead(10000), "Xvfb did not start");
+        on[i] = QProcessEnvironment::systemEnvironment();
+        on[i].remove("WAYLAND_DISPLAY");
+        on[i].insert("QT_QPA_PLATFORM", "xcb");
+        on[i].insert("XDG_CONFIG_HOME", dir.path());
+        on[i].insert("DISPLAY", ':' + QString::fromLatin1(servers[i].readLine().trimmed()));
+    }
+    const auto start = [&](int viewer, int display) {
+        viewers[viewer].setProcessEnvironment(on[display]);
+        viewers[viewer].start(Orvane(), {log.fileName(), "-na"});
+    };
+    const auto listening = [&](int display) {
+        QLocalSocket socket;
+        socket.connectToServer(orvane::CInstanceChannel::NameFor(on[display]));
+        return socket.waitForConnected(200);
+    };
+    start(0, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(listening(0), 20000);
+    // On the other display a start is a viewer of its own, not a hand-over.
+    start(1, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(listening(1), 20000);
+    QCOMPARE(viewers[1].state(), QProcess::Running);
+    // On the first display it hands its file over and ends.
+    start(2, 0);
+    QVERIFY(viewers[2].waitForFinished(20000) && viewers[2].exitCode() == 0);
+    QCOMPARE(viewers[0].state(), QProcess::Running);
+    for (QProcess *process : {&viewers[0], &viewers[1], &servers[0], &servers[1]})
+        process->kill(), process->waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(tst_OrvaneCommandLine)

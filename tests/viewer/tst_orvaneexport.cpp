@@ -50,14 +50,18 @@ QByteArray ReadAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-// Records every box and answers from a script (then Ok / the first button).
+// Records every box, a question as "?" with its text kept apart, and answers
+// from a script (then Ok / the first button).
 class Boxes
 {
 public:
     explicit Boxes(QList<BoxAnswer> answers = {}) : m_answers(std::move(answers))
     {
         m_previous = SetBoxHandler([this](const BoxRequest &request) {
-            texts.append(request.text);
+            const bool question = request.buttons == BoxButtons::YesNo;
+            texts.append(question ? QStringLiteral("?") : request.text);
+            if (question)
+                questions.append(request.text);
             if (!m_answers.isEmpty())
                 return m_answers.takeFirst();
             return request.buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
@@ -67,6 +71,7 @@ public:
     Boxes(const Boxes &) = delete;
     Boxes &operator=(const Boxes &) = delete;
     QStringList texts;
+    QStringList questions;
 
 private:
     QList<BoxAnswer> m_answers;
@@ -167,24 +172,26 @@ void tst_OrvaneExport::move_data()
     QTest::addColumn<QTime>("moment");
     QTest::addColumn<QList<int>>("moved");
     QTest::addColumn<QList<int>>("kept");
+    QTest::addColumn<int>("counted"); // what the question says goes, of every group
     QTest::addColumn<QStringList>("boxes");
 
-    const QStringList exported{"Export success !!"};
-    const QStringList deleted{"Are you sure you want to delete", "Delete success !!"};
+    const QStringList exported{"?", "Export success !!"};
+    const QStringList deleted{"?", "Delete success !!"};
     // A record stamped exactly at the moment is not before it.
-    QTest::newRow("export, middle") << true << BoxAnswer::Ok << QTime(12, 0) << QList<int>{0, 1}
-                                    << QList<int>{2, 3, 4} << exported;
+    QTest::newRow("export, middle") << true << BoxAnswer::Yes << QTime(12, 0) << QList<int>{0, 1}
+                                    << QList<int>{2, 3, 4} << 2 << exported;
     QTest::newRow("export, before every record")
-        << true << BoxAnswer::Ok << QTime(9, 0) << QList<int>{} << QList<int>{0, 1, 2, 3, 4}
+        << true << BoxAnswer::Yes << QTime(9, 0) << QList<int>{} << QList<int>{0, 1, 2, 3, 4} << 0
         << exported;
     QTest::newRow("export, after every record")
-        << true << BoxAnswer::Ok << QTime(14, 0, 1) << QList<int>{0, 1, 2, 3, 4} << QList<int>{}
-        << exported;
+        << true << BoxAnswer::Yes << QTime(14, 0, 1) << QList<int>{0, 1, 2, 3, 4} << QList<int>{}
+        << 5 << exported;
+    QTest::newRow("export, no") << true << BoxAnswer::No << QTime(12, 0) << QList<int>{}
+                                << QList<int>{0, 1, 2, 3, 4} << 2 << QStringList{"?"};
     QTest::newRow("delete, yes") << false << BoxAnswer::Yes << QTime(12, 30) << QList<int>{0, 1, 2}
-                                 << QList<int>{3, 4} << deleted;
+                                 << QList<int>{3, 4} << 3 << deleted;
     QTest::newRow("delete, no") << false << BoxAnswer::No << QTime(12, 30) << QList<int>{}
-                                << QList<int>{0, 1, 2, 3, 4}
-                                << QStringList{"Are you sure you want to delete"};
+                                << QList<int>{0, 1, 2, 3, 4} << 3 << QStringList{"?"};
 }
 
 void tst_OrvaneExport::move()
@@ -194,6 +201,7 @@ void tst_OrvaneExport::move()
     QFETCH(QTime, moment);
     QFETCH(QList<int>, moved);
     QFETCH(QList<int>, kept);
+    QFETCH(int, counted);
     QFETCH(QStringList, boxes);
 
     const QString source = writeLog(QStringLiteral("history.log"));
@@ -223,7 +231,15 @@ void tst_OrvaneExport::move()
     dialog.timePicker->setTime(moment);
     dialog.OnOK();
 
+    // The list shows one group's one record; the question says what the
+    // move really takes: every group's records up to the moment.
+    const QByteArray when = "03/07/2024 " + moment.toString("HH:mm:ss").toLatin1();
+    const QByteArray count = QByteArray::number(counted);
+    const QString scope = exportFirst ? StrF(IDS_EXPORT_SCOPE, when.constData(), count.constData(),
+                                             destination.toUtf8().constData())
+                                      : StrF(IDS_DELETE_SCOPE, when.constData(), count.constData());
     QCOMPARE(box.texts, boxes);
+    QVERIFY2(box.questions[0].startsWith(scope), qPrintable(box.questions[0]));
     QVERIFY(!dialog.isVisible());
     const bool changed = answer != BoxAnswer::No;
     QCOMPARE(ReadAll(source), Lines(kept));
@@ -233,7 +249,7 @@ void tst_OrvaneExport::move()
         QCOMPARE(save.requests[0].initialName, QString("*.log"));
         QCOMPARE(save.requests[0].filter, QString("Log Files, (*.LOG) (*.log)"));
         QVERIFY(save.requests[0].confirmOverwrite);
-        QCOMPARE(ReadAll(destination), Lines(moved));
+        QCOMPARE(ReadAll(destination), changed ? Lines(moved) : QByteArray("<missing>"));
     } else {
         QVERIFY(save.requests.isEmpty());
         QVERIFY(!QFile::exists(destination));
@@ -296,7 +312,7 @@ void tst_OrvaneExport::failedExportLeavesSource()
     CExportDlg dialog(*m_tamsin, app->mainFrame());
     dialog.show();
     dialog.OnOK();
-    QCOMPARE(box.texts, QStringList{"Export data error !!"});
+    QCOMPARE(box.texts, (QStringList{"?", "Export data error !!"}));
     QVERIFY(dialog.isVisible());
     QCOMPARE(ReadAll(source), Lines({0, 1, 2, 3, 4}));
     QCOMPARE(app->mainFrame()->paneText(0), QString("Ready"));
@@ -315,20 +331,19 @@ void tst_OrvaneExport::failures_data()
     QTest::addColumn<QStringList>("moves"); // the moving calls, path folder left out
 
     QTest::newRow("export fails") << true << "old.log" << 77 << 0 << 1
-                                  << QStringList{"Export data error !!"} << true
+                                  << QStringList{"?", "Export data error !!"} << true
                                   << QStringList{"LogExportBefore 77 old.log"};
     QTest::newRow("removal after export fails")
-        << true << "old.log" << 77 << 1 << 0 << QStringList{"Delete data fail !!"} << true
+        << true << "old.log" << 77 << 1 << 0 << QStringList{"?", "Delete data fail !!"} << true
         << QStringList{"LogExportBefore 77 old.log", "LogDeleteBefore 77 history.log"};
     QTest::newRow("delete fails") << false << "" << 77 << 1 << 0
-                                  << QStringList{"Are you sure you want to delete",
-                                                 "Delete data fail !!"}
-                                  << true << QStringList{"LogDeleteBefore 77 history.log"};
+                                  << QStringList{"?", "Delete data fail !!"} << true
+                                  << QStringList{"LogDeleteBefore 77 history.log"};
+    // Nothing to ask about a moment the library cannot read.
     QTest::newRow("export, time not valid")
         << true << "old.log" << -1 << 1 << 1 << QStringList{} << false << QStringList{};
     QTest::newRow("delete, time not valid")
-        << false << "" << -1 << 1 << 1 << QStringList{"Are you sure you want to delete"} << false
-        << QStringList{};
+        << false << "" << -1 << 1 << 1 << QStringList{} << false << QStringList{};
     QTest::newRow("save dialog cancelled")
         << true << "" << 77 << 1 << 1 << QStringList{} << false << QStringList{};
 }

@@ -101,6 +101,7 @@ private slots:
     void startupColumns();
     void startupWithLoggerCommandLine();
     void columnWidthsSurviveRestart();
+    void messageColumnFillsTheWindow();
     void emptyGroupColumnsSaveDefaultWidth();
     void recordCountsAndProgress();
     void onlyShownRowsAreRead();
@@ -264,6 +265,23 @@ void tst_OrvaneViewer::columnWidthsSurviveRestart()
     QCOMPARE(settings.value("Settings/ColumnCx6").toInt(), 166);
 }
 
+void tst_OrvaneViewer::messageColumnFillsTheWindow()
+{
+    auto app = start({addFile("a.log", FakeLogLibrary::makeRecords(5, 2)), "-m2"});
+    QVERIFY(app);
+    COrvaneView *view = app->mainFrame()->view();
+    const int message = view->recordModel()->columnOfField(FieldMessage);
+    app->mainFrame()->showMaximized();
+    QVERIFY(QTest::qWaitForWindowExposed(app->mainFrame()));
+    for (int c = 0; c < view->model()->columnCount(); ++c)
+        view->setColumnWidth(c, c == message ? view->columnWidth(c) : 60);
+    // No empty space at the right, though other columns follow the message.
+    QTRY_COMPARE(view->horizontalHeader()->length(), view->viewport()->width());
+    // Others too wide for the window: it scrolls, messages keep their width.
+    view->setColumnWidth(0, 2000);
+    QCOMPARE(view->columnWidth(message), 210);
+}
+
 void tst_OrvaneViewer::emptyGroupColumnsSaveDefaultWidth()
 {
     QSettings settings = OpenSettings();
@@ -277,7 +295,6 @@ void tst_OrvaneViewer::emptyGroupColumnsSaveDefaultWidth()
         QCOMPARE(view->columnWidth(0), 160);
         QCOMPARE(view->columnWidth(1), 0);
         QCOMPARE(view->columnWidth(2), 0);
-        QCOMPARE(view->columnWidth(3), 210);
     }
     QCOMPARE(settings.value("Settings/ColumnCx2").toInt(), 120);
     QCOMPARE(settings.value("Settings/ColumnCx3").toInt(), 120);
@@ -472,6 +489,12 @@ void tst_OrvaneViewer::timeFilter()
     bar->listButton->click();
     QCOMPARE(frame->view()->recordCount(), 5);
     QCOMPARE(GroupsShown(frame->view()), QSet<QString>{"G1"});
+
+    // A date the user picks counts whole, whatever time a record set.
+    bar->fromDate->setDate(QDate(2024, 1, 1));
+    bar->toDate->setDate(QDate(2024, 1, 3));
+    bar->listButton->click();
+    QVERIFY(m_lib->calls.contains("LogSetTimeRange 01/01/2024 00:00:00 01/03/2024 23:59:59"));
 }
 
 void tst_OrvaneViewer::refusedTimeRange()
@@ -713,6 +736,8 @@ void tst_OrvaneViewer::chineseTexts()
     QCOMPARE(Headers(frame->view()),
              (QStringList{"日期時間", "分類", "子分類", "訊息", "確認訊息"}));
     QCOMPARE(Items(frame->selectionBar()->groupList).first(), QString("[全部]"));
+    // Dates read as in the list, in every language.
+    QCOMPARE(frame->selectionBar()->toDate->text(), frame->view()->lastTime.left(10));
     QCOMPARE(frame->selectionBar()->listButton->text(), QString("列出"));
     QStringList menus;
     for (QAction *menu : frame->menuBar()->actions())
@@ -738,6 +763,9 @@ void tst_OrvaneViewer::secondStartHandsOverFile()
     QTRY_COMPARE_WITH_TIMEOUT(running.mainFrame()->view()->recordCount(), 9, 5000);
     QCOMPARE(running.mainFrame()->document()->pathName(), second);
     QVERIFY(boxes.texts.isEmpty());
+    // The user did not open it here: caption and status line say so.
+    QVERIFY(running.mainFrame()->windowTitle().endsWith(Str(IDS_HANDED_OVER_CAPTION)));
+    QCOMPARE(running.mainFrame()->paneText(0), StrF(IDS_HANDED_OVER, second.toUtf8().constData()));
 }
 
 void tst_OrvaneViewer::secondStartFromAnotherFolder()

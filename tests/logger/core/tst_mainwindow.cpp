@@ -7,8 +7,10 @@
 #include "polling.h"
 #include "sound.h"
 
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QtTest>
 
@@ -97,6 +99,19 @@ private slots:
         form.LoadFormObj();
         QCOMPARE(form.statusPanelText(QStringLiteral("Action")), QStringLiteral("SMS count : 12"));
         G.MainForm = nullptr;
+    }
+
+    // The clock reads as the log does, not "2026/12/8 B18:09" as zh_TW's forms.
+    void clockInTheLogsForm()
+    {
+        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::Taiwan));
+        frmMain form;
+        QLocale::setDefault(QLocale::c());
+        QStringList texts;
+        for (const QLabel *panel : form.statusBar()->findChildren<QLabel *>())
+            texts.append(panel->text());
+        static const QRegularExpression clock("\\|\\d\\d/\\d\\d/\\d{4}\\|\\d\\d:\\d\\d:\\d\\d$");
+        QVERIFY2(texts.join(u'|').contains(clock), qPrintable(texts.join(u'|')));
     }
 
     void trayPopupSwapsExitForOpen()
