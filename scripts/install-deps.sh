@@ -7,7 +7,7 @@ packages=(
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqt6sql6-sqlite libgl-dev
     xvfb xauth dbus dbus-x11 poppler-utils sqlite3 fonts-noto-cjk fonts-wqy-microhei
     locales mbpoll tzdata
-    dpkg-dev file lintian systemd adduser
+    dpkg-dev file lintian systemd adduser strace
     postgresql-15 libqt6sql6-psql libpq-dev
 )
 missing=()

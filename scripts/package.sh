@@ -35,11 +35,21 @@ rm -rf "$stray"
 rm -rf "$out/_CPack_Packages"
 
 # CPack gives a package with a shared library maintainer scripts that only
-# call ldconfig; libtamsin0 has the ldconfig trigger instead.
+# call ldconfig; libtamsin0 has the ldconfig trigger instead. Its symbols
+# file lists what the library exports, each at this version, so a program
+# built against it depends on at least the version it was built with.
 for deb in "$out"/libtamsin0_*.deb; do
     unpacked=$(mktemp -d)
     dpkg-deb -R "$deb" "$unpacked"
+    chmod 0755 "$unpacked" # the package's top folder, not mktemp's 0700
     rm -f "$unpacked/DEBIAN/postinst" "$unpacked/DEBIAN/postrm"
+    version=$(dpkg-deb -f "$deb" Version)
+    library=$(find "$unpacked" -name 'libtamsin.so.*.*' -type f)
+    {
+        echo "libtamsin.so.0 libtamsin0 #MINVER#"
+        echo "* Build-Depends-Package: libtamsin-dev"
+        nm -D --defined-only "$library" | awk -v v="$version" '$2 ~ /^[TDBRVW]$/ { print " " $3 "@Base " v }' | sort
+    } >"$unpacked/DEBIAN/symbols"
     dpkg-deb --root-owner-group -Zxz --build "$unpacked" "$deb" >/dev/null
     rm -rf "$unpacked"
 done

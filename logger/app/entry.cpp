@@ -10,7 +10,6 @@
 #include "startup.h"
 
 #include <QApplication>
-#include <QLockFile>
 #include <QTimer>
 #include <cstdlib>
 
@@ -18,8 +17,8 @@ namespace quillet::app {
 
 int RunLogger(bool headless)
 {
-    static QLockFile lock(InstanceLockPath());
-    if (!AcquireInstanceLock(lock)) {
+    static std::unique_ptr<QLockFile> lock = TakeInstanceLock();
+    if (!lock) {
         // Nothing else happens in a second copy: no window, no file touched.
         MsgBox(QStringLiteral("Quillet is running!"), BoxButtons::Ok, BoxIcon::Information,
                QStringLiteral("Quillet"));
@@ -33,7 +32,7 @@ int RunLogger(bool headless)
     static bool inStartUp = false;
     SetTerminateHandler([] {
         service->stopping();
-        lock.unlock();
+        lock->unlock();
         // Start-up ends the program only when it cannot run (its files are
         // missing): a failure, which a service manager must neither take for
         // success nor restart in a loop.

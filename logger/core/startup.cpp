@@ -11,6 +11,7 @@
 #include "settings.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -18,27 +19,63 @@
 
 namespace quillet {
 
-QString InstanceLockPath()
+namespace {
+
+// One logger per configuration folder, so that a machine with two modems runs
+// two loggers, each in a folder of its own. The lock lives in the folder
+// itself: every copy that uses the folder sees it, whatever private /tmp a
+// service manager gives each one.
+QString FolderLockPath()
 {
-    return QDir::tempPath() + QStringLiteral("/quillet-instance.lock");
+    return QDir::current().absoluteFilePath(QStringLiteral("Quillet.lock"));
 }
+
+// Where a folder the logger may not write in (its settings kept read-only)
+// has its lock instead: in the temp folder, under the folder's own name.
+QString TempLockPath()
+{
+    const QByteArray folder = QFile::encodeName(QDir::current().canonicalPath());
+    return QDir::tempPath() + QStringLiteral("/quillet-") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(16)) +
+           QStringLiteral(".lock");
+}
+
+} // namespace
 
 bool AcquireInstanceLock(QLockFile &lock)
 {
-    lock.setStaleLockTime(0); // only a dead owner makes the lock stale
+    lock.setStaleLockTime(0); // only an owner that is gone makes the lock stale
     if (lock.tryLock(0))
         return true;
-    // A start killed in its first instant can leave a lock file that names no
-    // owner, and then no owner can ever be found dead: every later start would
-    // be refused for good. An owner writes its name at once, so such a file
-    // that is more than a moment old belongs to nobody.
+    if (lock.error() != QLockFile::LockFailedError)
+        return false;
+    // Qt judges an owner by the process id in the file, which after a crash
+    // or a power cut may belong to another live process: to the logger of the
+    // next folder, started at the same boot, too. A live owner keeps the file
+    // locked (flock) for as long as it runs, and a stale lock is removed only
+    // when nobody holds that, so asking for the removal is the test.
+    // One exception: an owner writes its name just after making the file, so
+    // a file without a name that is only a moment old may be an owner that is
+    // just starting; an older one is left from a start killed at once.
     qint64 pid = 0;
     QString host, app;
     const QFileInfo file(lock.fileName());
-    if (lock.error() != QLockFile::LockFailedError || lock.getLockInfo(&pid, &host, &app) ||
+    if (!lock.getLockInfo(&pid, &host, &app) &&
         file.lastModified().secsTo(QDateTime::currentDateTime()) < 2)
         return false;
     return lock.removeStaleLockFile() && lock.tryLock(0);
+}
+
+std::unique_ptr<QLockFile> TakeInstanceLock()
+{
+    auto lock = std::make_unique<QLockFile>(FolderLockPath());
+    if (AcquireInstanceLock(*lock))
+        return lock;
+    if (lock->error() == QLockFile::LockFailedError)
+        return nullptr;
+    lock = std::make_unique<QLockFile>(TempLockPath());
+    return AcquireInstanceLock(*lock) ? std::move(lock) : nullptr;
 }
 
 bool StartUp()

@@ -1,16 +1,17 @@
 #pragma once
 // Start-up checks and the one orderly way out (the entry itself is logger/app).
 
-#include <QString>
-
-class QLockFile;
+#include <QLockFile>
+#include <memory>
 
 namespace quillet {
 
-// Takes the program-wide instance lock (by program, not by user). False when
-// another copy holds it.
+// The instance lock of the configuration folder (the current folder), by
+// program, not by user: null when another copy runs there.
+std::unique_ptr<QLockFile> TakeInstanceLock();
+// Takes `lock`, and takes over one that its owner left behind. False when a
+// live copy holds it or the file cannot be made (error() tells which).
 bool AcquireInstanceLock(QLockFile &lock);
-QString InstanceLockPath();
 
 // Continuation of the entry once the window exists: the missing-file checks,
 // the settings, then going online. False when start-up ended the program.

@@ -6,6 +6,7 @@
 // or skips. Unmounted when the holder goes, whatever way the test leaves.
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
@@ -40,6 +41,19 @@ public:
         }
         m_mounted = true;
         return true;
+    }
+    // A folder the test may not write in: this mount, read-only, or where
+    // mounting is refused, `fallback` made read-only by its mode (which
+    // stops any account but root). Empty when the mount failed otherwise.
+    QString readOnlyFolder(const QString &fallback)
+    {
+        if (mount(64 * 1024, true))
+            return path();
+        if (!m_refused)
+            return QString();
+        QDir().mkpath(fallback);
+        QFile::setPermissions(fallback, QFile::ReadOwner | QFile::ExeOwner);
+        return fallback;
     }
     void unmount()
     {

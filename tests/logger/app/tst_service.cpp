@@ -99,7 +99,7 @@ class LoggerRig
 {
 public:
     QTemporaryDir dir;
-    QTemporaryDir lockDir; // the instance lock lives in TMPDIR
+    QTemporaryDir lockDir; // TMPDIR, and the notification socket
     std::unique_ptr<DevSimClient> sim;
     QProcess logger;
 
@@ -194,7 +194,7 @@ public:
     }
     bool instanceLockHeld() const
     {
-        return QFile::exists(lockDir.filePath(QStringLiteral("quillet-instance.lock")));
+        return QFile::exists(dir.filePath(QStringLiteral("Quillet.lock")));
     }
     void stop()
     {

@@ -227,14 +227,8 @@ private slots:
     {
         // Root writes into any folder, but not into a read-only file system.
         ScratchMount readOnly;
-        QString folder = QStringLiteral("ro");
-        if (readOnly.mount(64 * 1024, true)) {
-            folder = readOnly.path();
-        } else {
-            QVERIFY2(readOnly.refused(), qPrintable(readOnly.error()));
-            QDir().mkpath(folder);
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-        }
+        const QString folder = readOnly.readOnlyFolder(QStringLiteral("ro"));
+        QVERIFY2(!folder.isEmpty(), qPrintable(readOnly.error()));
         G.LogFilePath = folder + QStringLiteral("/sub/q.log");
         quillet::test::BoxRecorder boxes;
         const QString key = ReceivedStore::Key(1, kStamp, QStringLiteral("1"), QStringLiteral("x"));

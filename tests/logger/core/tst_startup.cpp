@@ -4,6 +4,7 @@
 #include "globals.h"
 #include "mainwindow.h"
 #include "polling.h"
+#include "scratchmount.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@
 
 using namespace quillet;
 using quillet::test::BoxRecorder;
+using quillet::test::ScratchMount;
 using quillet::test::TerminateRecorder;
 
 namespace {
@@ -171,20 +173,26 @@ private slots:
         G.MainForm = nullptr;
     }
 
-    // A start killed in its first instant can leave a lock file that names no
-    // owner; it must not refuse every later start for good. A lock that an
-    // owner is still writing (just made) is left alone.
-    void ownerlessLockIsTakenOver_data()
+    // A lock whose owner is gone is taken over, whatever its file says: a
+    // start killed in its first instant leaves one that names no owner, and
+    // after a crash or a power cut the id it names may be another live
+    // logger's (the next folder's, started at the same boot). One an owner is
+    // still writing (just made) stays.
+    void staleLockIsTakenOver_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("ageSeconds");
         QTest::addColumn<bool>("taken");
+        const QByteArray live =
+            QByteArray::number(QCoreApplication::applicationPid()) + '\n' +
+            QFileInfo(QCoreApplication::applicationFilePath()).fileName().toUtf8() + "\n\n";
         QTest::newRow("empty, old") << QByteArray() << 60 << true;
         QTest::newRow("garbage, old") << QByteArray("\x01\x02not a pid") << 60 << true;
         QTest::newRow("empty, just made") << QByteArray() << 0 << false;
+        QTest::newRow("names a live logger that does not hold it") << live << 0 << true;
     }
 
-    void ownerlessLockIsTakenOver()
+    void staleLockIsTakenOver()
     {
         QFETCH(QByteArray, content);
         QFETCH(int, ageSeconds);
@@ -199,6 +207,38 @@ private slots:
         QTEST(AcquireInstanceLock(lock), "taken");
     }
 
+    // One lock per folder: a second folder has its own, the first stays held.
+    // A folder the logger may not write in still has one, in the temp folder
+    // under the folder's name.
+    void instanceLockPerFolder_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("two folders") << false;
+        QTest::newRow("a read-only folder and another") << true;
+    }
+    void instanceLockPerFolder()
+    {
+        QFETCH(bool, readOnly);
+        ScratchMount mount;
+        const QString first =
+            readOnly ? mount.readOnlyFolder(QDir::currentPath() + QStringLiteral("/ro"))
+                     : QDir::currentPath();
+        QVERIFY2(!first.isEmpty(), qPrintable(mount.error()));
+        QTemporaryDir second, temp;
+        const QByteArray oldTemp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(temp.path()));
+        std::unique_ptr<QLockFile> locks[3];
+        const QString folders[3] = {first, second.path(), first};
+        for (int i = 0; i < 3; ++i) {
+            QDir::setCurrent(folders[i]);
+            locks[i] = TakeInstanceLock();
+        }
+        qputenv("TMPDIR", oldTemp);
+        QVERIFY(locks[0] && locks[1]);
+        QVERIFY(!locks[2]);
+        QCOMPARE(locks[0]->fileName().startsWith(temp.path() + QLatin1Char('/')), readOnly);
+    }
+
     void secondCopyIsRefusedAndTouchesNothing()
     {
         const QString exe = QStringLiteral(QUILLET_BIN_DIR "/quillet");
@@ -209,7 +249,7 @@ private slots:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 
         const QString firstDir = QDir::currentPath() + QStringLiteral("/first");
-        const QString secondDir = QDir::currentPath() + QStringLiteral("/second");
+        const QString secondDir = firstDir; // one logger per folder
         QDir().mkpath(firstDir);
         QDir().mkpath(secondDir);
         touch(firstDir + QStringLiteral("/Quillet.set"), "[BASIC]\r\nIsDebugMode=1\r\n");
