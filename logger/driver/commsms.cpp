@@ -1,6 +1,6 @@
 #include "commsms.h"
 
-#include "gsmcodemap.h"
+#include "gsmcodemapfile.h"
 #include "hostservices.h"
 #include "uievents.h"
 
@@ -59,9 +59,9 @@ CommSMS::CommSMS(std::unique_ptr<SerialTransport> transport, const QString &code
     : m_port(std::make_unique<CommPort>(std::move(transport)))
 {
     SetCommDiagnostics(false);
-    if (LoadGSMCodeMap(codeMapPath)) {
+    if (LoadGSMCodeMap(m_codeMap, codeMapPath)) {
         m_modemType = kModBus;
-        m_tokens = CMGRTokens::fromCodeMap();
+        m_tokens = CMGRTokens::fromCodeMap(m_codeMap);
     } else {
         MsgBox(QStringLiteral("ActiveX 引用失敗, 請檢查 [GSMCodeMap.cod] 檔案是否存在!"),
                BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("引用失敗"));
@@ -245,7 +245,7 @@ QString CommSMS::decodeReply(const QByteArray &bytes) const
         return QString::fromUtf8(bytes);
     QString text;
     QByteArray unmapped;
-    GSMToText(bytes, text, unmapped);
+    GSMToText(m_codeMap, bytes, text, unmapped);
     return text;
 }
 
@@ -287,7 +287,7 @@ bool CommSMS::readATCommandReply(QString &reply, QByteArray &source)
     if (ok && count >= 7) {
         source = ATReplyData(response, count);
         QByteArray unmapped;
-        GSMToText(source, reply, unmapped);
+        GSMToText(m_codeMap, source, reply, unmapped);
     }
     m_errorCode = ok ? 0 : 1;
     return ok;
@@ -631,7 +631,9 @@ bool CommSMS::readSlot(qint16 index, SIMMessage &message, bool mayRestore)
         x.command = command;
         x.retryMax = m_commRetry;
         x.timeout = m_commTimeout;
-        x.complete = IsCMGRReplyComplete;
+        x.complete = [this](const QString &reply) {
+            return IsCMGRReplyComplete(reply, m_codeMap);
+        };
         x.settled = IsCMGRReplyFinished;
         const ExchangeResult r = exchangeAT(x);
         if (!r.completed)
@@ -719,7 +721,7 @@ bool CommSMS::SendSMS(const QString &phoneNo, const QString &message, bool isUni
         // code map cannot write take none.
         QByteArray gsm;
         QString unmapped;
-        TextToGSM(message, gsm, unmapped);
+        TextToGSM(m_codeMap, message, gsm, unmapped);
         size = gsm.size();
     }
     if (size == 0) {

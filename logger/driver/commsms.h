@@ -10,6 +10,7 @@
 #include "atreply.h"
 #include "commport.h"
 #include "deviceprotocol.h"
+#include "gsmcodemap.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -172,6 +173,7 @@ private:
     qint16 m_status = 0;
     QString m_simState;
     quint8 m_stationID = kDeviceStation;
+    GSMCodeMap m_codeMap;
     qint16 m_commTimeout = 1;
     qint16 m_commRetry = 3;
     CMGRTokens m_tokens;
