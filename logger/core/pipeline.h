@@ -208,3 +208,5 @@ private:
 };
 
 } // namespace quillet
+
+Q_DECLARE_METATYPE(quillet::AlarmRecord)

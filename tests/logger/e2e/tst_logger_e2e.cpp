@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <ctime>
@@ -807,6 +808,65 @@ private slots:
         form.mnuFileOnLine->trigger();
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Online"));
         QVERIFY(m_pipeline->tmrAlarmLogger.isActive());
+    }
+
+    // Two pipelines in one process, each on a device of its own (the framed
+    // device, and a plain modem) with settings of its own, their polls run by
+    // their own timers and often one inside the other's waits: each logs its
+    // own alarms, once, into its own log.
+    void twoPipelinesLogTheirOwn()
+    {
+        auto alarm = [](int slot, const char *number, const char *text) {
+            return Delivery{slot, QStringLiteral("number=%1 text=\"%2\" time=24/05/06,07:08:%3+32")
+                                      .arg(QLatin1String(number), QLatin1String(text))
+                                      .arg(slot, 2, 10, QLatin1Char('0'))};
+        };
+        prepare({alarm(1, "+3211", "North tank"), alarm(4, "+3214", "North pump"),
+                 alarm(9, "+3219", "North door")});
+        std::unique_ptr<DevSimClient> southSim;
+        quillet::test::StartSimulator(
+            southSim, {alarm(2, "+3222", "South tank"), alarm(5, "+3225", "South gate")}, {},
+            Line::PlainModem);
+        QVERIFY(southSim && QDir().mkpath(QStringLiteral("south")));
+        GlobalState southSettings;
+        quillet::test::RunSettings(southSettings, southSim->ptyPath(), Line::PlainModem);
+        southSettings.SettingFile = QDir::current().filePath(QStringLiteral("south/Quillet.set"));
+        southSettings.LogFilePath = QDir::current().filePath(QStringLiteral("south/Quillet.log"));
+        AlarmPipeline south(southSettings);
+        south.CreateDevice();
+        south.LoadReceivedStore();
+        AlarmPipeline &north = *m_pipeline;
+        QSignalSpy northRecorded(&north, &AlarmPipeline::alarmRecorded);
+        QSignalSpy southRecorded(&south, &AlarmPipeline::alarmRecorded);
+
+        int nested = 0; // slots one pipeline read while the other's poll waited
+        connect(&north, &AlarmPipeline::pollProgressed, [&] { nested += south.IsPolling(); });
+        connect(&south, &AlarmPipeline::pollProgressed, [&] { nested += north.IsPolling(); });
+        QVERIFY(north.GoOnline());
+        QVERIFY(south.GoOnline());
+        QVERIFY(!north.Device()->IsPlainModem() && south.Device()->IsPlainModem());
+        north.tmrAlarmLogger.setInterval(20);
+        south.tmrAlarmLogger.setInterval(20);
+        QTRY_VERIFY_WITH_TIMEOUT(storedSlots(*m_sim).isEmpty() && storedSlots(*southSim).isEmpty(),
+                                 30000);
+        QTest::qWait(300); // more ticks, on SIMs that are empty now
+        qInfo("%d slots read inside the other pipeline's poll", nested);
+
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
+                 QByteArray("05/06/2024 07:08:01 [+3211] North tank\r\n"
+                            "05/06/2024 07:08:04 [+3214] North pump\r\n"
+                            "05/06/2024 07:08:09 [+3219] North door\r\n"));
+        QCOMPARE(ReadFileBytes(southSettings.LogFilePath),
+                 QByteArray("05/06/2024 07:08:02 [+3222] South tank\r\n"
+                            "05/06/2024 07:08:05 [+3225] South gate\r\n"));
+        QCOMPARE(int(north.ReceivedSMSCount), 3);
+        QCOMPARE(int(south.ReceivedSMSCount), 2);
+        QCOMPARE(northRecorded.count(), 3);
+        QCOMPARE(southRecorded.count(), 2);
+        QCOMPARE(southRecorded.first().first().value<AlarmRecord>().callerID,
+                 QStringLiteral("+3222"));
+        QVERIFY(QFile::exists(QStringLiteral("south/Quillet.rcv")));
+        south.TerminateDevice();
     }
 
     // File > Online on a port that is not there: the box once, then the
