@@ -302,8 +302,7 @@ bool CommSMS::SendATCommand(const QString &tmpATCommand, QString &tmpATCommandRe
     x.numCRLF = tmpATCommandReplyNumCRLF;
     x.endingByError = tmpATCommandReplyEnddingByError;
     // The exchange follows the caller's transport choice for this one call.
-    const ExchangeResult r =
-        exchangeAT(x, tmpModemType == kModBus ? *m_deviceLink : *m_modemLink);
+    const ExchangeResult r = exchangeAT(x, tmpModemType == kModBus ? *m_deviceLink : *m_modemLink);
     tmpATCommandResult = r.reply;
     tmpATCommandRetryCnt = r.retryCount;
     tmpATCommandSourceResult = r.source;
@@ -639,8 +638,8 @@ bool CommSMS::storageCount(bool wantTotal, qint16 &value)
     qint16 used = 0;
     qint16 total = 0;
     if (!query.reply.contains(kOK) || !ParseCPMSQueryReply(query.reply, used, total)) {
-        WriteDebugTrace(
-            QStringLiteral("Could not parse CPMS query response '%1'").arg(query.reply));
+        WriteDebugTrace(QStringLiteral("Could not parse CPMS query response '%1', bytes %2")
+                            .arg(query.reply, FrameHex(query.source)));
         m_errorCode = -1;
         return false;
     }
@@ -685,9 +684,7 @@ bool CommSMS::readSlot(qint16 index, SIMMessage &message, bool mayRestore)
         x.command = command;
         x.retryMax = m_commRetry;
         x.timeout = m_commTimeout;
-        x.complete = [this](const QString &reply) {
-            return IsCMGRReplyComplete(reply, m_codeMap);
-        };
+        x.complete = [this](const QString &reply) { return IsCMGRReplyComplete(reply, m_codeMap); };
         x.settled = IsCMGRReplyFinished;
         const ExchangeResult r = exchangeAT(x);
         if (!r.completed)
@@ -713,8 +710,8 @@ bool CommSMS::readSlot(qint16 index, SIMMessage &message, bool mayRestore)
             restoreProfileIfLost();
             return true;
         }
-        WriteDebugTrace(
-            QStringLiteral("Could not parse CMGR response '%1': %2").arg(r.reply, read.why));
+        WriteDebugTrace(QStringLiteral("Could not parse CMGR response '%1': %2, bytes %3")
+                            .arg(r.reply, read.why, FrameHex(r.source)));
         if (read.kind == CMGRRead::ProfileLost && mayRestore) {
             m_profileLost = true;
             restoreProfileIfLost();
