@@ -94,14 +94,24 @@ bool GSMCodeMap::isComplete() const
     return true;
 }
 
-QString GSMCodeMap::basic(int code) const
+namespace {
+
+const QString &noEntry()
 {
-    return code >= 0 && code < 128 ? m_basic[code] : QString();
+    static const QString empty;
+    return empty;
 }
 
-QString GSMCodeMap::extension(int code) const
+} // namespace
+
+const QString &GSMCodeMap::basic(int code) const
 {
-    return code >= 0 && code < 128 ? m_extension[code] : QString();
+    return code >= 0 && code < 128 ? m_basic[code] : noEntry();
+}
+
+const QString &GSMCodeMap::extension(int code) const
+{
+    return code >= 0 && code < 128 ? m_extension[code] : noEntry();
 }
 
 bool TextToGSM(const GSMCodeMap &map, const QString &text, QByteArray &gsmBytes,
@@ -142,7 +152,7 @@ bool GSMToText(const GSMCodeMap &map, const QByteArray &gsmBytes, QString &text,
         if (b >= 128) {
             unmapped.append(raw);
         } else if (escaped) {
-            const QString extended = map.extension(b);
+            const QString &extended = map.extension(b);
             text += extended.isEmpty() ? map.basic(kGSMEscape) + map.basic(b) : extended;
             escaped = false;
         } else if (b == kGSMEscape) {

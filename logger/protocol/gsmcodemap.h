@@ -25,8 +25,9 @@ public:
     bool applyLine(const QString &line);
     // Every basic entry 0..127 is filled.
     bool isComplete() const;
-    QString basic(int code) const;
-    QString extension(int code) const;
+    // Entry `code`, or an empty text outside 0..127.
+    const QString &basic(int code) const;
+    const QString &extension(int code) const;
 
 private:
     std::array<QString, 128> m_basic;
