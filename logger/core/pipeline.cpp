@@ -318,8 +318,7 @@ AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &sms
         return AlarmOutcome::Known;
 
     const bool own = !ownCallerID.isEmpty();
-    const QString message =
-        m_settings.IsIgnoreZoneIdentifier && !own ? StripZoneIdentifier(text) : text;
+    const QString message = m_settings.IsIgnoreZoneIdentifier ? StripZoneIdentifier(text) : text;
     QString callerID = own ? ownCallerID : phoneNo;
     if (!own && m_settings.EnableSitePhoneNumberMap) {
         QString siteName;

@@ -226,6 +226,24 @@ private slots:
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), log);
     }
 
+    // A record the logger makes of its own takes the alarm's road with the
+    // caller it names: no site map lookup, so give-up cannot drop it.
+    void ownRecordKeepsItsCaller()
+    {
+        G.EnableSitePhoneNumberMap = true;
+        G.IsGiveUpUnknownSitePhoneNumberSMS = true;
+        const QString text = QStringLiteral("NETWORK LOST");
+        const QString key = ReceivedStore::Key(-1, kStamp, QStringLiteral("Quillet"), text);
+        QCOMPARE(m_pipeline->RecordAlarm(key, kStamp, QStringLiteral("Quillet"), text,
+                                         QStringLiteral("Quillet")),
+                 AlarmOutcome::Recorded);
+        QCOMPARE(m_pipeline->RecordAlarm(key, kStamp, QStringLiteral("Quillet"), text,
+                                         QStringLiteral("Quillet")),
+                 AlarmOutcome::Known);
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
+                 QByteArray("03/07/2024 14:05:09 [Quillet] NETWORK LOST\r\n"));
+    }
+
     void unwritableLogFails()
     {
         // Root writes into any folder, but not into a read-only file system.
