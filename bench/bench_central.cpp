@@ -15,7 +15,7 @@
 #include "outbox.h"
 #include "outputpaths.h"
 #include "pgserver.h"
-#include "polling.h"
+#include "pipeline.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -63,11 +63,12 @@ double median(std::vector<double> v)
 class PollClock
 {
 public:
-    PollClock(int intervalMs, devsim::test::DevSimClient &sim) : m_interval(intervalMs)
+    PollClock(int intervalMs, devsim::test::DevSimClient &sim, AlarmPipeline &pipeline)
+        : m_interval(intervalMs)
     {
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(intervalMs);
-        QObject::connect(&m_timer, &QTimer::timeout, [this, &sim] {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, &sim, &pipeline] {
             if (m_inside)
                 return; // a tick during a poll is skipped, as the logger does
             m_inside = true;
@@ -78,7 +79,7 @@ public:
                             .arg(m_alarms % 10)
                             .arg(m_alarms));
             ++m_alarms;
-            PollSIM();
+            pipeline.PollSIM();
             ++polls;
             m_due = std::max(now + m_interval * 1000000LL, m_clock.nsecsElapsed());
             m_inside = false;
@@ -177,12 +178,15 @@ int main(int argc, char *argv[])
     G.STOPBIT = "1";
     G.IsDeleteSMS = true;
     G.IsSaveAsMDB = true;
-    CreateDevice();
-    LoadReceivedStore();
-    if (!GoOnline()) {
+    AlarmPipeline pipeline;
+    pipeline.CreateDevice();
+    pipeline.LoadReceivedStore();
+    if (!pipeline.GoOnline()) {
         std::fprintf(stderr, "bench_central: cannot go online\n");
         return 2;
     }
+    // The polls below come on the bench's own clock.
+    pipeline.tmrAlarmLogger.stop();
 
     // The rows COPY reads, in its text format, where the server may read.
     const QString copyFile = server.socketDir() + "/rows.tsv";
@@ -225,7 +229,7 @@ int main(int argc, char *argv[])
 
     // 2. Polls every 20 ms while ten times the rows drain (a longer drain,
     // more polls to look at), and while nothing does.
-    PollClock polls(20, sim);
+    PollClock polls(20, sim, pipeline);
     double drainDelay = 0, idleDelay = 0;
     int drainPolls = 0, idlePolls = 0;
     for (int round = 0; round < rounds; ++round) {
@@ -247,6 +251,6 @@ int main(int argc, char *argv[])
                 "idle_max_delay_ms=%.1f (target <= 50)\n",
                 drainPolls, drainDelay, idlePolls, idleDelay);
     StopCentralSender();
-    TerminateDevice();
+    pipeline.TerminateDevice();
     return 0;
 }

@@ -8,7 +8,7 @@
 
 #include "cpushare.h"
 #include "globals.h"
-#include "polling.h"
+#include "pipeline.h"
 #include "serialtransport.h"
 
 #include <QCoreApplication>
@@ -102,9 +102,10 @@ int main(int argc, char *argv[])
     G.IsDeleteSMS = true;
     auto transport = std::make_unique<CountingTransport>();
     CountingTransport *counter = transport.get();
-    CreateDevice(std::move(transport));
-    LoadReceivedStore();
-    if (!GoOnline()) {
+    AlarmPipeline pipeline;
+    pipeline.CreateDevice(std::move(transport));
+    pipeline.LoadReceivedStore();
+    if (!pipeline.GoOnline()) {
         std::fprintf(stderr, "bench_logger_poll: cannot go online\n");
         return 2;
     }
@@ -115,7 +116,7 @@ int main(int argc, char *argv[])
     clock.start();
     int polls = 0;
     while (!simEmpty(dir.filePath("state")) && polls < 20) {
-        PollSIM();
+        pipeline.PollSIM();
         ++polls;
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
@@ -127,10 +128,12 @@ int main(int argc, char *argv[])
                 "logged=%d ratio=%.3f (target < 1.3)\n",
                 seconds, floor, counter->bytes, polls, lines, seconds / floor);
 
-    // 2. An online logger on an empty SIM, ticking every 5 s.
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [] { PollSIM(); });
-    tick.start(5000);
+    // 2. An online logger on an empty SIM, ticking every 5 s: the pipeline's
+    // own poll timer, which runs while it is online.
+    if (!pipeline.tmrAlarmLogger.isActive() || pipeline.tmrAlarmLogger.interval() != 5000) {
+        std::fprintf(stderr, "bench_logger_poll: the poll timer does not run every 5 s\n");
+        return 2;
+    }
     const double cpu0 = bench::cpuSeconds();
     QElapsedTimer wall;
     wall.start();
@@ -140,7 +143,7 @@ int main(int argc, char *argv[])
     std::printf("logger_idle_online wall_s=%.1f cpu_share=%.4f (target < 0.01)\n",
                 wall.nsecsElapsed() / 1e9, share);
 
-    TerminateDevice();
+    pipeline.TerminateDevice();
     sim.terminate();
     sim.waitForFinished(3000);
     return 0;

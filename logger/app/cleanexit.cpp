@@ -1,15 +1,12 @@
 #include "cleanexit.h"
 
-#include "globals.h"
-#include "polling.h"
-#include "startup.h"
+#include "pipeline.h"
 
 #include <QEvent>
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTextStream>
-#include <QTimer>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -19,12 +16,8 @@ namespace quillet::app {
 
 namespace {
 
+// What a signal handler may touch: the pipe whose byte wakes the event loop.
 int s_pipe[2] = {-1, -1};
-bool s_requested = false;
-bool s_startingUp = false;
-bool s_ending = false;
-int s_graceMs = 4000;
-QTimer *s_grace = nullptr;
 
 // Only async-signal-safe calls here: the byte wakes the event loop, which
 // does the rest.
@@ -36,66 +29,72 @@ void onSignal(int signo)
     errno = saved;
 }
 
-void finish()
-{
-    if (s_ending)
-        return;
-    s_ending = true;
-    if (s_grace)
-        s_grace->stop();
-    ExitSystem(false);
-}
-
-bool mayFinishNow()
-{
-    return !IsPolling() && !s_startingUp;
-}
-
 // The session manager's "die" reaches the application as a Quit event; the
 // main window would refuse the close it implies (it hides to the tray).
 class QuitFilter : public QObject
 {
 public:
-    using QObject::QObject;
+    QuitFilter(CleanExit &exit, QObject *parent) : QObject(parent), m_exit(exit) {}
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit) {
-            RequestCleanExit("end of the session");
+            m_exit.request("end of the session");
             return true;
         }
         return false;
     }
+
+private:
+    CleanExit &m_exit;
 };
 
 } // namespace
 
-void InstallCleanExit()
+CleanExit::CleanExit(AlarmPipeline &pipeline, QObject *parent)
+    : QObject(parent), m_pipeline(pipeline)
+{
+    m_grace.setSingleShot(true);
+    connect(&m_grace, &QTimer::timeout, this, [this] { finish(); });
+    connect(&pipeline, &AlarmPipeline::pollProgressed, this, [this] { pollProgress(); });
+}
+
+CleanExit::~CleanExit()
+{
+    if (m_quitFilter && QCoreApplication::instance())
+        QCoreApplication::instance()->removeEventFilter(m_quitFilter);
+}
+
+void CleanExit::install()
 {
     auto *app = QCoreApplication::instance();
-    if (s_pipe[0] >= 0 || !app)
+    if (m_installed || !app)
         return;
-    if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, app);
-    QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
+    if (s_pipe[0] < 0) {
+        if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        struct sigaction action
+        {
+        };
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        // Interrupted system calls go on, so a record's write is never cut short.
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &action, nullptr);
+        ::sigaction(SIGINT, &action, nullptr);
+    }
+    m_installed = true;
+    auto *notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
         char bytes[16];
         ssize_t n;
         while ((n = ::read(s_pipe[0], bytes, sizeof bytes)) > 0) {
             for (ssize_t i = 0; i < n; ++i)
-                RequestCleanExit(bytes[i] == SIGINT ? "SIGINT" : "SIGTERM");
+                request(bytes[i] == SIGINT ? "SIGINT" : "SIGTERM");
         }
     });
-    struct sigaction action
-    {
-    };
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    // Interrupted system calls go on, so a record's write is never cut short.
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
 
-    app->installEventFilter(new QuitFilter(app));
+    m_quitFilter = new QuitFilter(*this, this);
+    app->installEventFilter(m_quitFilter);
 #ifndef QT_NO_SESSIONMANAGER
     // The logger never refuses the end of a session, and is not brought back
     // by the session manager (that would start it with "-session", which it
@@ -104,64 +103,54 @@ void InstallCleanExit()
         auto noRestart = [](QSessionManager &manager) {
             manager.setRestartHint(QSessionManager::RestartNever);
         };
-        QObject::connect(gui, &QGuiApplication::commitDataRequest, gui, noRestart);
-        QObject::connect(gui, &QGuiApplication::saveStateRequest, gui, noRestart);
+        connect(gui, &QGuiApplication::commitDataRequest, this, noRestart);
+        connect(gui, &QGuiApplication::saveStateRequest, this, noRestart);
     }
 #endif
-    QObject::connect(app, &QCoreApplication::aboutToQuit, app,
-                     [] { RequestCleanExit("end of the event loop"); });
-
-    s_grace = new QTimer(app);
-    s_grace->setSingleShot(true);
-    QObject::connect(s_grace, &QTimer::timeout, app, [] { finish(); });
+    connect(app, &QCoreApplication::aboutToQuit, this,
+            [this] { request("end of the event loop"); });
 }
 
-void SetStartingUp(bool starting)
+void CleanExit::finish()
 {
-    s_startingUp = starting;
-    if (!starting && s_requested && mayFinishNow())
-        finish();
-}
-
-void CleanExitPollProgress()
-{
-    if (s_requested && mayFinishNow())
-        finish();
-}
-
-void RequestCleanExit(const char *why)
-{
-    if (s_requested)
+    if (m_ending)
         return;
-    s_requested = true;
+    m_ending = true;
+    m_grace.stop();
+    m_pipeline.ExitSystem(false);
+}
+
+bool CleanExit::mayFinishNow() const
+{
+    return !m_pipeline.IsPolling() && !m_startingUp;
+}
+
+void CleanExit::setStartingUp(bool starting)
+{
+    m_startingUp = starting;
+    if (!starting && m_requested && mayFinishNow())
+        finish();
+}
+
+void CleanExit::pollProgress()
+{
+    if (m_requested && mayFinishNow())
+        finish();
+}
+
+void CleanExit::request(const char *why)
+{
+    if (m_requested)
+        return;
+    m_requested = true;
     QTextStream(stderr) << "Quillet: " << why << ", ending" << Qt::endl;
     // A running poll stops before its next message.
-    G.IsOffline = true;
+    m_pipeline.IsOffline = true;
     if (mayFinishNow()) {
         finish();
         return;
     }
-    if (s_grace)
-        s_grace->start(s_graceMs);
-}
-
-bool IsCleanExitRequested()
-{
-    return s_requested;
-}
-
-void SetCleanExitGraceMs(int ms)
-{
-    s_graceMs = ms;
-}
-
-void ResetCleanExitForTest()
-{
-    s_requested = false;
-    s_ending = false;
-    s_startingUp = false;
-    if (s_grace)
-        s_grace->stop();
+    m_grace.start(m_graceMs);
 }
 
 } // namespace quillet::app

@@ -1,33 +1,54 @@
 #pragma once
 // Clean ends: SIGTERM, SIGINT and the desktop session's quit (logout,
-// shutdown) end the logger through ExitSystem without the confirmation, so
-// the tray icon goes, the database is released and the port is closed. A
-// record is never cut: an end asked for during a poll stops that poll before
-// its next message and runs once the poll is over (or after a few seconds,
-// should the poll be stuck on a device that stopped answering). Further
-// requests while the end is on its way change nothing.
+// shutdown) end the logger through the pipeline's ExitSystem without the
+// confirmation, so the tray icon goes, the database is released and the port
+// is closed. A record is never cut: an end asked for during a poll stops that
+// poll before its next message and runs once the poll is over (or after a few
+// seconds, should the poll be stuck on a device that stopped answering).
+// Further requests while the end is on its way change nothing.
 
-#include <functional>
+#include <QObject>
+#include <QTimer>
+
+namespace quillet {
+class AlarmPipeline;
+}
 
 namespace quillet::app {
 
-// Catches the two signals and the session's quit. Needs the application
-// object. Idempotent.
-void InstallCleanExit();
+class CleanExit : public QObject
+{
+public:
+    explicit CleanExit(AlarmPipeline &pipeline, QObject *parent = nullptr);
+    ~CleanExit() override;
 
-// Requests that arrive while start-up runs wait for it to finish.
-void SetStartingUp(bool starting);
-// To be called from the poll cycle's progress hook.
-void CleanExitPollProgress();
+    // Catches the two signals and the session's quit. Needs the application
+    // object.
+    void install();
 
-// Asks for the end; `why` goes to standard error (the journal) once.
-void RequestCleanExit(const char *why);
-bool IsCleanExitRequested();
+    // Requests that arrive while start-up runs wait for it to finish.
+    void setStartingUp(bool starting);
 
-// How long a running poll may hold the end up (test seam; 4 s by default).
-void SetCleanExitGraceMs(int ms);
+    // Asks for the end; `why` goes to standard error (the journal) once.
+    void request(const char *why);
+    bool isRequested() const { return m_requested; }
 
-// Forgets a request (tests only: their end hook returns instead of ending).
-void ResetCleanExitForTest();
+    // How long a running poll may hold the end up (4 s by default).
+    void setGraceMs(int ms) { m_graceMs = ms; }
+
+private:
+    void finish();
+    bool mayFinishNow() const;
+    void pollProgress();
+
+    AlarmPipeline &m_pipeline;
+    QTimer m_grace;
+    QObject *m_quitFilter = nullptr;
+    bool m_installed = false;
+    bool m_requested = false;
+    bool m_startingUp = false;
+    bool m_ending = false;
+    int m_graceMs = 4000;
+};
 
 } // namespace quillet::app

@@ -5,12 +5,12 @@
 #include "globals.h"
 #include "hostservices.h"
 #include "mainwindow.h"
-#include "polling.h"
+#include "pipeline.h"
 #include "service.h"
 #include "startup.h"
 
 #include <QApplication>
-#include <QTimer>
+#include <QLockFile>
 #include <cstdlib>
 
 namespace quillet::app {
@@ -28,38 +28,43 @@ int RunLogger(bool headless)
     G.SystemFile = QStringLiteral("Quillet.sys");
     InstallDebugTrace();
 
-    static ServiceReporter *service = new ServiceReporter(qApp);
-    static bool inStartUp = false;
-    SetTerminateHandler([] {
-        service->stopping();
+    // The program's one pipeline, and those who listen to it. They live until
+    // the end, which leaves through the terminate hook below and never
+    // returns here.
+    AlarmPipeline pipeline(G);
+    ServiceReporter service;
+    // The heartbeat first: a clean end the same progress lets through never
+    // returns.
+    QObject::connect(&pipeline, &AlarmPipeline::pollProgressed, &service,
+                     [&service] { service.pollProgress(); });
+    CleanExit cleanExit(pipeline);
+    bool inStartUp = false;
+    SetTerminateHandler([&] {
+        pipeline.Shutdown();
+        service.stopping();
         lock->unlock();
         // Start-up ends the program only when it cannot run (its files are
         // missing): a failure, which a service manager must neither take for
         // success nor restart in a loop.
-        std::exit(inStartUp && !IsCleanExitRequested() ? StartUpFailedExitCode : 0);
+        std::exit(inStartUp && !cleanExit.isRequested() ? StartUpFailedExitCode : 0);
     });
-    InstallCleanExit();
-    SetPollProgressHook([] {
-        service->pollProgress();
-        CleanExitPollProgress();
-    });
+    cleanExit.install();
 
     auto *form = new frmMain;
-    G.MainForm = form;
-    service->attach(*form);
+    form->attach(pipeline);
+    service.attach(*form);
     form->LoadFormObj();
     if (!headless)
         form->show();
-    CreateDevice();
-    G.IsSoundPlaying = false;
+    pipeline.CreateDevice();
 
-    SetStartingUp(true);
+    cleanExit.setStartingUp(true);
     inStartUp = true;
-    const bool started = StartUp();
+    const bool started = StartUp(pipeline);
     inStartUp = false;
     if (started)
-        service->ready();
-    SetStartingUp(false); // an end asked for meanwhile runs now
+        service.ready();
+    cleanExit.setStartingUp(false); // an end asked for meanwhile runs now
     if (!started)
         return 0;
     return QApplication::exec();

@@ -1,17 +1,15 @@
 #pragma once
-// The road of one received message, in the order that commits it: the
-// caller's site name and the zone identifier, then the record appended to the
-// history log and fsync'd (the commit: from here on the message is never
-// recorded twice), the received store, the database row, the DDE hand-off,
-// and last the window, the count and the alert sound. A crash at any step
-// loses nothing and doubles nothing: the received store notes where the
-// record goes before it is written, and each later step looks for what a
-// crash may have left behind.
+// What one received message becomes on its way to a record: the caller's
+// site name, the text without its zone identifier, and the database row
+// beside the log's record. The road itself (the order that commits a record,
+// and what a crash may leave behind) is the pipeline's.
 
 #include <QDateTime>
 #include <QString>
 
 namespace quillet {
+
+struct GlobalState;
 
 enum class AlarmOutcome
 {
@@ -21,14 +19,18 @@ enum class AlarmOutcome
     Failed,   // the history log could not be written; the message must stay
 };
 
-// `key` names the message in the received store (ReceivedStore::Key). Only a
-// Failed message must stay on the SIM. While it fails it is shown and sounded
-// once, and the retry of the same message does not restart a silenced alert.
-AlarmOutcome ProcessAlarmSMS(const QString &key, const QDateTime &smsDate, const QString &phoneNo,
-                             const QString &sms);
-// Site name of the first map entry whose number ends the sender's number.
+// Site name of the first map entry whose number ends the sender's number
+// (in the program's settings, or the record given).
 bool FindSiteName(const QString &phoneNo, QString &siteName);
+bool FindSiteName(const GlobalState &settings, const QString &phoneNo, QString &siteName);
 // Removes a leading "A1".."A64" or "R1".."R64".
 QString StripZoneIdentifier(const QString &sms);
+
+// The database row of an alarm whose record is in the log; with mayExist
+// (the log held the record already, a crash may have come after the row)
+// only when it is not there yet. True when the row is there or none is
+// wanted.
+bool StoreAlarmRow(bool mayExist, qint64 rowsBefore, const QDateTime &smsDate,
+                   const QString &callerID, const QString &message);
 
 } // namespace quillet

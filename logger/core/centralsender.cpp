@@ -5,7 +5,6 @@
 #include "database.h"
 #include "globals.h"
 #include "hostservices.h"
-#include "mainwindow.h"
 #include "outbox.h"
 
 #include <QCoreApplication>
@@ -18,6 +17,7 @@
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
+#include <QUuid>
 #include <QVariant>
 #include <atomic>
 #include <cstdio>
@@ -118,27 +118,45 @@ bool openCentral(const QString &name, const CentralTarget &target, QString &reas
     return false;
 }
 
-int s_retryOverride = 0;
-
 class Sender;
 Sender *s_sender = nullptr;
 
 // ---- what the GUI thread shows ----
 
-struct View
+// The one view of the sender that the whole program shares, like the
+// connections under it; whoever shows it hears of its changes.
+class View : public QObject
 {
+    Q_OBJECT
+public:
     bool active = false;
     qint64 waiting = 0;    // as the sender last counted, plus pending
     QList<qint64> pending; // rows added since that count
     QString reason;
     QString detail;
+
+    void reset()
+    {
+        active = false;
+        waiting = 0;
+        pending.clear();
+        reason.clear();
+        detail.clear();
+    }
+
+signals:
+    void changed();
 };
-View s_view;
+
+View &centralView()
+{
+    static View view;
+    return view;
+}
 
 void refreshPanel()
 {
-    if (G.MainForm)
-        G.MainForm->LoadFormObj();
+    emit centralView().changed();
 }
 
 quint64 s_serial = 0; // of the sender in use
@@ -153,10 +171,10 @@ void ApplyCentralReport(quint64 from, qint64 waiting, qint64 lastId, const QStri
         return;
     }
     // A row the GUI thread added after the sender's count is still pending.
-    s_view.pending.removeIf([lastId](qint64 id) { return id <= lastId; });
+    centralView().pending.removeIf([lastId](qint64 id) { return id <= lastId; });
     if (waiting >= 0)
-        s_view.waiting = waiting + s_view.pending.size();
-    if (reason != s_view.reason) {
+        centralView().waiting = waiting + centralView().pending.size();
+    if (reason != centralView().reason) {
         // Once per change, for the journal of a logger without a window.
         QTextStream(stderr) << "Quillet: central database: "
                             << (reason.isEmpty()
@@ -164,8 +182,8 @@ void ApplyCentralReport(quint64 from, qint64 waiting, qint64 lastId, const QStri
                                     : reason + QStringLiteral(" (") + detail + QLatin1Char(')'))
                             << Qt::endl;
     }
-    s_view.reason = reason;
-    s_view.detail = detail;
+    centralView().reason = reason;
+    centralView().detail = detail;
     // Last: the trace lets events through, and a newer report run among them
     // must not have its state overwritten by this older one.
     if (!trace.isEmpty())
@@ -472,8 +490,6 @@ void Sender::cycle()
 
 int CentralRetryMs()
 {
-    if (s_retryOverride > 0)
-        return s_retryOverride;
     static const int ms = [] {
         bool ok = false;
         const int value = qEnvironmentVariableIntValue("QUILLET_CENTRAL_RETRY_MS", &ok);
@@ -507,11 +523,11 @@ bool CheckCentralDatabase()
     }
     if (!s_sender)
         s_sender = new Sender;
-    s_view.active = true;
+    centralView().active = true;
     const qint64 waiting = CountOutboxRows(OutboxGuiConnection());
-    s_view.pending.clear();
+    centralView().pending.clear();
     if (waiting >= 0)
-        s_view.waiting = waiting;
+        centralView().waiting = waiting;
     s_sender->configure(G.MDBFileFullPath, path);
     G.LastMDBFileFullPath = G.MDBFileFullPath;
     refreshPanel();
@@ -522,20 +538,47 @@ void NoteOutboxRowAdded(qint64 id)
 {
     if (id <= 0)
         return; // an equal row was waiting
-    s_view.pending.append(id);
-    ++s_view.waiting;
+    centralView().pending.append(id);
+    ++centralView().waiting;
     refreshPanel();
     if (s_sender)
         s_sender->wake();
 }
 
+bool AppendAlarmToOutbox(const QString &date, const QString &callerID, const QString &message)
+{
+    if (!IsOutboxOpen(OutboxGuiConnection())) {
+        NoteMDBFailure(QStringLiteral("the outbox %1 is not open").arg(OutboxPath()));
+        return false;
+    }
+    const OutboxRow row{0,
+                        date,
+                        callerID,
+                        message,
+                        LoggerNameInUse(),
+                        QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)};
+    QString error;
+    qint64 id = 0;
+    if (!AppendOutboxRow(OutboxGuiConnection(), row, error, &id)) {
+        NoteMDBFailure(QStringLiteral("outbox: ") + error);
+        return false;
+    }
+    NoteOutboxRowAdded(id);
+    return true;
+}
+
+QMetaObject::Connection OnCentralStatusChanged(QObject *receiver, std::function<void()> changed)
+{
+    return QObject::connect(&centralView(), &View::changed, receiver, std::move(changed));
+}
+
 QString CentralStatusText()
 {
-    if (!s_view.active || (s_view.waiting == 0 && s_view.reason.isEmpty()))
+    if (!centralView().active || (centralView().waiting == 0 && centralView().reason.isEmpty()))
         return QString();
     // Short enough for the window's status bar; the tooltip says why.
-    return QStringLiteral("%1 waiting").arg(s_view.waiting) +
-           (s_view.reason.isEmpty() ? QString() : QStringLiteral("!"));
+    return QStringLiteral("%1 waiting").arg(centralView().waiting) +
+           (centralView().reason.isEmpty() ? QString() : QStringLiteral("!"));
 }
 
 QString CentralStatusDetail()
@@ -543,12 +586,12 @@ QString CentralStatusDetail()
     if (CentralStatusText().isEmpty())
         return QString();
     QString text =
-        s_view.waiting == 1
+        centralView().waiting == 1
             ? QStringLiteral("1 row waits for the central database")
-            : QStringLiteral("%1 rows wait for the central database").arg(s_view.waiting);
-    if (!s_view.reason.isEmpty())
-        text += QStringLiteral(": ") + s_view.reason + QStringLiteral(" (") + s_view.detail +
-                QLatin1Char(')');
+            : QStringLiteral("%1 rows wait for the central database").arg(centralView().waiting);
+    if (!centralView().reason.isEmpty())
+        text += QStringLiteral(": ") + centralView().reason + QStringLiteral(" (") +
+                centralView().detail + QLatin1Char(')');
     return text;
 }
 
@@ -557,7 +600,7 @@ bool StopCentralSender(int graceMs)
     Sender *sender = std::exchange(s_sender, nullptr);
     ++s_serial;
     CloseOutbox(OutboxGuiConnection());
-    s_view = View{};
+    centralView().reset();
     if (!sender)
         return true;
     sender->stopping = true;
@@ -587,8 +630,9 @@ bool TestCentralConnection(const QString &uri, QString &answer)
         answer = QStringLiteral("The URI is malformed: ") + error;
         return false;
     }
-    static std::atomic<int> counter{0};
-    const QString name = QStringLiteral("QuilletCentralTest%1").arg(++counter);
+    // Each test on a connection of its own, whatever thread it runs on.
+    const QString name =
+        QStringLiteral("QuilletCentralTest") + QUuid::createUuid().toString(QUuid::Id128);
     QString reason, detail;
     bool ok = openCentral(name, target, reason, detail);
     if (!ok) {
@@ -635,3 +679,5 @@ bool TestCentralConnection(const QString &uri, QString &answer)
 }
 
 } // namespace quillet
+
+#include "centralsender.moc"

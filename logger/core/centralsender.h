@@ -7,7 +7,9 @@
 // 30 s), the outbox keeps every row, and the status bar says how many wait
 // and why.
 
+#include <QObject>
 #include <QString>
+#include <functional>
 
 namespace quillet {
 
@@ -17,6 +19,10 @@ namespace quillet {
 // reached is the sender's to report, and rows are kept meanwhile.
 bool CheckCentralDatabase();
 
+// The commit path's step: the alarm's row for the central database, in the
+// outbox opened by CheckMDBFilePath. Wakes the sender. False (the reason in
+// the trace and MDBLastError) when no row was committed.
+bool AppendAlarmToOutbox(const QString &date, const QString &callerID, const QString &message);
 // The commit path added row `id` (0: an equal one was waiting): counted at
 // once, and the sender woken.
 void NoteOutboxRowAdded(qint64 id);
@@ -27,6 +33,8 @@ void NoteOutboxRowAdded(qint64 id);
 // "12 rows wait for the central database: login refused (the server's or
 // the parser's whole message)".
 QString CentralStatusText();
+// Runs `changed` (in `receiver`'s context) whenever the text above may have.
+QMetaObject::Connection OnCentralStatusChanged(QObject *receiver, std::function<void()> changed);
 QString CentralStatusDetail();
 
 // Stops the sender at the end of the program: a batch in flight is finished,

@@ -3,7 +3,6 @@
 #include "centraluri.h"
 #include "globals.h"
 #include "hostservices.h"
-#include "outbox.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -46,12 +45,6 @@ QString tableName(const QSqlDatabase &db)
 }
 
 } // namespace
-
-bool IsAlarmDatabaseReady()
-{
-    return IsCentralURI(G.MDBFilePath) ? IsOutboxOpen(OutboxGuiConnection())
-                                       : IsMDBConnectionOpen();
-}
 
 QString MDBLastError()
 {

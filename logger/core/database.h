@@ -21,9 +21,6 @@ void CloseMDBConnection();
 void ReleaseConnection(const QString &name);
 // True when G.MDBConnection names a connection that is open.
 bool IsMDBConnectionOpen();
-// True when an alarm row can be committed locally: the file database is open,
-// or, for a central database, its outbox.
-bool IsAlarmDatabaseReady();
 // The driver's text for the last failure of an open or a statement.
 QString MDBLastError();
 // Records why the database could not be prepared (for the start-up box and the

@@ -1,17 +1,14 @@
 #pragma once
-// The logger's process-wide state: settings, paths, counters and flags. Every
-// part of the logger reads and writes this one record; the settings keys double
-// as field names.
+// The logger's settings and the paths worked out from them: one record, read
+// by the pipeline it is handed to (the program hands over G) and written by
+// the settings file and dialog. The settings keys double as field names.
+// What runs (the counters, the connection state, the newest message) belongs
+// to the pipeline; the window and the sound keep their own.
 
 #include <QString>
 #include <array>
-#include <memory>
-
-class QSqlDatabase;
 
 namespace quillet {
-
-class frmMain;
 
 struct SiteEntry
 {
@@ -24,12 +21,6 @@ struct DDEEntry
     QString MessagePrefix;
     QString DDEItem;
     double DDEValue = 0.0;
-};
-
-enum class TrayImage
-{
-    Online,
-    Offline
 };
 
 constexpr int MapSlots = 256;
@@ -76,25 +67,10 @@ struct GlobalState
     QString TOPIC;
     std::array<DDEEntry, MapSlots> DDEMap;
     qint16 DDEMapCount = 0;
-
-    // Device and polling.
-    qint16 SMSMaxCount = 0;
-    qint16 CurrentSMSCount = 0;
-    bool IsOffline = false;
-    qint16 ReceivedSMSCount = 0;
-    QString LastSMSDate;
-    QString LastSMSPhoneNo;
-    QString LastSMSText;
-
-    // Window, tray and sound.
-    bool IsInTray = false;
-    TrayImage TrayIconImage = TrayImage::Online;
-    bool IsSoundPlaying = false;
-    bool IsSoundClosed = false;
-    frmMain *MainForm = nullptr; // owned by the program, lives for the process
 };
 
-// The one record. Tests reset it with `G = GlobalState{}`.
+// The program's settings. The database, DDE and central outputs are the
+// program's and read them here; a pipeline reads the record it was given.
 extern GlobalState G;
 
 } // namespace quillet

@@ -4,7 +4,6 @@
 #include "filehelpers.h"
 #include "globals.h"
 #include "hostservices.h"
-#include "mainwindow.h"
 #include "outputpaths.h"
 #include "timetext.h"
 #include "uievents.h"
@@ -159,11 +158,6 @@ namespace {
 
 // A blocked wait never sleeps longer than this before events run again.
 constexpr int kLockSliceMs = 20;
-int s_lockWaitMs = 5000;
-// After a lock held out for the whole wait: until then, tries are single.
-QElapsedTimer s_lockTimedOut;
-QString s_logProblem;
-QString s_lastFailure; // why the last AppendLocked failed
 
 QString errnoText(int error)
 {
@@ -179,9 +173,9 @@ enum class LockResult
 
 // flock(LOCK_EX) without blocking the only thread: short tries until the
 // deadline, with events run between them.
-LockResult takeLock(int fd, const QDeadlineTimer &deadline)
+LockResult takeLock(int fd, const QDeadlineTimer &deadline, const std::function<bool()> &stop)
 {
-    const bool wasOffline = G.IsOffline;
+    const bool stoppedBefore = stop && stop();
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
             return LockResult::Taken;
@@ -189,7 +183,7 @@ LockResult takeLock(int fd, const QDeadlineTimer &deadline)
             continue;
         if (errno != EWOULDBLOCK)
             return LockResult::Failed;
-        if (deadline.hasExpired() || (G.IsOffline && !wasOffline))
+        if (deadline.hasExpired() || (!stoppedBefore && stop && stop()))
             return LockResult::Locked;
         ProcessPendingEvents();
         QThread::msleep(ulong(qBound(qint64(1), deadline.remainingTime(), qint64(kLockSliceMs))));
@@ -198,40 +192,32 @@ LockResult takeLock(int fd, const QDeadlineTimer &deadline)
 
 } // namespace
 
-int LogLockWaitMs()
+HistoryLog::HistoryLog(GlobalState *settings) : m_settings(settings ? *settings : G) {}
+
+void HistoryLog::setLockWaitMs(int ms)
 {
-    return s_lockWaitMs;
+    m_lockWaitMs = qMax(0, ms);
+    m_lockTimedOut.invalidate();
 }
 
-void SetLogLockWaitMs(int ms)
+void HistoryLog::setProblem(const QString &problem)
 {
-    s_lockWaitMs = qMax(0, ms);
-    s_lockTimedOut.invalidate();
-}
-
-QString LogFileProblem()
-{
-    return s_logProblem;
-}
-
-void SetLogFileProblem(const QString &problem)
-{
-    if (problem == s_logProblem)
+    if (problem == m_problem)
         return;
-    s_logProblem = problem;
+    m_problem = problem;
     WriteDebugTrace(problem.isEmpty() ? QStringLiteral("Log: records land again")
                                       : QStringLiteral("Log: ") + problem +
                                             QStringLiteral("; the message stays on the SIM"));
-    if (G.MainForm)
-        G.MainForm->LoadFormObj();
+    if (problemChanged)
+        problemChanged(problem);
 }
 
-bool AppendLocked(const QString &path, const QByteArray &record, const BeforeAppend &before,
-                  const LogPlace *torn)
+bool HistoryLog::AppendLocked(const QString &path, const QByteArray &record,
+                              const BeforeAppend &before, const LogPlace *torn)
 {
     const QByteArray native = QFile::encodeName(path);
-    const bool stillStuck = s_lockTimedOut.isValid() && !s_lockTimedOut.hasExpired(s_lockWaitMs);
-    const QDeadlineTimer deadline(stillStuck ? 0 : s_lockWaitMs);
+    const bool stillStuck = m_lockTimedOut.isValid() && !m_lockTimedOut.hasExpired(m_lockWaitMs);
+    const QDeadlineTimer deadline(stillStuck ? 0 : m_lockWaitMs);
     // The viewer's library may rename a rewritten file over this path while we
     // wait for the lock; then the locked descriptor names the old file, and
     // writing there would lose the record. Re-open until both agree.
@@ -242,26 +228,26 @@ bool AppendLocked(const QString &path, const QByteArray &record, const BeforeApp
         if (fd.get() < 0 && errno == EACCES)
             fd.reset(::open(native.constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
         if (fd.get() < 0) {
-            s_lastFailure = QStringLiteral("cannot open the log: ") + errnoText(errno);
+            m_lastFailure = QStringLiteral("cannot open the log: ") + errnoText(errno);
             return false;
         }
-        const LockResult lock = takeLock(fd.get(), deadline);
+        const LockResult lock = takeLock(fd.get(), deadline, stopWaiting);
         if (lock == LockResult::Locked) {
             if (deadline.hasExpired())
-                s_lockTimedOut.start();
-            s_lastFailure = QStringLiteral("log locked by another program");
+                m_lockTimedOut.start();
+            m_lastFailure = QStringLiteral("log locked by another program");
             return false;
         }
         if (lock == LockResult::Failed) {
-            s_lastFailure = QStringLiteral("cannot lock the log: ") + errnoText(errno);
+            m_lastFailure = QStringLiteral("cannot lock the log: ") + errnoText(errno);
             return false;
         }
-        s_lockTimedOut.invalidate();
+        m_lockTimedOut.invalidate();
         struct stat locked
         {
         }, named{};
         if (::fstat(fd.get(), &locked) != 0) {
-            s_lastFailure = QStringLiteral("cannot read the log: ") + errnoText(errno);
+            m_lastFailure = QStringLiteral("cannot read the log: ") + errnoText(errno);
             return false;
         }
         if (::stat(native.constData(), &named) != 0 || named.st_ino != locked.st_ino ||
@@ -269,32 +255,62 @@ bool AppendLocked(const QString &path, const QByteArray &record, const BeforeApp
             continue; // replaced under us: closing releases the lock
         const bool ok = appendUnderLock(fd.get(), locked, record, before, torn);
         if (!ok)
-            s_lastFailure = QStringLiteral("cannot write the log: ") + errnoText(errno);
+            m_lastFailure = QStringLiteral("cannot write the log: ") + errnoText(errno);
         ::flock(fd.get(), LOCK_UN);
         return ok;
     }
-    s_lastFailure = QStringLiteral("the log is replaced again and again");
+    m_lastFailure = QStringLiteral("the log is replaced again and again");
     return false;
 }
 
-bool AppendAlarmRecord(const QDateTime &smsDate, const QString &callerID, const QString &message,
-                       const BeforeAppend &before, const LogPlace *torn)
+bool HistoryLog::CheckPath(bool exitOnError)
 {
-    const QByteArray record = FormatAlarmRecord(smsDate, callerID, message);
-    if (record.isEmpty() || !CheckLogFilePath(true))
-        return false;
-    if (!AppendLocked(G.LogFileFullPath, record, before, torn)) {
-        SetLogFileProblem(s_lastFailure);
-        // Make the next record run the full check again, which re-creates a
-        // file that went away.
-        G.LastLogFileFullPath.clear();
+    QString folderProblem;
+    if (!CheckLogFilePath(exitOnError, m_settings, &folderProblem)) {
+        // A share not mounted yet, a file where the folder goes: the messages
+        // wait on the SIM, and every record tries again.
+        if (!folderProblem.isEmpty()) {
+            m_folderProblem = folderProblem;
+            setProblem(folderProblem);
+        }
         return false;
     }
-    SetLogFileProblem({});
+    if (!m_folderProblem.isEmpty() && m_problem == m_folderProblem)
+        setProblem({});
+    m_folderProblem.clear();
     return true;
 }
 
-bool WriteAlarmRecord(const QDateTime &smsDate, const QString &callerID, const QString &message)
+void HistoryLog::RecheckFolder()
+{
+    if (m_folderProblem.isEmpty() || m_problem != m_folderProblem)
+        return;
+    const QString path = LogPathSetting(m_settings);
+    // A path that became a setting error is left to the next record's check.
+    if (!EndsWithSeparator(path) && !FolderExists(path))
+        CheckPath(true);
+}
+
+bool HistoryLog::AppendAlarmRecord(const QDateTime &smsDate, const QString &callerID,
+                                   const QString &message, const BeforeAppend &before,
+                                   const LogPlace *torn)
+{
+    const QByteArray record = FormatAlarmRecord(smsDate, callerID, message);
+    if (record.isEmpty() || !CheckPath(true))
+        return false;
+    if (!AppendLocked(m_settings.LogFileFullPath, record, before, torn)) {
+        setProblem(m_lastFailure);
+        // Make the next record run the full check again, which re-creates a
+        // file that went away.
+        m_settings.LastLogFileFullPath.clear();
+        return false;
+    }
+    setProblem({});
+    return true;
+}
+
+bool HistoryLog::WriteAlarmRecord(const QDateTime &smsDate, const QString &callerID,
+                                  const QString &message)
 {
     if (!AppendAlarmRecord(smsDate, callerID, message))
         return false;

@@ -3,11 +3,7 @@
 #include "centralsender.h"
 #include "globals.h"
 #include "hostservices.h"
-#include "logfile.h"
-#include "polling.h"
-#include "receivedstore.h"
-#include "sound.h"
-#include "startup.h"
+#include "pipeline.h"
 #include "timetext.h"
 
 #include <QApplication>
@@ -30,12 +26,6 @@
 namespace quillet {
 
 namespace {
-
-ProcessStarter &processStarter()
-{
-    static ProcessStarter starter;
-    return starter;
-}
 
 // The two state icons: a bell on green (online) or grey (offline).
 QIcon makeStateIcon(bool online)
@@ -73,7 +63,7 @@ QIcon makeStateIcon(bool online)
 class MessageDisplay : public QWidget
 {
 public:
-    explicit MessageDisplay(QWidget *parent) : QWidget(parent)
+    explicit MessageDisplay(const frmMain &form, QWidget *parent) : QWidget(parent), m_form(form)
     {
         QFont f = font();
         f.setPointSizeF(f.pointSizeF() * 1.4);
@@ -87,7 +77,8 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override
     {
-        if (G.LastSMSPhoneNo.isEmpty())
+        const AlarmPipeline *pipeline = m_form.pipeline();
+        if (!pipeline || pipeline->LastSMSPhoneNo.isEmpty())
             return;
         QPainter p(this);
         const QFontMetrics fm(font());
@@ -97,17 +88,20 @@ protected:
             const int w = fm.horizontalAdvance(text);
             p.drawText(QRect((width() - w) / 2, top, w, h), Qt::AlignLeft | Qt::AlignTop, text);
         };
-        centred(G.LastSMSDate, y - h);
-        centred(G.LastSMSPhoneNo, y);
-        centred(G.LastSMSText, y + h);
+        centred(pipeline->LastSMSDate, y - h);
+        centred(pipeline->LastSMSPhoneNo, y);
+        centred(pipeline->LastSMSText, y + h);
     }
+
+private:
+    const frmMain &m_form;
 };
 
 } // namespace
 
-ProcessStarter SetProcessStarter(ProcessStarter starter)
+ProcessStarter frmMain::setProcessStarter(ProcessStarter starter)
 {
-    return std::exchange(processStarter(), std::move(starter));
+    return std::exchange(m_processStarter, std::move(starter));
 }
 
 frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
@@ -128,23 +122,15 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     m_panelNote->setBackgroundRole(QPalette::Base);
     m_panelNote->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_panelNote->hide();
-    m_display = new MessageDisplay(client);
+    m_display = new MessageDisplay(*this, client);
     layout->addWidget(m_panelNote);
     layout->addWidget(m_display, 1);
     setCentralWidget(client);
 
-    tmrAlarmLogger = new QTimer(this);
-    tmrAlarmLogger->setInterval(PollIntervalMs());
-    connect(tmrAlarmLogger, &QTimer::timeout, this, [] { PollSIM(); });
-    tmrRetryOnline = new QTimer(this);
-    tmrRetryOnline->setInterval(PollIntervalMs());
-    connect(tmrRetryOnline, &QTimer::timeout, this, [] { PollSIM(); });
-    tmrMCI = new QTimer(this);
-    tmrMCI->setInterval(1000);
-    connect(tmrMCI, &QTimer::timeout, this, [] { SoundAlertTick(); });
-
     buildMenus();
     buildStatusBar();
+    // Rows waiting for the central database are counted in the Action panel.
+    OnCentralStatusChanged(this, [this] { LoadFormObj(); });
 
     m_tray = new QSystemTrayIcon(this);
     m_tray->setToolTip(QStringLiteral("Quillet"));
@@ -163,6 +149,32 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 
 frmMain::~frmMain() = default;
 
+void frmMain::attach(AlarmPipeline &pipeline)
+{
+    m_pipeline = &pipeline;
+    m_sound.setSettings(pipeline.settings());
+    connect(&pipeline, &AlarmPipeline::messageShown, this, [this] {
+        ShowSMSInForm();
+        m_sound.PlaySoundAlert();
+    });
+    connect(&pipeline, &AlarmPipeline::countChanged, this, &frmMain::LoadFormObj);
+    connect(&pipeline, &AlarmPipeline::problemNoted, this, &frmMain::LoadFormObj);
+    connect(&pipeline, &AlarmPipeline::storeStateChanged, this, &frmMain::LoadFormObj);
+    connect(&pipeline, &AlarmPipeline::stateChanged, this, [this](bool online) {
+        ApplyConnectionState(online);
+        LoadFormObj();
+    });
+    connect(&pipeline, &AlarmPipeline::exitAsked, this, [this] {
+        if (IsInTray)
+            show();
+    });
+    connect(&pipeline, &AlarmPipeline::exiting, this, [this] {
+        if (IsInTray)
+            SetTrayIcon(TrayAction::Delete);
+        Unload();
+    });
+}
+
 void frmMain::buildMenus()
 {
     mnuFile = menuBar()->addMenu(QStringLiteral("File"));
@@ -175,18 +187,28 @@ void frmMain::buildMenus()
     mnuFileShowForm = mnuFile->addAction(QStringLiteral("Open Quillet"));
     mnuFileShowForm->setVisible(false);
     mnuFileSysExit = mnuFile->addAction(QStringLiteral("Exit"));
-    connect(mnuFileOnLine, &QAction::triggered, this, [] { OnlineCommand(); });
-    connect(mnuFileOffLine, &QAction::triggered, this, [] { GoOffline(); });
+    connect(mnuFileOnLine, &QAction::triggered, this, [this] {
+        if (m_pipeline)
+            m_pipeline->OnlineCommand();
+    });
+    connect(mnuFileOffLine, &QAction::triggered, this, [this] {
+        if (m_pipeline)
+            m_pipeline->GoOffline();
+    });
     connect(mnuFileShowForm, &QAction::triggered, this, [this] { ShowFormCommand(); });
-    connect(mnuFileSysExit, &QAction::triggered, this, [] { ExitSystem(true); });
+    connect(mnuFileSysExit, &QAction::triggered, this, [this] {
+        if (m_pipeline)
+            m_pipeline->ExitSystem(true);
+    });
 
     mnuTools = menuBar()->addMenu(QStringLiteral("Tools"));
     mnuToolsSettings = mnuTools->addAction(QStringLiteral("Settings"));
     mnuToolsBar1 = mnuTools->addSeparator();
     mnuToolsViewWarningMessage = mnuTools->addAction(QStringLiteral("View Messages"));
     connect(mnuToolsSettings, &QAction::triggered, this, &frmMain::settingsRequested);
-    connect(mnuToolsViewWarningMessage, &QAction::triggered, this,
-            [] { StartViewer(G.LogFileFullPath); });
+    connect(mnuToolsViewWarningMessage, &QAction::triggered, this, [this] {
+        StartViewer(m_pipeline ? m_pipeline->settings().LogFileFullPath : G.LogFileFullPath);
+    });
 
     mnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
     mnuHelpContents = mnuHelp->addAction(QStringLiteral("Content (&C) ..."));
@@ -255,10 +277,11 @@ void frmMain::setStatusPanelText(const QString &key, const QString &text)
 
 void frmMain::LoadFormObj()
 {
-    QString text = QStringLiteral("SMS count : %1").arg(G.ReceivedSMSCount);
+    QString text =
+        QStringLiteral("SMS count : %1").arg(m_pipeline ? m_pipeline->ReceivedSMSCount : 0);
     // What was recorded is then only remembered in memory: a restart could
     // record a message kept on the SIM a second time.
-    const bool storeFailed = Received().writeFailed();
+    const bool storeFailed = m_pipeline && m_pipeline->Received().writeFailed();
     if (storeFailed)
         text += QStringLiteral(" Quillet.rcv!");
     const QString central = CentralStatusText();
@@ -273,11 +296,7 @@ void frmMain::LoadFormObj()
                                                            "was recorded is kept in memory only, "
                                                            "and written again at every poll.")
                                           : CentralStatusDetail());
-    QStringList notes;
-    for (const QString &note : {ConnectionProblem(), LogFileProblem()})
-        if (!note.isEmpty())
-            notes << note;
-    setStatusPanelText(QStringLiteral("Note"), notes.join(QStringLiteral("; ")));
+    setStatusPanelText(QStringLiteral("Note"), m_pipeline ? m_pipeline->Problems() : QString());
 }
 
 void frmMain::ShowSMSInForm()
@@ -289,7 +308,7 @@ QIcon frmMain::stateIcon() const
 {
     static const QIcon online = makeStateIcon(true);
     static const QIcon offline = makeStateIcon(false);
-    return G.TrayIconImage == TrayImage::Online ? online : offline;
+    return TrayIconImage == TrayImage::Online ? online : offline;
 }
 
 void frmMain::ApplyConnectionState(bool online)
@@ -298,8 +317,8 @@ void frmMain::ApplyConnectionState(bool online)
     mnuFileOffLine->setChecked(!online);
     setStatusPanelText(QStringLiteral("Status"),
                        online ? QStringLiteral("Online") : QStringLiteral("Offline"));
-    G.TrayIconImage = online ? TrayImage::Online : TrayImage::Offline;
-    if (G.IsInTray)
+    TrayIconImage = online ? TrayImage::Online : TrayImage::Offline;
+    if (IsInTray)
         SetTrayIcon(TrayAction::Modify);
 }
 
@@ -312,14 +331,14 @@ bool frmMain::SetTrayIcon(TrayAction action)
         m_tray->setIcon(stateIcon());
         m_tray->setToolTip(QStringLiteral("Quillet"));
         m_tray->show();
-        G.IsInTray = true;
+        IsInTray = true;
         return true;
     case TrayAction::Modify:
         m_tray->setIcon(stateIcon());
         return true;
     case TrayAction::Delete:
         m_tray->hide();
-        G.IsInTray = false;
+        IsInTray = false;
         return true;
     }
     return false;
@@ -327,9 +346,9 @@ bool frmMain::SetTrayIcon(TrayAction action)
 
 void frmMain::HideToTray()
 {
-    if (!G.IsInTray)
+    if (!IsInTray)
         SetTrayIcon(TrayAction::Add);
-    if (G.IsInTray) {
+    if (IsInTray) {
         hide();
         return;
     }
@@ -374,8 +393,8 @@ bool frmMain::StartViewer(const QString &path)
 {
     const QString program = ViewerProgram();
     const QStringList args{path, QStringLiteral("-na")};
-    if (processStarter())
-        return processStarter()(program, args);
+    if (m_processStarter)
+        return m_processStarter(program, args);
     return QProcess::startDetached(program, args);
 }
 
@@ -413,14 +432,15 @@ void frmMain::changeEvent(QEvent *event)
 void frmMain::mouseReleaseEvent(QMouseEvent *event)
 {
     QMainWindow::mouseReleaseEvent(event);
-    if (event->button() != Qt::RightButton || !G.IsSoundPlaying)
+    if (event->button() != Qt::RightButton || !m_sound.IsSoundPlaying)
         return;
     // Asked without waiting: this may run in the middle of a poll, which
     // goes on while the question is open.
     MsgBoxAsync(QStringLiteral("Press OK to silence the alert sound!"), BoxButtons::OkCancel,
-                BoxIcon::Question, QStringLiteral("Silence the alert sound"), [](BoxAnswer answer) {
-                    if (answer == BoxAnswer::Ok)
-                        StopSoundAlert();
+                BoxIcon::Question, QStringLiteral("Silence the alert sound"),
+                [sound = QPointer<SoundAlert>(&m_sound)](BoxAnswer answer) {
+                    if (answer == BoxAnswer::Ok && sound)
+                        sound->StopSoundAlert();
                 });
 }
 

@@ -1,9 +1,14 @@
 #pragma once
 // frmMain: the logger's only main window. It shows the newest message, the
 // connection state and the message count, carries the menus, and lives on as a
-// tray icon when closed or minimised.
+// tray icon when closed or minimised. It listens to the pipeline it is
+// attached to, and its menus command it; the alert sound is the window's.
+
+#include "pipeline.h"
+#include "sound.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 #include <functional>
 
@@ -22,9 +27,14 @@ enum class TrayAction
     Delete = 2
 };
 
+enum class TrayImage
+{
+    Online,
+    Offline
+};
+
 // Starts a program detached; replaced by tests to record what would start.
 using ProcessStarter = std::function<bool(const QString &program, const QStringList &args)>;
-ProcessStarter SetProcessStarter(ProcessStarter starter);
 
 class frmMain : public QMainWindow
 {
@@ -32,6 +42,11 @@ class frmMain : public QMainWindow
 public:
     explicit frmMain(QWidget *parent = nullptr);
     ~frmMain() override;
+
+    // Shows `pipeline` and commands it from the menus, for the window's life.
+    void attach(AlarmPipeline &pipeline);
+    AlarmPipeline *pipeline() const { return m_pipeline; }
+    SoundAlert &sound() { return m_sound; }
 
     // Sets the "Action" panel to the message count, and says so while the
     // received store cannot be written; the "Note" line above the message
@@ -49,8 +64,10 @@ public:
     void PopupTrayMenu(const QPoint &pos);
     void ShowFormCommand();
     // Starts the viewer on a log file: the path stays one argument, then "-na".
-    static bool StartViewer(const QString &path);
+    bool StartViewer(const QString &path);
     static QString ViewerProgram();
+    // Returns the previous one; empty: QProcess::startDetached.
+    ProcessStarter setProcessStarter(ProcessStarter starter);
 
     // Applies the Online or Offline state to menus, panel and icons.
     void ApplyConnectionState(bool online);
@@ -61,11 +78,10 @@ public:
     void setStatusPanelText(const QString &key, const QString &text);
     QSystemTrayIcon *trayIcon() const { return m_tray; }
 
-    QTimer *tmrAlarmLogger = nullptr;
-    // Runs instead of tmrAlarmLogger while the device is to be online but does
-    // not answer: each tick tries to go online again.
-    QTimer *tmrRetryOnline = nullptr;
-    QTimer *tmrMCI = nullptr;
+    bool IsInTray = false;
+    TrayImage TrayIconImage = TrayImage::Online;
+    // The alert sound's loop.
+    QTimer *const tmrMCI = &m_sound.tmrMCI;
     QAction *mnuFileOnLine = nullptr;
     QAction *mnuFileOffLine = nullptr;
     QAction *mnuFileBar1 = nullptr;
@@ -99,6 +115,9 @@ private:
     void buildStatusBar();
     QIcon stateIcon() const;
 
+    SoundAlert m_sound;
+    QPointer<AlarmPipeline> m_pipeline;
+    ProcessStarter m_processStarter;
     QWidget *m_display = nullptr;
     QLabel *m_panelStatus = nullptr;
     QLabel *m_panelNote = nullptr;

@@ -2,9 +2,7 @@
 
 #include "atreply.h"
 #include "commsms.h"
-#include "globals.h"
 #include "hostservices.h"
-#include "polling.h"
 #include "receivedstore.h"
 
 #include <QFile>
@@ -46,21 +44,6 @@ struct Unreadable
     QDateTime firstSeen;
 };
 
-struct State
-{
-    QString path;
-    QHash<QString, Group> groups; // by sender, reference and part count
-    QHash<qint16, Unreadable> unreadable;
-    bool incomplete = false; // a slot could not be read in this poll
-    std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
-};
-
-State &S()
-{
-    static State state;
-    return state;
-}
-
 // The part count first: the sender may hold any character.
 QString groupId(const SIMMessage &m)
 {
@@ -87,11 +70,25 @@ QString unhex(const QString &text)
     return QString::fromUtf8(QByteArray::fromHex(text.toLatin1()));
 }
 
+} // namespace
+
+struct PartJoiner::State
+{
+    QString path;
+    QHash<QString, Group> groups; // by sender, reference and part count
+    QHash<qint16, Unreadable> unreadable;
+    bool incomplete = false; // a slot could not be read in this poll
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
+};
+
+PartJoiner::PartJoiner() : m_state(std::make_unique<State>()) {}
+PartJoiner::~PartJoiner() = default;
+
 // One line per message: "waiting ID FIRST-SEEN" or "recorded ID FIRST-SEEN
 // KEY PARTS", the texts in hexadecimal so no byte of them breaks the layout.
-void save()
+void PartJoiner::save()
 {
-    State &s = S();
+    State &s = *m_state;
     if (s.path.isEmpty())
         return;
     QByteArray bytes;
@@ -113,6 +110,8 @@ void save()
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         WriteDebugTrace(QStringLiteral("Cannot write %1").arg(s.path));
 }
+
+namespace {
 
 // The parts in order, one "[...]" for each run of missing ones.
 QString joined(const Group &g, int parts)
@@ -137,26 +136,26 @@ QString joined(const Group &g, int parts)
     return text;
 }
 
-void deleteParts(const Group &g)
+void deleteParts(const Group &g, const PartJoiner::Road &road)
 {
-    if (!G.IsDeleteSMS)
+    if (!road.deleteSlot)
         return;
     for (const Part &p : g.seen)
-        DeleteSMS(p.slot);
+        road.deleteSlot(p.slot);
     for (qint16 slot : g.duplicates)
-        DeleteSMS(slot);
+        road.deleteSlot(slot);
 }
 
 } // namespace
 
-void SetPartsClock(std::function<QDateTime()> now)
+void PartJoiner::SetPartsClock(std::function<QDateTime()> now)
 {
-    S().now = std::move(now);
+    m_state->now = std::move(now);
 }
 
-void LoadWaitingParts(const QString &path)
+void PartJoiner::LoadWaitingParts(const QString &path)
 {
-    State &s = S();
+    State &s = *m_state;
     s.path = path;
     s.groups.clear();
     s.unreadable.clear();
@@ -181,10 +180,10 @@ void LoadWaitingParts(const QString &path)
     }
 }
 
-SlotRead ReadSlot(qint16 index, QDateTime &smsDate, QString &phoneNo, QString &sms,
-                  QString &smsStatus, QString &key)
+SlotRead PartJoiner::ReadSlot(CommSMS &device, qint16 index, QDateTime &smsDate, QString &phoneNo,
+                              QString &sms, QString &smsStatus, QString &key)
 {
-    State &s = S();
+    State &s = *m_state;
     if (index == 0) {
         // Every poll starts at slot 0: what the last one saw is history.
         s.incomplete = false;
@@ -193,10 +192,9 @@ SlotRead ReadSlot(qint16 index, QDateTime &smsDate, QString &phoneNo, QString &s
             g.duplicates.clear();
         }
     }
-    CommSMS *device = Device();
     SIMMessage m;
-    if (!device || !device->ReadSIMMessage(index, m)) {
-        const qint16 error = device ? device->ErrorCode() : 1;
+    if (!device.ReadSIMMessage(index, m)) {
+        const qint16 error = device.ErrorCode();
         if (error != 11) {
             if (error != 3)
                 s.incomplete = true;
@@ -258,9 +256,9 @@ SlotRead ReadSlot(qint16 index, QDateTime &smsDate, QString &phoneNo, QString &s
     return SlotRead::Message;
 }
 
-void FinishParts()
+void PartJoiner::FinishParts(const Road &road)
 {
-    State &s = S();
+    State &s = *m_state;
     const QDateTime now = s.now();
     bool changed = false;
     // Messages in the order of their first slots, as single ones are read.
@@ -285,7 +283,7 @@ void FinishParts()
         }
         if (!g.recordedKey.isEmpty()) {
             // Recorded: what is left of it is cleared, never recorded again.
-            deleteParts(g);
+            deleteParts(g, road);
             continue;
         }
         const bool whole = g.seen.size() == parts;
@@ -300,12 +298,12 @@ void FinishParts()
                             .arg(parts)
                             .arg(first.phoneNo)
                             .arg(g.seen.size()));
-        if (RecordReceived(key, first.date, first.phoneNo, text)) {
+        if (road.record(key, first.date, first.phoneNo, text)) {
             g.recordedKey = key;
             g.recordedParts = QSet<int>(g.seen.keyBegin(), g.seen.keyEnd());
             changed = true;
             save(); // before any part leaves the SIM
-            deleteParts(g);
+            deleteParts(g, road);
         }
     }
     if (changed)

@@ -11,11 +11,14 @@
 // a restart neither restarts the clock nor records a message twice.
 
 #include <QDateTime>
-#include <QSet>
 #include <QString>
 #include <functional>
+#include <memory>
 
 namespace quillet {
+
+class CommSMS;
+struct SIMMessage;
 
 enum class SlotRead
 {
@@ -24,22 +27,48 @@ enum class SlotRead
     Message, // a message for the poll to record (and delete, as configured)
 };
 
-// Reads one slot. For a message: its date, sender, text, status and the key
-// the received store remembers it by.
-SlotRead ReadSlot(qint16 index, QDateTime &smsDate, QString &phoneNo, QString &sms,
-                  QString &smsStatus, QString &key);
+// One pipeline's joiner: the parts waiting for their message, the odd
+// replies counted towards their record, and the file that keeps the first.
+class PartJoiner
+{
+public:
+    // What the joiner asks of its pipeline once a message is whole: record
+    // it (true when its record is on disk), and take a slot off the SIM
+    // (empty when deletion is off).
+    struct Road
+    {
+        std::function<bool(const QString &key, const QDateTime &smsDate, const QString &phoneNo,
+                           const QString &sms)>
+            record;
+        std::function<void(qint16 slot)> deleteSlot;
+    };
 
-// After a poll that saw the whole store: records every message whose parts
-// are all there or overdue (through RecordReceived), deletes the parts of
-// recorded ones as configured, and forgets messages none of whose parts is on
-// the SIM any more.
-void FinishParts();
+    PartJoiner();
+    ~PartJoiner();
+    PartJoiner(const PartJoiner &) = delete;
+    PartJoiner &operator=(const PartJoiner &) = delete;
 
-// The file that keeps the waiting parts (beside the settings file).
-void LoadWaitingParts(const QString &path);
+    // Reads one slot through `device`. For a message: its date, sender,
+    // text, status and the key the received store remembers it by.
+    SlotRead ReadSlot(CommSMS &device, qint16 index, QDateTime &smsDate, QString &phoneNo,
+                      QString &sms, QString &smsStatus, QString &key);
 
-// For tests: the clock the 10 minutes are measured on (UTC), so a test
-// moves it instead of waiting.
-void SetPartsClock(std::function<QDateTime()> now);
+    // After a poll that saw the whole store: records every message whose
+    // parts are all there or overdue, deletes the parts of recorded ones, and
+    // forgets messages none of whose parts is on the SIM any more.
+    void FinishParts(const Road &road);
+
+    // The file that keeps the waiting parts (beside the settings file).
+    void LoadWaitingParts(const QString &path);
+
+    // For tests: the clock the 10 minutes are measured on (UTC), so a test
+    // moves it instead of waiting.
+    void SetPartsClock(std::function<QDateTime()> now);
+
+private:
+    struct State;
+    void save();
+    std::unique_ptr<State> m_state;
+};
 
 } // namespace quillet

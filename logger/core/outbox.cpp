@@ -1,6 +1,5 @@
 #include "outbox.h"
 
-#include "centralsender.h"
 #include "database.h"
 #include "filehelpers.h"
 #include "globals.h"
@@ -146,28 +145,6 @@ qint64 CountOutboxRows(const QString &connection, qint64 *lastId)
 QString LoggerNameInUse()
 {
     return G.LoggerName.isEmpty() ? QSysInfo::machineHostName() : G.LoggerName;
-}
-
-bool AppendAlarmToOutbox(const QString &date, const QString &callerID, const QString &message)
-{
-    if (!IsOutboxOpen(kGuiConnection)) {
-        NoteMDBFailure(QStringLiteral("the outbox %1 is not open").arg(OutboxPath()));
-        return false;
-    }
-    const OutboxRow row{0,
-                        date,
-                        callerID,
-                        message,
-                        LoggerNameInUse(),
-                        QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)};
-    QString error;
-    qint64 id = 0;
-    if (!AppendOutboxRow(kGuiConnection, row, error, &id)) {
-        NoteMDBFailure(QStringLiteral("outbox: ") + error);
-        return false;
-    }
-    NoteOutboxRowAdded(id);
-    return true;
 }
 
 QString OutboxGuiConnection()

@@ -45,11 +45,6 @@ bool RemoveOutboxRows(const QString &connection, qint64 lastId, QString &error);
 // read.
 qint64 CountOutboxRows(const QString &connection, qint64 *lastId = nullptr);
 
-// The commit path's step: the alarm's row for the central database, in the
-// outbox opened by CheckMDBFilePath. Wakes the sender. False (the reason in
-// the trace and MDBLastError) when no row was committed.
-bool AppendAlarmToOutbox(const QString &date, const QString &callerID, const QString &message);
-
 // The GUI thread's connection to the outbox (the sender has its own).
 QString OutboxGuiConnection();
 

@@ -6,8 +6,7 @@
 #include "filehelpers.h"
 #include "globals.h"
 #include "hostservices.h"
-#include "logfile.h"
-#include "startup.h"
+#include "outbox.h"
 
 #include <QFile>
 
@@ -21,12 +20,9 @@ enum class PathKind
     Database
 };
 
-// What CheckLogFilePath noted when the log's folder could not be made.
-QString s_folderProblem;
-
-QString defaultBeside(const QString &fileName)
+QString defaultBeside(const GlobalState &settings, const QString &fileName)
 {
-    const QString folder = GetParentFolderName(G.SettingFile);
+    const QString folder = GetParentFolderName(settings.SettingFile);
     return folder.isEmpty() ? fileName : folder + QLatin1Char('/') + fileName;
 }
 
@@ -35,7 +31,8 @@ QString defaultBeside(const QString &fileName)
 // Returns 1 for a usable path, 0 for a silent failure (`missing` names the
 // folder that could not be made), -1 for a setting error (already shown, and
 // the program ended when exitOnError).
-int checkPath(PathKind kind, const QString &fullPath, bool exitOnError, QString &missing)
+int checkPath(const GlobalState &settings, PathKind kind, const QString &fullPath, bool exitOnError,
+              QString &missing)
 {
     const bool isLog = kind == PathKind::Log;
     QString reason;
@@ -50,12 +47,12 @@ int checkPath(PathKind kind, const QString &fullPath, bool exitOnError, QString 
         MsgBox(QStringLiteral("設定錯誤!\r\n") + label + fullPath + QStringLiteral("\r\n") + reason,
                BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("設定錯誤"));
         if (exitOnError)
-            ExitSystem(false);
+            TerminateProgram();
         return -1;
     }
     QString folder = GetParentFolderName(fullPath);
     if (folder.isEmpty())
-        folder = GetParentFolderName(G.SettingFile);
+        folder = GetParentFolderName(settings.SettingFile);
     if (!folder.isEmpty() && !FolderExists(folder) && !CreateFolderPath(folder)) {
         missing = folder;
         return 0;
@@ -63,53 +60,45 @@ int checkPath(PathKind kind, const QString &fullPath, bool exitOnError, QString 
     return 1;
 }
 
-QString logPathSetting()
-{
-    return G.LogFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.log")) : G.LogFilePath;
-}
-
 } // namespace
+
+QString LogPathSetting(const GlobalState &settings)
+{
+    return settings.LogFilePath.isEmpty() ? defaultBeside(settings, QStringLiteral("Quillet.log"))
+                                          : settings.LogFilePath;
+}
 
 bool CheckLogFilePath(bool exitOnError)
 {
-    G.LogFileFullPath = logPathSetting();
-    if (G.LogFileFullPath == G.LastLogFileFullPath && !EndsWithSeparator(G.LogFileFullPath) &&
-        !FolderExists(G.LogFileFullPath))
+    return CheckLogFilePath(exitOnError, G, nullptr);
+}
+
+bool CheckLogFilePath(bool exitOnError, GlobalState &settings, QString *folderProblem)
+{
+    settings.LogFileFullPath = LogPathSetting(settings);
+    if (settings.LogFileFullPath == settings.LastLogFileFullPath &&
+        !EndsWithSeparator(settings.LogFileFullPath) && !FolderExists(settings.LogFileFullPath))
         return true;
     QString missing;
-    const int state = checkPath(PathKind::Log, G.LogFileFullPath, exitOnError, missing);
+    const int state =
+        checkPath(settings, PathKind::Log, settings.LogFileFullPath, exitOnError, missing);
     if (state < 0) {
         if (!exitOnError)
-            G.LastLogFileFullPath = G.LogFileFullPath;
+            settings.LastLogFileFullPath = settings.LogFileFullPath;
         return false;
     }
     if (state == 0) {
-        // A share not mounted yet, a file where the folder goes: the
-        // messages wait on the SIM, and every record tries again.
-        s_folderProblem = QStringLiteral("cannot create the log folder ") + missing;
-        SetLogFileProblem(s_folderProblem);
+        if (folderProblem)
+            *folderProblem = QStringLiteral("cannot create the log folder ") + missing;
         return false;
     }
-    if (!FileExists(G.LogFileFullPath)) {
-        QFile file(G.LogFileFullPath);
+    if (!FileExists(settings.LogFileFullPath)) {
+        QFile file(settings.LogFileFullPath);
         if (file.open(QIODevice::WriteOnly | QIODevice::Append))
             file.close();
     }
-    if (!s_folderProblem.isEmpty() && LogFileProblem() == s_folderProblem)
-        SetLogFileProblem({});
-    s_folderProblem.clear();
-    G.LastLogFileFullPath = G.LogFileFullPath;
+    settings.LastLogFileFullPath = settings.LogFileFullPath;
     return true;
-}
-
-void RecheckLogFolder()
-{
-    if (s_folderProblem.isEmpty() || LogFileProblem() != s_folderProblem)
-        return;
-    const QString path = logPathSetting();
-    // A path that became a setting error is left to the next record's check.
-    if (!EndsWithSeparator(path) && !FolderExists(path))
-        CheckLogFilePath(true);
 }
 
 bool CheckMDBFilePath(bool exitOnError)
@@ -119,7 +108,7 @@ bool CheckMDBFilePath(bool exitOnError)
     if (IsCentralURI(G.MDBFilePath))
         return CheckCentralDatabase();
     G.MDBFileFullPath =
-        G.MDBFilePath.isEmpty() ? defaultBeside(QStringLiteral("Quillet.mdb")) : G.MDBFilePath;
+        G.MDBFilePath.isEmpty() ? defaultBeside(G, QStringLiteral("Quillet.mdb")) : G.MDBFilePath;
     // The shortcut needs an open connection to a file that is still there: a
     // database that could not be opened, or that went away, is tried again in
     // full (created anew from the template) with every record.
@@ -127,7 +116,7 @@ bool CheckMDBFilePath(bool exitOnError)
         !FolderExists(G.MDBFileFullPath) && IsMDBConnectionOpen() && FileExists(G.MDBFileFullPath))
         return true;
     QString missing;
-    const int state = checkPath(PathKind::Database, G.MDBFileFullPath, exitOnError, missing);
+    const int state = checkPath(G, PathKind::Database, G.MDBFileFullPath, exitOnError, missing);
     if (state < 0) {
         if (!exitOnError)
             G.LastMDBFileFullPath = G.MDBFileFullPath;
@@ -143,6 +132,12 @@ bool CheckMDBFilePath(bool exitOnError)
     OpenMDBConnection();
     G.LastMDBFileFullPath = G.MDBFileFullPath;
     return true;
+}
+
+bool IsAlarmDatabaseReady()
+{
+    return IsCentralURI(G.MDBFilePath) ? IsOutboxOpen(OutboxGuiConnection())
+                                       : IsMDBConnectionOpen();
 }
 
 } // namespace quillet

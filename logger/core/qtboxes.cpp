@@ -8,12 +8,11 @@
 #include <QHash>
 #include <QMessageBox>
 #include <QPointer>
+#include <memory>
 
 namespace quillet {
 
 namespace {
-
-bool s_evenWithoutDisplay = false;
 
 QMessageBox::Icon toIcon(BoxIcon icon)
 {
@@ -59,17 +58,23 @@ struct OpenBox
     QDateTime since;
 };
 
-QHash<QString, OpenBox> &openBoxes()
+// The boxes of one installed handler: how it shows them, and the ones shown
+// without waiting that are still open, by title.
+struct QtBoxes : std::enable_shared_from_this<QtBoxes>
 {
-    static QHash<QString, OpenBox> boxes;
-    return boxes;
-}
+    explicit QtBoxes(bool evenWithoutDisplay) : evenWithoutDisplay(evenWithoutDisplay) {}
+    BoxAnswer show(const BoxRequest &req);
+    BoxAnswer showOpen(QMessageBox *box, const BoxRequest &req);
+
+    const bool evenWithoutDisplay;
+    QHash<QString, OpenBox> open;
+};
 
 // Without waiting: the window stays open, polls go on, and its answer (for a
 // question) is handed on once given.
-BoxAnswer showOpen(QMessageBox *box, const BoxRequest &req)
+BoxAnswer QtBoxes::showOpen(QMessageBox *box, const BoxRequest &req)
 {
-    OpenBox &open = openBoxes()[req.title];
+    OpenBox &open = this->open[req.title];
     if (open.box && open.box->isVisible()) {
         delete box;
         if (!req.answered) {
@@ -85,11 +90,15 @@ BoxAnswer showOpen(QMessageBox *box, const BoxRequest &req)
     box->setModal(false);
     // Answered or closed: the next one of its title opens afresh.
     const QString title = req.title;
-    QObject::connect(box, &QMessageBox::finished, box, [box, title] {
-        const auto it = openBoxes().constFind(title);
-        if (it != openBoxes().cend() && it->box == box)
-            openBoxes().erase(it);
-    });
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [box, title, self = std::weak_ptr<QtBoxes>(shared_from_this())] {
+                         const std::shared_ptr<QtBoxes> boxes = self.lock();
+                         if (!boxes)
+                             return;
+                         const auto it = boxes->open.constFind(title);
+                         if (it != boxes->open.cend() && it->box == box)
+                             boxes->open.erase(it);
+                     });
     if (req.answered) {
         const BoxAnswered answered = req.answered;
         const BoxButtons buttons = req.buttons;
@@ -103,10 +112,10 @@ BoxAnswer showOpen(QMessageBox *box, const BoxRequest &req)
     return req.answered ? BoxAnswer::Pending : BoxAnswer::Ok;
 }
 
-BoxAnswer showBox(const BoxRequest &req)
+BoxAnswer QtBoxes::show(const BoxRequest &req)
 {
     const QString platform = QGuiApplication::platformName();
-    if (!s_evenWithoutDisplay &&
+    if (!evenWithoutDisplay &&
         (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")))
         return UnattendedBox(req);
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
@@ -128,8 +137,8 @@ BoxAnswer showBox(const BoxRequest &req)
 
 void InstallQtMessageBoxes(bool evenWithoutDisplay)
 {
-    s_evenWithoutDisplay = evenWithoutDisplay;
-    SetMsgBoxHandler(showBox);
+    auto boxes = std::make_shared<QtBoxes>(evenWithoutDisplay);
+    SetMsgBoxHandler([boxes](const BoxRequest &req) { return boxes->show(req); });
 }
 
 } // namespace quillet

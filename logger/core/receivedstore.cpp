@@ -118,6 +118,7 @@ void ReceivedStore::load(const QString &path)
 {
     m_path = path;
     m_entries.clear();
+    m_alerted.clear();
     m_dirty = false;
     m_failed = false;
     QFile file(path);
@@ -162,8 +163,18 @@ void ReceivedStore::markRecorded(const QString &key)
     set(key, {State::Recorded, {}, -1});
 }
 
+bool ReceivedStore::noteAlerted(const QString &key)
+{
+    if (m_alerted.contains(key))
+        return false;
+    m_alerted.insert(key);
+    return true;
+}
+
 void ReceivedStore::slotHolds(qint16 slot, const QString &key)
 {
+    m_alerted.removeIf(
+        [&](const QString &alerted) { return alerted != key && slotOf(alerted) == slot; });
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         if (it.key() != key && slotOf(it.key()) == slot) {
             it = m_entries.erase(it);

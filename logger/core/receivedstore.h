@@ -16,6 +16,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 namespace quillet {
@@ -56,9 +57,17 @@ public:
 
     // The slot was read and holds the message with `key` (or, with an empty
     // key, nothing or a message that is no alarm): every other entry of that
-    // slot is forgotten. Only a read proves that a message has gone; a read
-    // that failed proves nothing.
+    // slot is forgotten, the alerted ones too. Only a read proves that a
+    // message has gone; a read that failed proves nothing.
     void slotHolds(qint16 slot, const QString &key = {});
+
+    // Messages shown and sounded while their record could not be written:
+    // kept in memory only, so that the retry at every poll neither shows
+    // nor sounds them again. Forgotten with the slot, like the entries.
+    // noteAlerted is true when the message was not alerted yet.
+    bool noteAlerted(const QString &key);
+    bool takeAlerted(const QString &key) { return m_alerted.remove(key); }
+    qsizetype alertedCount() const { return m_alerted.size(); }
 
     // Writes pending changes to the file; true when nothing is left unwritten.
     // A failed write keeps every change in memory and says why in the trace.
@@ -74,6 +83,7 @@ private:
 
     QString m_path;
     QHash<QString, Entry> m_entries;
+    QSet<QString> m_alerted;
     bool m_dirty = false;
     bool m_failed = false;
 };

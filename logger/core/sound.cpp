@@ -2,11 +2,10 @@
 
 #include "filehelpers.h"
 #include "globals.h"
-#include "mainwindow.h"
 
 #include <QSoundEffect>
-#include <QTimer>
 #include <QUrl>
+#include <utility>
 
 namespace quillet {
 
@@ -38,59 +37,53 @@ private:
     std::unique_ptr<QSoundEffect> m_effect;
 };
 
-std::unique_ptr<SoundPlayer> &player()
-{
-    // Never destroyed: the exit path ends the process without closing the
-    // sound, and a media object torn down among the static destructors, after
-    // the multimedia back end, can crash the exit.
-    static auto *p = new std::unique_ptr<SoundPlayer>(std::make_unique<EffectPlayer>());
-    return *p;
-}
-
-QTimer *timer()
-{
-    return G.MainForm ? G.MainForm->tmrMCI : nullptr;
-}
-
 } // namespace
 
-std::unique_ptr<SoundPlayer> SetSoundPlayer(std::unique_ptr<SoundPlayer> next)
+SoundAlert::SoundAlert(GlobalState *settings, QObject *parent)
+    : QObject(parent), m_settings(settings ? settings : &G),
+      m_player(std::make_unique<EffectPlayer>())
+{
+    tmrMCI.setInterval(1000);
+    connect(&tmrMCI, &QTimer::timeout, this, [this] { SoundAlertTick(); });
+}
+
+SoundAlert::~SoundAlert() = default;
+
+std::unique_ptr<SoundPlayer> SoundAlert::setPlayer(std::unique_ptr<SoundPlayer> next)
 {
     if (!next)
         next = std::make_unique<EffectPlayer>();
-    return std::exchange(player(), std::move(next));
+    return std::exchange(m_player, std::move(next));
 }
 
-void PlaySoundAlert()
+void SoundAlert::PlaySoundAlert()
 {
-    if (!G.IsUseSoundAlert)
+    if (!m_settings->IsUseSoundAlert)
         return;
-    if (G.IsSoundPlaying && !G.IsSoundClosed)
+    if (IsSoundPlaying && !IsSoundClosed)
         return; // already sounding: a new message does not restart it
-    G.IsSoundClosed = false;
-    G.IsSoundPlaying = true;
+    IsSoundClosed = false;
+    IsSoundPlaying = true;
     // The path is handed over whole: nothing splits it at blanks.
-    player()->open(GetFullPath(G.SoundFilePath));
-    player()->play();
-    if (QTimer *t = timer())
-        t->start();
+    m_player->open(GetFullPath(m_settings->SoundFilePath));
+    m_player->play();
+    tmrMCI.start();
 }
 
-void SoundAlertTick()
+void SoundAlert::SoundAlertTick()
 {
-    if (player()->isStopped()) {
-        player()->rewind();
-        player()->play();
+    if (m_player->isStopped()) {
+        m_player->rewind();
+        m_player->play();
     }
 }
 
-void StopSoundAlert()
+void SoundAlert::StopSoundAlert()
 {
-    player()->close();
-    G.IsSoundClosed = true;
-    G.IsSoundPlaying = false;
-    if (QTimer *t = timer())
-        t->stop();
+    m_player->close();
+    IsSoundClosed = true;
+    IsSoundPlaying = false;
+    tmrMCI.stop();
 }
 
 } // namespace quillet

@@ -1,13 +1,11 @@
 #include "startup.h"
 
-#include "centralsender.h"
 #include "database.h"
 #include "filehelpers.h"
 #include "globals.h"
 #include "hostservices.h"
-#include "mainwindow.h"
-#include "polling.h"
-#include "receivedstore.h"
+#include "outputpaths.h"
+#include "pipeline.h"
 #include "settings.h"
 
 #include <QApplication>
@@ -78,28 +76,29 @@ std::unique_ptr<QLockFile> TakeInstanceLock()
     return AcquireInstanceLock(*lock) ? std::move(lock) : nullptr;
 }
 
-bool StartUp()
+bool StartUp(AlarmPipeline &pipeline)
 {
-    G.IsInTray = false;
-    G.TrayIconImage = TrayImage::Online;
-    G.ReceivedSMSCount = 0;
+    pipeline.ReceivedSMSCount = 0;
 
     if (!FileExists(G.SettingFile)) {
         MsgBox(QStringLiteral("找不到Quillet的設定檔:") + G.SettingFile +
                    QStringLiteral("\r\n程式無法執行!"),
                BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("找不到Quillet的設定檔"));
-        ExitSystem(false);
+        pipeline.ExitSystem(false);
         return false;
     }
     if (!FileExists(G.SystemFile)) {
         MsgBox(QStringLiteral("找不到Quillet的系統檔:") + G.SystemFile +
                    QStringLiteral("\r\n程式無法執行!"),
                BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("找不到Quillet的系統檔案"));
-        ExitSystem(false);
+        pipeline.ExitSystem(false);
         return false;
     }
     if (!LoadSettings())
         return false;
+    // A log folder that cannot be made does not end the program: it runs, and
+    // says why.
+    pipeline.Log().CheckPath(true);
     // The log file is the primary record: a database that cannot be opened is
     // shown once, and every later record tries it again.
     if (G.IsSaveAsMDB && !IsAlarmDatabaseReady())
@@ -114,46 +113,8 @@ bool StartUp()
     G.LastLogFileFullPath.clear();
     G.LastMDBFileFullPath.clear();
 
-    LoadReceivedStore();
-    GoOnline();
-    return true;
-}
-
-namespace {
-
-int s_exits = 0;
-
-} // namespace
-
-bool ExitSystem(bool askConfirm)
-{
-    if (askConfirm) {
-        if (G.IsInTray && G.MainForm)
-            G.MainForm->show();
-        const int exitsBefore = s_exits;
-        // Asked without waiting: this may run in the middle of a poll, which
-        // goes on while the question is open. A Yes given during a poll stops
-        // it before its next message and ends the program once it is over.
-        MsgBoxAsync(QStringLiteral("Are you sure to exit system?"), BoxButtons::YesNo,
-                    BoxIcon::Question, QStringLiteral("System Exit"), [](BoxAnswer answer) {
-                        if (answer != BoxAnswer::Yes)
-                            return;
-                        G.IsOffline = true;
-                        CallAfterPoll([] { ExitSystem(false); });
-                    });
-        return s_exits != exitsBefore;
-    }
-    ++s_exits;
-    if (G.IsInTray && G.MainForm)
-        G.MainForm->SetTrayIcon(TrayAction::Delete);
-    Received().flush();
-    CloseMDBConnection();
-    StopCentralSender();
-    TerminateDevice();
-    G.IsOffline = true;
-    if (G.MainForm)
-        G.MainForm->Unload();
-    TerminateProgram();
+    pipeline.LoadReceivedStore();
+    pipeline.GoOnline();
     return true;
 }
 

@@ -1,9 +1,8 @@
 #include "frmabout.h"
 
 #include "commsms.h"
-#include "globals.h"
 #include "mainwindow.h"
-#include "polling.h"
+#include "pipeline.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -40,7 +39,11 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
     const QString title = QApplication::applicationName();
     setWindowTitle(QStringLiteral("About ") + title);
 
-    QIcon icon = G.MainForm ? G.MainForm->windowIcon() : QApplication::windowIcon();
+    // Opened from the main window: its icon, and the serial number of its
+    // pipeline's device.
+    const auto *form = qobject_cast<const frmMain *>(parent);
+    const AlarmPipeline *pipeline = form ? form->pipeline() : nullptr;
+    QIcon icon = form ? form->windowIcon() : QApplication::windowIcon();
     if (icon.isNull())
         icon = style()->standardIcon(QStyle::SP_MessageBoxInformation);
     picIcon = new QLabel(this);
@@ -60,7 +63,9 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
 
     // The exchange waits up to (CommRetry + 1) silent timeouts.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    lblSN = new QLabel(SerialNumberText(Device(), IsPolling()), this);
+    lblSN = new QLabel(SerialNumberText(pipeline ? pipeline->Device() : nullptr,
+                                        pipeline && pipeline->IsPolling()),
+                       this);
     QApplication::restoreOverrideCursor();
     lblSN->setTextInteractionFlags(Qt::TextSelectableByMouse);
 

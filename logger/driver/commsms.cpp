@@ -1,6 +1,6 @@
 #include "commsms.h"
 
-#include "gsmcodemap.h"
+#include "gsmcodemapfile.h"
 #include "hostservices.h"
 #include "uievents.h"
 
@@ -8,6 +8,7 @@ namespace quillet {
 
 namespace {
 
+// What SendATCommand's caller names the device's pass-through.
 const QString kModBus = QStringLiteral("ModBus");
 const QString kCR = QStringLiteral("\r");
 const QString kCRLF = QStringLiteral("\r\n");
@@ -55,18 +56,110 @@ private:
     bool m_acquired;
 };
 
+// AT text in the device's pass-through frames; the reply fetched with
+// read-reply polls, each of which hands back the modem's whole output so far.
+class CommSMS::DeviceLink final : public CommSMS::Link
+{
+public:
+    explicit DeviceLink(CommSMS &driver) : m_driver(driver) {}
+
+    bool send(const QString &command, const QString &eol) override
+    {
+        const bool sent = m_driver.passthrough(command + eol);
+        WriteDebugTrace(QStringLiteral("ATCommand=") + command);
+        return sent;
+    }
+    void collect(QString &reply, QByteArray &source) override
+    {
+        m_driver.readATCommandReply(reply, source);
+    }
+    // A breath between polls: about as often as a 9600 baud line allows
+    // anyway, without running the CPU and the device hot when the line is fast.
+    void breathe() override { m_driver.m_port->transport().waitForReadyRead(kDevicePollPauseMs); }
+    bool isConnected() override { return m_driver.queryDeviceLink(); }
+    bool readProductSN(QString &productSN) override
+    {
+        QByteArray request = ProductSNRequest(m_driver.m_stationID);
+        QByteArray response;
+        const bool ok = SendDeviceCommand(*m_driver.m_port, request, int(request.size()), response,
+                                          kProductSNResponseLength, m_driver.m_commTimeout,
+                                          m_driver.m_commRetry);
+        if (ok)
+            productSN = ProductSNFromResponse(response);
+        return ok;
+    }
+    void learnDeviceType(QString &deviceType) override { m_driver.readDeviceType(deviceType); }
+
+private:
+    CommSMS &m_driver;
+};
+
+// A plain GSM modem: AT text written straight to the port, the reply read
+// from it as it arrives. It writes the same GSM bytes the device passes on,
+// so the readers see the same reply.
+class CommSMS::ModemLink final : public CommSMS::Link
+{
+public:
+    explicit ModemLink(CommSMS &driver) : m_driver(driver) {}
+
+    bool send(const QString &command, const QString &eol) override
+    {
+        if (!m_driver.mayUseDevice())
+            return false;
+        const QByteArray bytes = (command + eol).toUtf8();
+        m_reply.clear();
+        return WriteComm(*m_driver.m_port, bytes, bytes.size());
+    }
+    void collect(QString &reply, QByteArray &source) override
+    {
+        SerialTransport &port = m_driver.m_port->transport();
+        if (port.bytesAvailable() <= 0) {
+            port.waitForReadyRead(kDirectWaitSliceMs);
+            return;
+        }
+        m_reply += port.read(port.bytesAvailable());
+        source = m_reply;
+        reply = m_driver.decodeReply(m_reply);
+    }
+    bool isConnected() override
+    {
+        const ExchangeResult r = m_driver.simpleAT(QStringLiteral("AT"), kLineOK);
+        m_driver.m_errorCode = r.completed ? 0 : 1;
+        return r.completed && !IsErrorReply(r.reply);
+    }
+    // Only the framed device has a serial number.
+    bool readProductSN(QString &) override { return false; }
+    void learnDeviceType(QString &) override {}
+
+private:
+    CommSMS &m_driver;
+    QByteArray m_reply; // what came since the command was written
+};
+
 CommSMS::CommSMS(std::unique_ptr<SerialTransport> transport, const QString &codeMapPath)
-    : m_port(std::make_unique<CommPort>(std::move(transport)))
+    : m_port(std::make_unique<CommPort>(std::move(transport))),
+      m_deviceLink(std::make_unique<DeviceLink>(*this)),
+      m_modemLink(std::make_unique<ModemLink>(*this)), m_link(m_modemLink.get())
 {
     SetCommDiagnostics(false);
-    if (LoadGSMCodeMap(codeMapPath)) {
-        m_modemType = kModBus;
-        m_tokens = CMGRTokens::fromCodeMap();
+    if (LoadGSMCodeMap(m_codeMap, codeMapPath)) {
+        m_link = m_deviceLink.get();
+        m_tokens = CMGRTokens::fromCodeMap(m_codeMap);
     } else {
         MsgBox(QStringLiteral("ActiveX 引用失敗, 請檢查 [GSMCodeMap.cod] 檔案是否存在!"),
                BoxButtons::Ok, BoxIcon::Critical, QStringLiteral("引用失敗"));
         Terminate();
     }
+}
+
+QString CommSMS::ModemType() const
+{
+    return IsPlainModem() ? QString() : kModBus;
+}
+
+bool CommSMS::IsPlainModem() const
+{
+    return m_link != m_deviceLink.get();
 }
 
 CommSMS::~CommSMS()
@@ -115,8 +208,12 @@ QString CommSMS::ErrorMessage() const
 
 CommSMS::ExchangeResult CommSMS::exchangeAT(const Exchange &x)
 {
+    return exchangeAT(x, *m_link);
+}
+
+CommSMS::ExchangeResult CommSMS::exchangeAT(const Exchange &x, Link &link)
+{
     ExchangeResult r;
-    const bool device = m_modemType == kModBus;
     auto seconds = [this] { return m_port->nowMs() / 1000; };
     auto isComplete = [&x](const QString &reply) {
         if (x.complete)
@@ -133,49 +230,24 @@ CommSMS::ExchangeResult CommSMS::exchangeAT(const Exchange &x)
     qint16 attempt = 1;
     qint64 elapsed = 0;
     while (!r.completed && attempt <= x.retryMax && !m_abandoned) {
-        bool sent = false;
-        if (device) {
-            sent = passthrough(x.command + x.eol);
-            WriteDebugTrace(QStringLiteral("ATCommand=") + x.command);
-        } else if (mayUseDevice()) {
-            const QByteArray bytes = (x.command + x.eol).toUtf8();
-            sent = WriteComm(*m_port, bytes, bytes.size());
-        }
-        if (sent) {
+        if (link.send(x.command, x.eol)) {
             r.reply.clear();
             if (!x.needReply) {
                 r.completed = true;
                 break;
             }
             const qint64 start = seconds();
-            QByteArray direct;
             for (;;) {
                 elapsed = seconds() - start;
                 if (elapsed > x.timeout || m_abandoned)
                     break;
-                if (device) {
-                    // The device hands back the modem's whole output so far,
-                    // so each poll's text replaces the last one.
-                    readATCommandReply(r.reply, r.source);
-                } else if (m_port->transport().bytesAvailable() > 0) {
-                    // A plain modem writes the same GSM bytes the device
-                    // passes on, so the readers see the same reply.
-                    direct += m_port->transport().read(m_port->transport().bytesAvailable());
-                    r.source = direct;
-                    r.reply = decodeReply(direct);
-                } else {
-                    m_port->transport().waitForReadyRead(kDirectWaitSliceMs);
-                }
+                link.collect(r.reply, r.source);
                 if (!r.reply.isEmpty() && isComplete(r.reply)) {
                     r.completed = true;
                     break;
                 }
                 ProcessPendingEvents();
-                // A breath between polls: about as often as a 9600 baud line
-                // allows anyway, without running the CPU and the device hot
-                // when the line is fast.
-                if (device)
-                    m_port->transport().waitForReadyRead(kDevicePollPauseMs);
+                link.breathe();
             }
             if (!r.completed && !m_abandoned && x.settled && !r.reply.isEmpty() &&
                 x.settled(r.reply)) {
@@ -230,9 +302,7 @@ bool CommSMS::SendATCommand(const QString &tmpATCommand, QString &tmpATCommandRe
     x.numCRLF = tmpATCommandReplyNumCRLF;
     x.endingByError = tmpATCommandReplyEnddingByError;
     // The exchange follows the caller's transport choice for this one call.
-    const QString ownType = std::exchange(m_modemType, tmpModemType);
-    const ExchangeResult r = exchangeAT(x);
-    m_modemType = ownType;
+    const ExchangeResult r = exchangeAT(x, tmpModemType == kModBus ? *m_deviceLink : *m_modemLink);
     tmpATCommandResult = r.reply;
     tmpATCommandRetryCnt = r.retryCount;
     tmpATCommandSourceResult = r.source;
@@ -245,7 +315,7 @@ QString CommSMS::decodeReply(const QByteArray &bytes) const
         return QString::fromUtf8(bytes);
     QString text;
     QByteArray unmapped;
-    GSMToText(bytes, text, unmapped);
+    GSMToText(m_codeMap, bytes, text, unmapped);
     return text;
 }
 
@@ -287,7 +357,7 @@ bool CommSMS::readATCommandReply(QString &reply, QByteArray &source)
     if (ok && count >= 7) {
         source = ATReplyData(response, count);
         QByteArray unmapped;
-        GSMToText(source, reply, unmapped);
+        GSMToText(m_codeMap, source, reply, unmapped);
     }
     m_errorCode = ok ? 0 : 1;
     return ok;
@@ -351,16 +421,16 @@ bool CommSMS::openAndInitialize(const QString &commSetting)
     m_deviceType.clear();
     bool typeRead = false;
     if (!m_tokens.isComplete() || m_linkMode == LinkMode::Modem)
-        m_modemType.clear();
+        m_link = m_modemLink.get();
     else if (m_linkMode == LinkMode::Device)
-        m_modemType = kModBus;
+        m_link = m_deviceLink.get();
     else
         typeRead = probeLink();
     const bool ok = setErrorReportMode();
     if (ok) {
         setProfile(false);
-        if (!IsPlainModem() && !typeRead)
-            readDeviceType(m_deviceType);
+        if (!typeRead)
+            m_link->learnDeviceType(m_deviceType);
     } else if (m_errorCode == 0) {
         m_errorCode = 1; // the device answered its polls, the modem never did
     }
@@ -374,7 +444,7 @@ bool CommSMS::openAndInitialize(const QString &commSetting)
 // True when the device type was read.
 bool CommSMS::probeLink()
 {
-    m_modemType = kModBus;
+    m_link = m_deviceLink.get();
     QByteArray request = DeviceTypeRequest(m_stationID);
     QByteArray response;
     if (SendDeviceCommand(*m_port, request, int(request.size()), response,
@@ -382,18 +452,16 @@ bool CommSMS::probeLink()
         m_deviceType = DeviceTypeFromResponse(response);
         return true;
     }
-    m_modemType.clear();
     Exchange x;
     x.command = QStringLiteral("AT");
     x.ending1 = kLineOK;
     x.timeout = m_commTimeout;
-    const ExchangeResult r = exchangeAT(x);
+    const ExchangeResult r = exchangeAT(x, *m_modemLink);
     if (r.completed && !IsErrorReply(r.reply)) {
+        m_link = m_modemLink.get();
         WriteDebugTrace(
             QStringLiteral("No device at station 247; a plain modem answers on the port"));
-        return false;
     }
-    m_modemType = kModBus;
     return false;
 }
 
@@ -477,14 +545,7 @@ void CommSMS::Terminate()
 bool CommSMS::IsConnected()
 {
     ExchangeGuard guard(*this);
-    if (!guard)
-        return false;
-    if (IsPlainModem()) {
-        const ExchangeResult r = simpleAT(QStringLiteral("AT"), kLineOK);
-        m_errorCode = r.completed ? 0 : 1;
-        return r.completed && !IsErrorReply(r.reply);
-    }
-    return queryDeviceLink();
+    return guard && m_link->isConnected();
 }
 
 bool CommSMS::queryDeviceLink()
@@ -526,15 +587,7 @@ bool CommSMS::ReadProductSNFromDevice(QString &productSN)
 {
     productSN.clear();
     ExchangeGuard guard(*this);
-    if (!guard || IsPlainModem())
-        return false;
-    QByteArray request = ProductSNRequest(m_stationID);
-    QByteArray response;
-    const bool ok = SendDeviceCommand(*m_port, request, int(request.size()), response,
-                                      kProductSNResponseLength, m_commTimeout, m_commRetry);
-    if (ok)
-        productSN = ProductSNFromResponse(response);
-    return ok;
+    return guard && m_link->readProductSN(productSN);
 }
 
 // ---- SIM message store ---------------------------------------------------
@@ -585,8 +638,8 @@ bool CommSMS::storageCount(bool wantTotal, qint16 &value)
     qint16 used = 0;
     qint16 total = 0;
     if (!query.reply.contains(kOK) || !ParseCPMSQueryReply(query.reply, used, total)) {
-        WriteDebugTrace(
-            QStringLiteral("Could not parse CPMS query response '%1'").arg(query.reply));
+        WriteDebugTrace(QStringLiteral("Could not parse CPMS query response '%1', bytes %2")
+                            .arg(query.reply, FrameHex(query.source)));
         m_errorCode = -1;
         return false;
     }
@@ -631,7 +684,7 @@ bool CommSMS::readSlot(qint16 index, SIMMessage &message, bool mayRestore)
         x.command = command;
         x.retryMax = m_commRetry;
         x.timeout = m_commTimeout;
-        x.complete = IsCMGRReplyComplete;
+        x.complete = [this](const QString &reply) { return IsCMGRReplyComplete(reply, m_codeMap); };
         x.settled = IsCMGRReplyFinished;
         const ExchangeResult r = exchangeAT(x);
         if (!r.completed)
@@ -657,8 +710,8 @@ bool CommSMS::readSlot(qint16 index, SIMMessage &message, bool mayRestore)
             restoreProfileIfLost();
             return true;
         }
-        WriteDebugTrace(
-            QStringLiteral("Could not parse CMGR response '%1': %2").arg(r.reply, read.why));
+        WriteDebugTrace(QStringLiteral("Could not parse CMGR response '%1': %2, bytes %3")
+                            .arg(r.reply, read.why, FrameHex(r.source)));
         if (read.kind == CMGRRead::ProfileLost && mayRestore) {
             m_profileLost = true;
             restoreProfileIfLost();
@@ -719,7 +772,7 @@ bool CommSMS::SendSMS(const QString &phoneNo, const QString &message, bool isUni
         // code map cannot write take none.
         QByteArray gsm;
         QString unmapped;
-        TextToGSM(message, gsm, unmapped);
+        TextToGSM(m_codeMap, message, gsm, unmapped);
         size = gsm.size();
     }
     if (size == 0) {

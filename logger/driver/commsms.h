@@ -10,6 +10,7 @@
 #include "atreply.h"
 #include "commport.h"
 #include "deviceprotocol.h"
+#include "gsmcodemap.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -60,7 +61,7 @@ public:
     void setLinkMode(LinkMode mode) { m_linkMode = mode; }
     LinkMode linkMode() const { return m_linkMode; }
     // AT text goes straight to the port: a plain modem (or no code map).
-    bool IsPlainModem() const { return m_modemType.isEmpty(); }
+    bool IsPlainModem() const;
 
     // Opens the port, finds the device or a plain modem (as the link mode
     // says) and puts the modem into the modes the readers rely on: numeric
@@ -111,13 +112,37 @@ public:
     CommPort &port() { return *m_port; }
 
     // "ModBus" through the device, empty when writing to the port directly.
-    QString ModemType() const { return m_modemType; }
+    QString ModemType() const;
     // What the last device type query answered: "40", "41", "UNKNOWN", or
     // empty when it got no answer.
     QString DeviceType() const { return m_deviceType; }
 
 private:
     class ExchangeGuard;
+
+    // How AT text reaches the modem and its reply comes back: through the
+    // device's frames, or straight over the port. Chosen once at Initialize
+    // (and at creation, by whether the code map loaded); the exchange loop
+    // never asks which one it has.
+    class Link
+    {
+    public:
+        virtual ~Link() = default;
+        // Hands the command and its terminator over; false when it was not.
+        virtual bool send(const QString &command, const QString &eol) = 0;
+        // The reply so far, text and raw bytes; waits a short slice when
+        // nothing new came.
+        virtual void collect(QString &reply, QByteArray &source) = 0;
+        // The pause between two looks at the reply.
+        virtual void breathe() {}
+        // Whether anyone answers on the line.
+        virtual bool isConnected() = 0;
+        virtual bool readProductSN(QString &productSN) = 0;
+        // The device type register, where there is one.
+        virtual void learnDeviceType(QString &deviceType) = 0;
+    };
+    class DeviceLink;
+    class ModemLink;
     using CompletionTest = std::function<bool(const QString &)>;
 
     struct Exchange
@@ -146,6 +171,7 @@ private:
     };
 
     ExchangeResult exchangeAT(const Exchange &exchange);
+    ExchangeResult exchangeAT(const Exchange &exchange, Link &link);
     // The driver's own exchanges: the driver's timeout and attempts, "\r".
     ExchangeResult simpleAT(const QString &command, const QString &ending1,
                             CompletionTest complete = {});
@@ -172,11 +198,14 @@ private:
     qint16 m_status = 0;
     QString m_simState;
     quint8 m_stationID = kDeviceStation;
+    GSMCodeMap m_codeMap;
     qint16 m_commTimeout = 1;
     qint16 m_commRetry = 3;
     CMGRTokens m_tokens;
     qint16 m_errorCode = 0;
-    QString m_modemType;
+    std::unique_ptr<Link> m_deviceLink;
+    std::unique_ptr<Link> m_modemLink;
+    Link *m_link; // one of the two
     QString m_modelName = QStringLiteral("SIEMENS");
     QString m_deviceType;
     bool m_busy = false;

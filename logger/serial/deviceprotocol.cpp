@@ -22,21 +22,18 @@ int byteAt(const QByteArray &bytes, qsizetype index)
     return index < bytes.size() ? quint8(bytes.at(index)) : -1;
 }
 
-QByteArray readRegisters(quint8 station, quint8 start, quint8 count)
+// Every answer the exchanges turn away is traced with what the line carried.
+void traceRefusal(const QString &reason)
 {
-    QByteArray frame;
-    frame.append(char(station));
-    frame.append(char(kFunctionReadInput));
-    frame.append('\0');
-    frame.append(char(start));
-    frame.append('\0');
-    frame.append(char(count));
-    return frame;
+    WriteDebugTrace(QStringLiteral("Device answer refused: ") + reason);
 }
 
-QString hex2(int value)
+void traceShort(const QByteArray &bytes, int wanted)
 {
-    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+    traceRefusal(QStringLiteral("%1 of %2 bytes before the line fell silent: %3")
+                     .arg(bytes.size())
+                     .arg(wanted)
+                     .arg(FrameHex(bytes)));
 }
 
 // Stores the CRC behind the request, after checking that the request can
@@ -68,129 +65,30 @@ void incompleteBox(int received, int requested)
                                .arg(requested));
 }
 
+void stationBox()
+{
+    diagnostic(kSendTitle, QStringLiteral("Station ID is Error."));
+}
+
+// Reads as the check asks, until the answer is whole, refused, or the line
+// falls silent; returns the last verdict.
+FrameCheck readFixedAnswer(CommPort &port, const QByteArray &request, QByteArray &response,
+                           int responseLength, int silentTimeout)
+{
+    response.clear();
+    for (;;) {
+        const FrameCheck check = CheckFixedAnswer(request, response, responseLength);
+        if (check.verdict != FrameCheck::Verdict::More)
+            return check;
+        QByteArray piece;
+        const int got = ReadComm(port, piece, check.more, silentTimeout);
+        response += piece;
+        if (got < check.more)
+            return CheckFixedAnswer(request, response, responseLength);
+    }
+}
+
 } // namespace
-
-QByteArray DeviceTypeRequest(quint8 station)
-{
-    return readRegisters(station, 0, 1);
-}
-
-QByteArray LinkQueryRequest(quint8 station)
-{
-    return readRegisters(station, 6, 1);
-}
-
-QByteArray ProductSNRequest(quint8 station)
-{
-    return readRegisters(station, 2, 4);
-}
-
-QByteArray ReadATReplyRequest(quint8 station)
-{
-    QByteArray frame;
-    frame.append(char(station));
-    frame.append(char(kFunctionPassthrough));
-    frame.append(char(kSubReadATReply));
-    return frame;
-}
-
-QByteArray ATPassthroughRequest(const QByteArray &atText, quint8 station)
-{
-    if (atText.size() > kMaxATCommandBytes)
-        return {};
-    QByteArray frame;
-    frame.reserve(atText.size() + 7);
-    frame.append(char(station));
-    frame.append(char(kFunctionPassthrough));
-    frame.append(char(kSubATCommand));
-    frame.append(char(atText.size() >> 8));
-    frame.append(char(atText.size() & 0xFF));
-    frame.append(atText);
-    return frame;
-}
-
-void AppendDeviceCRC(QByteArray &frame, qsizetype length)
-{
-    const quint16 crc = DeviceCRC(frame, length);
-    frame.resize(length + 2);
-    frame[length] = char(crc & 0xFF);
-    frame[length + 1] = char(crc >> 8);
-}
-
-quint16 StoredCRC(const QByteArray &frame, qsizetype length)
-{
-    if (length < 0 || length + 2 > frame.size())
-        return 0;
-    return quint16(quint8(frame.at(length)) | (quint8(frame.at(length + 1)) << 8));
-}
-
-ResponseCheck CheckFixedResponse(const QByteArray &request, const QByteArray &response,
-                                 int responseLength)
-{
-    const int received = int(response.size());
-    if (received == 5 && byteAt(response, 1) == byteAt(request, 1) + 128)
-        return ResponseCheck::Exception;
-    if (received < responseLength || responseLength < 4)
-        return ResponseCheck::Incomplete;
-    if (byteAt(response, 0) != byteAt(request, 0))
-        return ResponseCheck::WrongStation;
-    if (byteAt(response, 1) != byteAt(request, 1))
-        return ResponseCheck::WrongFunction;
-    if (DeviceCRC(response, responseLength - 2) != StoredCRC(response, responseLength - 2))
-        return ResponseCheck::BadCRC;
-    return ResponseCheck::Ok;
-}
-
-int AnnouncedDataLength(const QByteArray &header)
-{
-    if (header.size() < 5)
-        return 0;
-    return byteAt(header, 3) * 256 + byteAt(header, 4);
-}
-
-QString DeviceTypeFromResponse(const QByteArray &response)
-{
-    switch (byteAt(response, 3)) {
-    case 0x40:
-        return QStringLiteral("40");
-    case 0x41:
-        return QStringLiteral("41");
-    default:
-        return QStringLiteral("UNKNOWN");
-    }
-}
-
-QString ProductSNFromResponse(const QByteArray &response)
-{
-    if (response.size() < 11)
-        return {};
-    // Response bytes counted from 1, as the device's documentation numbers them.
-    auto b = [&](int n) { return hex2(byteAt(response, n - 1)); };
-    return b(10) + '-' + b(11) + '-' + b(8) + b(9) + '-' + b(6) + b(7) + b(4) + '-' + b(5);
-}
-
-QByteArray ATReplyData(const QByteArray &response, int responseCount)
-{
-    const int dataLength = responseCount - 5;
-    if (dataLength < 2 || response.size() < responseCount)
-        return {};
-    return response.mid(5, dataLength);
-}
-
-QString DeviceExceptionText(int code)
-{
-    switch (code) {
-    case 1:
-    case 4:
-        return QStringLiteral("這是一個不合法的命令.");
-    case 0xA0:
-        return QStringLiteral("簡訊傳送等待區已滿.");
-    case 0xA1:
-        return QStringLiteral("裝置記憶空間不足.");
-    default:
-        return {};
-    }
-}
 
 bool SendDeviceCommand(CommPort &port, QByteArray &request, int requestLength, QByteArray &response,
                        int responseLength, int silentTimeout, int retries)
@@ -206,19 +104,22 @@ bool SendDeviceCommand(CommPort &port, QByteArray &request, int requestLength, Q
         ProcessPendingEvents();
         if (!WriteComm(port, request, requestLength + 2))
             return false;
-        const int received = ReadComm(port, response, responseLength, silentTimeout);
-
-        switch (CheckFixedResponse(request, response, responseLength)) {
-        case ResponseCheck::Ok:
+        const FrameCheck check =
+            readFixedAnswer(port, request, response, responseLength, silentTimeout);
+        if (check.isWhole())
             return true;
+        if (!check.isRefused()) {
+            traceShort(response, responseLength);
+            incompleteBox(int(response.size()), responseLength);
+            continue;
+        }
+        traceRefusal(check.reason);
+        switch (check.problem) {
         case ResponseCheck::Exception:
             exceptionBoxes(response, true);
             break;
-        case ResponseCheck::Incomplete:
-            incompleteBox(received, responseLength);
-            break;
         case ResponseCheck::WrongStation:
-            diagnostic(kSendTitle, QStringLiteral("Station ID is Error."));
+            stationBox();
             break;
         case ResponseCheck::WrongFunction:
             diagnostic(kSendTitle, QStringLiteral("Response data with wrong function code.\r\n"
@@ -229,6 +130,9 @@ bool SendDeviceCommand(CommPort &port, QByteArray &request, int requestLength, Q
             break;
         case ResponseCheck::BadCRC:
             diagnostic(kSendTitle, QStringLiteral("CRC Error."));
+            break;
+        default:
+            incompleteBox(int(response.size()), responseLength);
             break;
         }
     }
@@ -253,28 +157,28 @@ bool SendDeviceQuery(CommPort &port, QByteArray &request, int requestLength, QBy
         // A failed write shows up as silence below.
         WriteComm(port, request, requestLength + 2);
         QByteArray header;
-        const int headerCount = ReadComm(port, header, 5, silentTimeout);
+        ReadComm(port, header, kPrefixedHeaderLength, silentTimeout);
+        const FrameCheck head = CheckPrefixedAnswer(request, header);
 
-        if (headerCount == 5 && byteAt(header, 1) == byteAt(request, 1) + 128) {
+        if (head.isRefused() && head.problem == ResponseCheck::Exception) {
+            traceRefusal(head.reason);
             exceptionBoxes(header, false);
-        } else if (headerCount < 5) {
-            incompleteBox(headerCount, 5);
-        } else if (byteAt(header, 0) != byteAt(request, 0)) {
-            diagnostic(kSendTitle, QStringLiteral("Station ID is Error."));
+        } else if (header.size() < kPrefixedHeaderLength) {
+            traceShort(header, kPrefixedHeaderLength);
+            incompleteBox(int(header.size()), kPrefixedHeaderLength);
+        } else if (head.isRefused() && head.problem == ResponseCheck::WrongStation) {
+            traceRefusal(head.reason);
+            stationBox();
+        } else if (head.isRefused()) {
+            // More than the reply buffer holds: the frame is not to be
+            // trusted, and reading on would only take in its junk.
+            traceRefusal(head.reason);
+            continue;
         } else {
             response = header;
-            responseCount = 5;
+            responseCount = kPrefixedHeaderLength;
             headerGood = true;
-            const int dataLength = AnnouncedDataLength(header);
-            if (dataLength > kMaxReplyData) {
-                // More than the reply buffer holds: the frame is not to be
-                // trusted, and reading on would only take in its junk.
-                WriteDebugTrace(QStringLiteral("Reply data length %1 above %2, header %3")
-                                    .arg(dataLength)
-                                    .arg(kMaxReplyData)
-                                    .arg(QString::fromLatin1(header.toHex(' ').toUpper())));
-                continue;
-            }
+            const int dataLength = head.more - 2;
             if (dataLength > 0) {
                 QByteArray data;
                 const int dataCount = ReadComm(port, data, dataLength, silentTimeout);
@@ -283,6 +187,7 @@ bool SendDeviceQuery(CommPort &port, QByteArray &request, int requestLength, QBy
                     responseCount += dataLength;
                 } else {
                     headerGood = false;
+                    traceShort(header + data, kPrefixedHeaderLength + dataLength + 2);
                     diagnostic(
                         kReceiveTitle,
                         QStringLiteral("TimeOut!! No Response Data. nWord = %1").arg(dataCount));
@@ -290,9 +195,13 @@ bool SendDeviceQuery(CommPort &port, QByteArray &request, int requestLength, QBy
             }
         }
 
+        // Two more bytes, the CRC, on every path: after a refused head the
+        // device's answer is read out all the same.
         QByteArray crcBytes;
         const int crcCount = ReadComm(port, crcBytes, 2, silentTimeout);
         if (crcCount < 2) {
+            if (headerGood)
+                traceShort(response + crcBytes, responseCount + 2);
             diagnostic(kReceiveTitle,
                        QStringLiteral("TimeOut!! No Response Data. nWord = %1").arg(crcCount));
             continue;
@@ -301,6 +210,8 @@ bool SendDeviceQuery(CommPort &port, QByteArray &request, int requestLength, QBy
         const quint16 computed = DeviceCRC(response, responseCount);
         const quint16 stored = StoredCRC(response, responseCount);
         if (computed != stored) {
+            if (headerGood)
+                traceRefusal(CheckPrefixedAnswer(request, response).reason);
             QString text =
                 QStringLiteral("CRC is Error.CRC1=%1,CRC2=%2str=").arg(computed).arg(stored);
             for (int i = 0; i < responseCount; ++i)
@@ -310,23 +221,9 @@ bool SendDeviceQuery(CommPort &port, QByteArray &request, int requestLength, QBy
             MsgBoxNonBlocking(text, BoxIcon::Critical, kReceiveTitle);
             continue;
         }
-        if (headerGood)
+        if (headerGood && CheckPrefixedAnswer(request, response).isWhole())
             return true;
     }
-}
-
-bool IsATCommandPassable(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    if (begin == end)
-        return false;
-    const QString upper = text.toUpper();
-    return upper != QLatin1String("ATZ") && upper != QLatin1String("ATE1");
 }
 
 } // namespace quillet

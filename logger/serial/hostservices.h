@@ -85,8 +85,10 @@ using TraceHandler = std::function<void(const QString &)>;
 TraceHandler SetTraceHandler(TraceHandler handler);
 void WriteDebugTrace(const QString &text);
 
-// The one orderly way out of the program. The core installs ExitSystem's last
-// step; tests install a recorder, so the caller must return after calling it.
+// The one way out of the program, for whatever code finds it cannot go on.
+// The program's entry installs the orderly end (its pipeline shut down, the
+// service told, the instance lock freed); tests install a recorder, so the
+// caller must return after calling it.
 using TerminateHandler = std::function<void()>;
 TerminateHandler SetTerminateHandler(TerminateHandler handler);
 void TerminateProgram();

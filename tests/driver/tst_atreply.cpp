@@ -2,7 +2,7 @@
 // when a growing +CMGR reply is complete, empty slots and storage counts; and
 // the user data readers: coding schemes, the user data header, septets.
 #include "atreply.h"
-#include "gsmcodemap.h"
+#include "gsmcodemapfile.h"
 #include "smsdata.h"
 
 #include <QTest>
@@ -12,9 +12,11 @@ using namespace quillet;
 class TestATReply : public QObject
 {
     Q_OBJECT
+    GSMCodeMap m_map;
+
 private slots:
     // Septets are counted through the code map, as the driver does.
-    void initTestCase() { QVERIFY(LoadGSMCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_FILE))); }
+    void initTestCase() { QVERIFY(LoadGSMCodeMap(m_map, QStringLiteral(QUILLET_GSMCODEMAP_FILE))); }
     void countSubString_data();
     void countSubString();
     void errorReply_data();
@@ -131,7 +133,7 @@ void TestATReply::cmgrComplete_data()
 void TestATReply::cmgrComplete()
 {
     QFETCH(QString, reply);
-    QTEST(IsCMGRReplyComplete(reply), "complete");
+    QTEST(IsCMGRReplyComplete(reply, m_map), "complete");
     // Once it has stopped growing, a reply with its result is read as it is.
     const bool finished = QStringView(reply).endsWith(QLatin1String("OK\r\n")) ||
                           reply.contains(QLatin1String("ERROR: 321\r\n")) ||

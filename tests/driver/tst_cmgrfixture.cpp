@@ -7,7 +7,7 @@
 // the escapes \r \n \t \\ \xHH (a byte in a reply, a character in a text)
 // and \uHHHH (texts only).
 #include "atreply.h"
-#include "gsmcodemap.h"
+#include "gsmcodemapfile.h"
 
 #include <QFile>
 #include <QTest>
@@ -70,6 +70,8 @@ QString g_file;
 class TestCMGRFixture : public QObject
 {
     Q_OBJECT
+    GSMCodeMap m_map;
+
 private slots:
     void initTestCase();
     void parse();
@@ -77,7 +79,7 @@ private slots:
 
 void TestCMGRFixture::initTestCase()
 {
-    QVERIFY(LoadGSMCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_FILE)));
+    QVERIFY(LoadGSMCodeMap(m_map, QStringLiteral(QUILLET_GSMCODEMAP_FILE)));
     QVERIFY2(g_mode == u"accept" || g_mode == u"refuse", "mode must be accept or refuse");
 }
 
@@ -111,7 +113,7 @@ void TestCMGRFixture::parse()
     }
     QVERIFY2(sawReply, "a fixture needs a reply line");
 
-    const CMGRTokens tokens = CMGRTokens::fromCodeMap();
+    const CMGRTokens tokens = CMGRTokens::fromCodeMap(m_map);
     QString phone = QStringLiteral("stale"), sms = QStringLiteral("stale"), status;
     QDateTime date;
     const bool parsed = ParseCMGRReply(raw, tokens, phone, date, sms, status);
@@ -159,13 +161,13 @@ void TestCMGRFixture::parse()
     // message is never taken for an error or an empty slot.
     QString text;
     QByteArray unmapped;
-    GSMToText(raw, text, unmapped);
-    QVERIFY(IsCMGRReplyComplete(text));
+    GSMToText(m_map, raw, text, unmapped);
+    QVERIFY(IsCMGRReplyComplete(text, m_map));
     QVERIFY(!IsErrorReply(text));
     QVERIFY(!IsEmptySlotReply(text));
     const qsizetype finalEnd = text.lastIndexOf(QLatin1String("\r\nOK\r\n")) + 6;
     for (qsizetype n = 1; n < text.size(); ++n)
-        QVERIFY2(IsCMGRReplyComplete(text.left(n)) == (n >= finalEnd),
+        QVERIFY2(IsCMGRReplyComplete(text.left(n), m_map) == (n >= finalEnd),
                  qPrintable(QString::number(n)));
 }
 

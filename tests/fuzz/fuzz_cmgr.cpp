@@ -2,7 +2,7 @@
 // each input gives a message or a failure, and a failure leaves no
 // half-filled number or text behind.
 #include "atreply.h"
-#include "gsmcodemap.h"
+#include "gsmcodemapfile.h"
 #include "hostservices.h"
 
 #include <cstddef>
@@ -15,9 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const CMGRTokens tokens = [] {
         SetMsgBoxHandler([](const BoxRequest &) { return BoxAnswer::Ok; });
-        if (!LoadGSMCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_SOURCE)))
+        GSMCodeMap map;
+        if (!LoadGSMCodeMap(map, QStringLiteral(QUILLET_GSMCODEMAP_SOURCE)))
             std::abort();
-        return CMGRTokens::fromCodeMap();
+        return CMGRTokens::fromCodeMap(map);
     }();
     const QByteArray raw(reinterpret_cast<const char *>(data), qsizetype(size));
 
@@ -46,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QString text;
     QByteArray unmapped;
-    GSMToText(raw, text, unmapped);
+    GSMToText(tokens.codeMap, raw, text, unmapped);
     // A reply complete by its length has its final result.
-    if (IsCMGRReplyComplete(text) && !IsCMGRReplyFinished(text))
+    if (IsCMGRReplyComplete(text, tokens.codeMap) && !IsCMGRReplyFinished(text))
         std::abort();
     ReplyCarriesEcho(text);
     IsEmptySlotReply(text);

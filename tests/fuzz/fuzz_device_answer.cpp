@@ -3,8 +3,9 @@
 // by a reply poll, and the readers that look at that text. Each answer gives
 // a verdict; nothing reads outside the bytes it was given.
 #include "atreply.h"
+#include "crc16.h"
 #include "deviceprotocol.h"
-#include "gsmcodemap.h"
+#include "gsmcodemapfile.h"
 #include "hostservices.h"
 
 #include <cstddef>
@@ -15,12 +16,13 @@ using namespace quillet;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const bool loaded = [] {
+    static const GSMCodeMap map = [] {
         SetMsgBoxHandler([](const BoxRequest &) { return BoxAnswer::Ok; });
-        return LoadGSMCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_SOURCE));
+        GSMCodeMap loaded;
+        if (!LoadGSMCodeMap(loaded, QStringLiteral(QUILLET_GSMCODEMAP_SOURCE)))
+            std::abort();
+        return loaded;
     }();
-    if (!loaded)
-        std::abort();
     if (size < 1)
         return 0;
     // The first byte picks the length the caller expects; the rest is the answer.
@@ -32,7 +34,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const ResponseCheck check = CheckFixedResponse(request, answer, expected);
         if (check == ResponseCheck::Ok && answer.size() < expected)
             std::abort();
+        // The check as the answer arrives: whole only for what the complete
+        // check passes, more only while bytes are missing, a refusal always
+        // with a reason.
+        const FrameCheck growing = CheckFixedAnswer(request, answer, expected);
+        if (growing.isWhole() != (check == ResponseCheck::Ok && expected >= 4))
+            std::abort();
+        if (growing.verdict == FrameCheck::Verdict::More &&
+            (growing.more <= 0 || answer.size() + growing.more > qMax(expected, 5)))
+            std::abort();
+        if (growing.isRefused() && growing.reason.isEmpty())
+            std::abort();
     }
+    const FrameCheck prefixed = CheckPrefixedAnswer(ReadATReplyRequest(), answer);
+    if (prefixed.isWhole() &&
+        (prefixed.length > answer.size() || prefixed.length > 5 + kMaxReplyData + 2 ||
+         DeviceCRC(answer, prefixed.length - 2) != StoredCRC(answer, prefixed.length - 2)))
+        std::abort();
+    if (prefixed.verdict == FrameCheck::Verdict::More && prefixed.more <= 0)
+        std::abort();
     DeviceTypeFromResponse(answer);
     ProductSNFromResponse(answer);
 
@@ -48,9 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QString text;
     QByteArray unmapped;
-    GSMToText(modem.isEmpty() ? answer : modem, text, unmapped);
+    GSMToText(map, modem.isEmpty() ? answer : modem, text, unmapped);
     IsErrorReply(text);
-    IsCMGRReplyComplete(text);
+    IsCMGRReplyComplete(text, map);
     IsEmptySlotReply(text);
     qint16 used = 0, total = 0;
     if (ParseCPMSQueryReply(text, used, total) && (used < 0 || total < 0))

@@ -13,21 +13,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString text = QString::fromUtf8(bytes);
 
-    ClearGSMCodeMap();
+    GSMCodeMap map;
     for (const QString &line : text.split(QLatin1Char('\n')))
-        ApplyGSMCodeMapLine(line);
+        map.applyLine(line);
 
     QString decoded;
     QByteArray badBytes;
-    GSMToText(bytes, decoded, badBytes);
+    GSMToText(map, bytes, decoded, badBytes);
     QByteArray encoded;
     QString missing;
-    TextToGSM(text, encoded, missing);
+    TextToGSM(map, text, encoded, missing);
     if (missing.size() > text.size())
         std::abort();
     QList<QByteArray> parts;
     int count = 0;
-    SplitGSMText(bytes, text.left(1), parts, count);
+    SplitGSMText(map, bytes, text.left(1), parts, count);
     if (count != parts.size())
         std::abort();
 

@@ -4,7 +4,7 @@
 // the hexadecimal body of a message with a header. Each gives a value or a
 // failure; what it gives holds together.
 #include "atreply.h"
-#include "gsmcodemap.h"
+#include "gsmcodemapfile.h"
 #include "gsmtext.h"
 #include "hostservices.h"
 #include "smsdata.h"
@@ -19,9 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const CMGRTokens tokens = [] {
         SetMsgBoxHandler([](const BoxRequest &) { return BoxAnswer::Ok; });
-        if (!LoadGSMCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_SOURCE)))
+        GSMCodeMap map;
+        if (!LoadGSMCodeMap(map, QStringLiteral(QUILLET_GSMCODEMAP_SOURCE)))
             std::abort();
-        return CMGRTokens::fromCodeMap();
+        return CMGRTokens::fromCodeMap(map);
     }();
     if (size < 1)
         return 0;

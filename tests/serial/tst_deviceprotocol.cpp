@@ -27,6 +27,21 @@ struct DiagnosticsOn
     ~DiagnosticsOn() { SetCommDiagnostics(false); }
 };
 
+// The refusals the exchanges write to the debug trace, while it lives.
+struct RefusalTrace
+{
+    QStringList lines;
+    TraceHandler previous = SetTraceHandler([this](const QString &line) {
+        if (line.startsWith(QLatin1String("Device answer refused: ")))
+            lines << line;
+    });
+    ~RefusalTrace() { SetTraceHandler(previous); }
+    bool shows(const QByteArray &bytes) const
+    {
+        return !lines.filter(FrameHex(bytes)).isEmpty();
+    }
+};
+
 QStringList texts(const test::BoxRecorder &boxes)
 {
     QStringList out;
@@ -46,6 +61,8 @@ private slots:
     void passthroughLengthLimit();
     void fixedChecks_data();
     void fixedChecks();
+    void answerCheck_data();
+    void answerCheck();
     void answerMeanings();
     void commandAttempts_data();
     void commandAttempts();
@@ -160,6 +177,82 @@ void TestDeviceProtocol::fixedChecks()
     QCOMPARE(CheckFixedResponse(request, response, length), verdict);
 }
 
+void TestDeviceProtocol::answerCheck_data()
+{
+    // `prefixed` picks the read-AT-reply request (length-prefixed answer),
+    // else the device type query (7 bytes). `size` is the bytes still
+    // wanted (more) or the frame's length (whole).
+    QTest::addColumn<bool>("prefixed");
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<int>("verdict");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("problem");
+
+    using V = FrameCheck::Verdict;
+    QByteArray badCrc = framed("F704024001");
+    badCrc[5] = char(badCrc.at(5) ^ 0x01);
+    QTest::newRow("fixed: nothing yet") << false << QByteArray() << int(V::More) << 7 << 0;
+    QTest::newRow("fixed: head") << false << QByteArray::fromHex("F70402") << int(V::More) << 4
+                                 << 0;
+    QTest::newRow("fixed: whole") << false << framed("F704024001") << int(V::Whole) << 7 << 0;
+    QTest::newRow("fixed: exception, two bytes in")
+        << false << QByteArray::fromHex("F784") << int(V::More) << 3 << 0;
+    QTest::newRow("fixed: exception whole")
+        << false << framed("F78404") << int(V::Refused) << 0 << int(ResponseCheck::Exception);
+    QTest::newRow("fixed: another station, first byte")
+        << false << QByteArray::fromHex("F6") << int(V::Refused) << 0
+        << int(ResponseCheck::WrongStation);
+    QTest::newRow("fixed: another function")
+        << false << QByteArray::fromHex("F703") << int(V::Refused) << 0
+        << int(ResponseCheck::WrongFunction);
+    QTest::newRow("fixed: bad CRC") << false << badCrc << int(V::Refused) << 0
+                                    << int(ResponseCheck::BadCRC);
+
+    QTest::newRow("prefixed: header part")
+        << true << QByteArray::fromHex("F750") << int(V::More) << 3 << 0;
+    QTest::newRow("prefixed: header announces 2")
+        << true << QByteArray::fromHex("F750660002") << int(V::More) << 4 << 0;
+    QTest::newRow("prefixed: whole") << true << framed("F7506600024F4B") << int(V::Whole) << 9
+                                     << 0;
+    QTest::newRow("prefixed: M = 0") << true << framed("F750660000") << int(V::Whole) << 7 << 0;
+    QTest::newRow("prefixed: above the reply buffer")
+        << true << QByteArray::fromHex("F7506603E2") << int(V::Refused) << 0
+        << int(ResponseCheck::TooLong);
+    QTest::newRow("prefixed: exception")
+        << true << framed("F7D001") << int(V::Refused) << 0 << int(ResponseCheck::Exception);
+    QByteArray prefixedBad = framed("F7506600024F4B");
+    prefixedBad[8] = char(prefixedBad.at(8) ^ 0x01);
+    QTest::newRow("prefixed: bad CRC")
+        << true << prefixedBad << int(V::Refused) << 0 << int(ResponseCheck::BadCRC);
+}
+
+void TestDeviceProtocol::answerCheck()
+{
+    QFETCH(bool, prefixed);
+    QFETCH(QByteArray, received);
+    QFETCH(int, verdict);
+    QFETCH(int, size);
+    QFETCH(int, problem);
+    const FrameCheck check = prefixed
+                                 ? CheckPrefixedAnswer(ReadATReplyRequest(), received)
+                                 : CheckFixedAnswer(DeviceTypeRequest(), received, 7);
+    QCOMPARE(int(check.verdict), verdict);
+    switch (FrameCheck::Verdict(verdict)) {
+    case FrameCheck::Verdict::More:
+        QCOMPARE(check.more, size);
+        break;
+    case FrameCheck::Verdict::Whole:
+        QCOMPARE(check.length, size);
+        break;
+    case FrameCheck::Verdict::Refused:
+        QCOMPARE(int(check.problem), problem);
+        // The bytes refused, as the trace shows them (at most the header of
+        // an answer too long to read on).
+        QVERIFY2(check.reason.endsWith(FrameHex(received.left(9))), qPrintable(check.reason));
+        break;
+    }
+}
+
 void TestDeviceProtocol::answerMeanings()
 {
     QCOMPARE(DeviceTypeFromResponse(framed("F704024001")), QStringLiteral("40"));
@@ -266,9 +359,11 @@ void TestDeviceProtocol::commandDiagnostics()
     fake->addReply(reply);
     DiagnosticsOn diagnostics;
     test::BoxRecorder recorder;
+    RefusalTrace trace;
     QByteArray request = ATPassthroughRequest("AT\r");
     QByteArray response;
     QVERIFY(!SendDeviceCommand(*port, request, int(request.size()), response, 5, 1, 0));
+    QVERIFY2(trace.shows(reply), qPrintable(trace.lines.join('\n')));
     // The silence box comes from the read, before the check's own box.
     QStringList got = texts(recorder);
     if (got.size() == 2 && got.first().startsWith("Silent"))
@@ -375,6 +470,7 @@ void TestDeviceProtocol::queryCrcBoxDoesNotBlock()
     fake->addReply(QByteArray::fromHex("F7506600020A4F0102"));
     fake->addReply(framed("F7506600024F4B"));
     test::BoxRecorder boxes;
+    RefusalTrace trace;
     QByteArray request = ReadATReplyRequest();
     QByteArray response;
     int count = 0;
@@ -390,6 +486,8 @@ void TestDeviceProtocol::queryCrcBoxDoesNotBlock()
     const quint16 computed = DeviceCRC(head, head.size());
     QCOMPARE(box.text,
              QStringLiteral("CRC is Error.CRC1=%1,CRC2=513str=,F7,50,66,0,2,A,4F").arg(computed));
+    // The trace keeps the whole frame refused.
+    QVERIFY(trace.shows(QByteArray::fromHex("F7506600020A4F0102")));
 }
 
 void TestDeviceProtocol::queryRefusesOversizedReply()
@@ -416,38 +514,46 @@ void TestDeviceProtocol::queryDiagnostics_data()
 {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("traced"); // the reply's bytes the trace shows
 
     QTest::newRow("exception") << framed("F7D0A1")
                                << "Send Command Error | Send command response error.\r\n"
-                                  "Command function no=208";
+                                  "Command function no=208"
+                               << 5;
     QTest::newRow("short header") << QByteArray::fromHex("F75066")
                                   << "Send Command Error | Send command timeOut!! Incomplete "
                                      "response data. nWord = 3\r\nRequest response data. "
-                                     "nRspData= 5";
+                                     "nRspData= 5"
+                                  << 3;
     QTest::newRow("station") << framed("01506600024F4B")
-                             << "Send Command Error | Station ID is Error.";
+                             << "Send Command Error | Station ID is Error." << 5;
     QTest::newRow("data short") << QByteArray::fromHex("F7506600034F4B")
-                                << "Receive Command Error | TimeOut!! No Response Data. nWord = 2";
+                                << "Receive Command Error | TimeOut!! No Response Data. nWord = 2"
+                                << 7;
     QTest::newRow("CRC short") << QByteArray::fromHex("F7506600024F4B01")
-                               << "Receive Command Error | TimeOut!! No Response Data. nWord = 1";
+                               << "Receive Command Error | TimeOut!! No Response Data. nWord = 1"
+                               << 8;
 }
 
 void TestDeviceProtocol::queryDiagnostics()
 {
     QFETCH(QByteArray, reply);
     QFETCH(QString, box);
+    QFETCH(int, traced);
 
     FakeTransport *fake = nullptr;
     auto port = FakeTransport::makePort(&fake);
     fake->addReply(reply);
     DiagnosticsOn diagnostics;
     test::BoxRecorder recorder;
+    RefusalTrace trace;
     QByteArray request = ReadATReplyRequest();
     QByteArray response;
     int count = 0;
     QVERIFY(!SendDeviceQuery(*port, request, 3, response, count, 1, 0));
     const QStringList got = texts(recorder);
     QVERIFY2(got.contains(box), qPrintable(got.join("\n")));
+    QVERIFY2(trace.shows(reply.left(traced)), qPrintable(trace.lines.join('\n')));
 }
 
 void TestDeviceProtocol::passable_data()

@@ -1,7 +1,7 @@
 // The code map loader's line rules, and the GSM and UCS2 conversions built on
 // the tables it fills.
 #include "boxrecorder.h"
-#include "gsmcodemap.h"
+#include "gsmcodemapfile.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,27 +59,28 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
+    GSMCodeMap m_map;
 };
 
 void TestGsmCodeMap::init()
 {
-    ClearGSMCodeMap();
+    m_map = GSMCodeMap{};
 }
 
 void TestGsmCodeMap::shippedMapLoads()
 {
     test::BoxRecorder boxes;
-    QVERIFY(LoadGSMCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_FILE)));
+    QVERIFY(LoadGSMCodeMap(m_map, QStringLiteral(QUILLET_GSMCODEMAP_FILE)));
     QCOMPARE(boxes.count(), 0);
-    QCOMPARE(GSMBasicEntry(0x00), QStringLiteral("@"));
-    QCOMPARE(GSMBasicEntry(0x02), QStringLiteral("$"));
-    QCOMPARE(GSMBasicEntry(0x11), QStringLiteral("_"));
-    QCOMPARE(GSMBasicEntry(0x24), QString(QChar(0x00A4)));
-    QCOMPARE(GSMBasicEntry(0x41), QStringLiteral("A"));
-    QCOMPARE(GSMBasicEntry(0x7F), QString(QChar(0x00E0)));
-    QCOMPARE(GSMExtensionEntry(0x65), QString(QChar(0x20AC)));
-    QCOMPARE(GSMExtensionEntry(0x28), QStringLiteral("{"));
-    QCOMPARE(GSMExtensionEntry(0x41), QString());
+    QCOMPARE(m_map.basic(0x00), QStringLiteral("@"));
+    QCOMPARE(m_map.basic(0x02), QStringLiteral("$"));
+    QCOMPARE(m_map.basic(0x11), QStringLiteral("_"));
+    QCOMPARE(m_map.basic(0x24), QString(QChar(0x00A4)));
+    QCOMPARE(m_map.basic(0x41), QStringLiteral("A"));
+    QCOMPARE(m_map.basic(0x7F), QString(QChar(0x00E0)));
+    QCOMPARE(m_map.extension(0x65), QString(QChar(0x20AC)));
+    QCOMPARE(m_map.extension(0x28), QStringLiteral("{"));
+    QCOMPARE(m_map.extension(0x41), QString());
 }
 
 void TestGsmCodeMap::lineRules_data()
@@ -133,11 +134,11 @@ void TestGsmCodeMap::lineRules()
     QFETCH(int, index);
     QFETCH(int, character);
 
-    QCOMPARE(ApplyGSMCodeMapLine(line), !table.isEmpty());
+    QCOMPARE(m_map.applyLine(line), !table.isEmpty());
     for (int i = 0; i < 128; ++i) {
         const QString want = QString(QChar(char16_t(character)));
-        QCOMPARE(GSMBasicEntry(i), table == "basic" && i == index ? want : QString());
-        QCOMPARE(GSMExtensionEntry(i), table == "ext" && i == index ? want : QString());
+        QCOMPARE(m_map.basic(i), table == "basic" && i == index ? want : QString());
+        QCOMPARE(m_map.extension(i), table == "ext" && i == index ? want : QString());
     }
 }
 
@@ -151,18 +152,18 @@ void TestGsmCodeMap::decoratedAndPlainFilesLoadTheSame()
     decorated += "0x1B65\t0x20AC\t# EURO SIGN"; // no line end on the last line
     const QByteArray plain = plainMap(128) + "1B65 20AC\n";
 
-    QVERIFY(LoadGSMCodeMap(writeFile(m_dir, "decorated.cod", decorated)));
+    QVERIFY(LoadGSMCodeMap(m_map, writeFile(m_dir, "decorated.cod", decorated)));
     QStringList first;
     for (int i = 0; i < 128; ++i)
-        first << GSMBasicEntry(i) << GSMExtensionEntry(i);
-    ClearGSMCodeMap();
-    QVERIFY(LoadGSMCodeMap(writeFile(m_dir, "plain.cod", plain)));
+        first << m_map.basic(i) << m_map.extension(i);
+    m_map = GSMCodeMap{};
+    QVERIFY(LoadGSMCodeMap(m_map, writeFile(m_dir, "plain.cod", plain)));
     QStringList second;
     for (int i = 0; i < 128; ++i)
-        second << GSMBasicEntry(i) << GSMExtensionEntry(i);
+        second << m_map.basic(i) << m_map.extension(i);
     QCOMPARE(first, second);
-    QCOMPARE(GSMBasicEntry(127), QString(QChar(0x17F)));
-    QCOMPARE(GSMExtensionEntry(0x65), QString(QChar(0x20AC)));
+    QCOMPARE(m_map.basic(127), QString(QChar(0x17F)));
+    QCOMPARE(m_map.extension(0x65), QString(QChar(0x20AC)));
 }
 
 void TestGsmCodeMap::loadResult_data()
@@ -175,7 +176,8 @@ void TestGsmCodeMap::loadResult_data()
     QTest::newRow("0 to 126 only") << false << plainMap(127) << false;
     QTest::newRow("extension table may have gaps") << false << plainMap(128) + "1B65 20AC\n"
                                                    << true;
-    // Tables are shared: a partial file tops up what an earlier load filled.
+    // A load applies over the map it is given: a partial file tops up what an
+    // earlier load filled.
     QTest::newRow("partial file over full tables") << true << plainMap(3) << true;
     // An empty file names nothing; it must not pass on the strength of an earlier load.
     QTest::newRow("empty file") << true << QByteArray() << false;
@@ -189,16 +191,16 @@ void TestGsmCodeMap::loadResult()
     QFETCH(bool, result);
 
     if (preloaded)
-        QVERIFY(LoadGSMCodeMap(writeFile(m_dir, "full.cod", plainMap(128))));
+        QVERIFY(LoadGSMCodeMap(m_map, writeFile(m_dir, "full.cod", plainMap(128))));
     test::BoxRecorder boxes;
-    QCOMPARE(LoadGSMCodeMap(writeFile(m_dir, "map.cod", content)), result);
+    QCOMPARE(LoadGSMCodeMap(m_map, writeFile(m_dir, "map.cod", content)), result);
     QCOMPARE(boxes.count(), 0);
 }
 
 void TestGsmCodeMap::missingFileShowsBox()
 {
     test::BoxRecorder boxes;
-    QVERIFY(!LoadGSMCodeMap(m_dir.filePath("absent.cod")));
+    QVERIFY(!LoadGSMCodeMap(m_map, m_dir.filePath("absent.cod")));
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().title, QStringLiteral("GSMCodeMap system initialize failed"));
     QCOMPARE(boxes.last().text, QStringLiteral("GSMCodeMap system initialize failed!\r\n"
@@ -208,8 +210,8 @@ void TestGsmCodeMap::missingFileShowsBox()
 
 void TestGsmCodeMap::laterLineReplacesEarlier()
 {
-    QVERIFY(LoadGSMCodeMap(writeFile(m_dir, "twice.cod", plainMap(128) + "0x41 0x0041\n")));
-    QCOMPARE(GSMBasicEntry(0x41), QStringLiteral("A"));
+    QVERIFY(LoadGSMCodeMap(m_map, writeFile(m_dir, "twice.cod", plainMap(128) + "0x41 0x0041\n")));
+    QCOMPARE(m_map.basic(0x41), QStringLiteral("A"));
 }
 
 void TestGsmCodeMap::textToGsm_data()
@@ -234,21 +236,21 @@ void TestGsmCodeMap::textToGsm()
     QFETCH(QString, text);
     QFETCH(QByteArray, gsm);
     QFETCH(QString, unmapped);
-    QVERIFY(LoadGSMCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_FILE)));
+    QVERIFY(LoadGSMCodeMap(m_map, QStringLiteral(QUILLET_GSMCODEMAP_FILE)));
 
     QByteArray out = "stale";
     QString missing = "stale";
-    QCOMPARE(TextToGSM(text, out, missing), unmapped.isEmpty());
+    QCOMPARE(TextToGSM(m_map, text, out, missing), unmapped.isEmpty());
     QCOMPARE(out.toHex(), gsm.toHex());
     QCOMPARE(missing, unmapped);
 }
 
 void TestGsmCodeMap::basicCodeWinsOverExtension()
 {
-    QVERIFY(LoadGSMCodeMap(writeFile(m_dir, "dup.cod", plainMap(128) + "1B30 0105\n")));
+    QVERIFY(LoadGSMCodeMap(m_map, writeFile(m_dir, "dup.cod", plainMap(128) + "1B30 0105\n")));
     QByteArray out;
     QString missing;
-    QVERIFY(TextToGSM(QString(QChar(0x105)), out, missing));
+    QVERIFY(TextToGSM(m_map, QString(QChar(0x105)), out, missing));
     QCOMPARE(out, QByteArray("\x05", 1));
 }
 
@@ -281,11 +283,11 @@ void TestGsmCodeMap::gsmToText()
     QFETCH(QByteArray, gsm);
     QFETCH(QString, text);
     QFETCH(QByteArray, unmapped);
-    QVERIFY(LoadGSMCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_FILE)));
+    QVERIFY(LoadGSMCodeMap(m_map, QStringLiteral(QUILLET_GSMCODEMAP_FILE)));
 
     QString out = "stale";
     QByteArray missing = "stale";
-    QCOMPARE(GSMToText(gsm, out, missing), unmapped.isEmpty());
+    QCOMPARE(GSMToText(m_map, gsm, out, missing), unmapped.isEmpty());
     QCOMPARE(out, text);
     QCOMPARE(missing.toHex(), unmapped.toHex());
 }
@@ -315,11 +317,11 @@ void TestGsmCodeMap::split()
     QFETCH(QByteArray, gsm);
     QFETCH(QString, delimiter);
     QFETCH(QList<QByteArray>, parts);
-    QVERIFY(LoadGSMCodeMap(QStringLiteral(QUILLET_GSMCODEMAP_FILE)));
+    QVERIFY(LoadGSMCodeMap(m_map, QStringLiteral(QUILLET_GSMCODEMAP_FILE)));
 
     QList<QByteArray> out{"stale"};
     int count = -1;
-    SplitGSMText(gsm, delimiter, out, count);
+    SplitGSMText(m_map, gsm, delimiter, out, count);
     QCOMPARE(out, parts);
     QCOMPARE(count, int(parts.size()));
 }

@@ -1,11 +1,12 @@
 // The clean ends in-process: the desktop session's quit, SIGTERM and SIGINT
-// each run ExitSystem once, without the confirmation, and a second request
-// changes nothing.
+// each run the pipeline's ExitSystem once, without the confirmation, and a
+// second request changes nothing.
 
 #include "boxrecorder.h"
 #include "cleanexit.h"
 #include "globals.h"
 #include "mainwindow.h"
+#include "pipeline.h"
 #include "qtboxes.h"
 
 #include <QAbstractButton>
@@ -24,8 +25,6 @@ class tst_CleanExit : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { app::ResetCleanExitForTest(); }
-
     void endsThroughExitSystem_data()
     {
         QTest::addColumn<int>("signo"); // 0: the session's quit
@@ -41,10 +40,12 @@ private slots:
         QFETCH(int, signo);
         QFETCH(bool, confirmationOpen);
         G = GlobalState{};
+        AlarmPipeline pipeline;
         frmMain form;
+        form.attach(pipeline);
         form.show();
-        G.MainForm = &form;
-        app::InstallCleanExit();
+        app::CleanExit cleanExit(pipeline);
+        cleanExit.install();
         BoxRecorder boxes;
         TerminateRecorder ended;
         if (confirmationOpen) {
@@ -86,10 +87,9 @@ private slots:
         } else {
             QCOMPARE(boxes.count(), 0); // no "Are you sure to exit system?"
         }
-        QVERIFY(G.IsOffline);
+        QVERIFY(pipeline.IsOffline);
         QVERIFY(!form.isVisible()); // unloaded
-        QVERIFY(app::IsCleanExitRequested());
-        G.MainForm = nullptr;
+        QVERIFY(cleanExit.isRequested());
     }
 };
 

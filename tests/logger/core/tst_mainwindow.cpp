@@ -4,7 +4,7 @@
 #include "boxrecorder.h"
 #include "globals.h"
 #include "mainwindow.h"
-#include "polling.h"
+#include "pipeline.h"
 #include "sound.h"
 
 #include <QLabel>
@@ -74,31 +74,32 @@ private slots:
         QVERIFY(form.mnuFileOffLine->isChecked());
         QVERIFY(!form.mnuFileOnLine->isChecked());
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
-        QCOMPARE(form.tmrAlarmLogger->interval(), 5000);
-        QVERIFY(!form.tmrAlarmLogger->isActive());
         QCOMPARE(form.tmrMCI->interval(), 1000);
+        AlarmPipeline pipeline;
+        QCOMPARE(pipeline.tmrAlarmLogger.interval(), 5000);
+        QVERIFY(!pipeline.tmrAlarmLogger.isActive());
     }
 
     void stateTextsAndChecks()
     {
+        AlarmPipeline pipeline;
         frmMain form;
-        G.MainForm = &form;
+        form.attach(pipeline);
         form.ApplyConnectionState(true);
         QVERIFY(form.mnuFileOnLine->isChecked());
         QVERIFY(!form.mnuFileOffLine->isChecked());
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Online"));
-        QCOMPARE(G.TrayIconImage, TrayImage::Online);
-        form.tmrAlarmLogger->start();
-        GoOffline();
-        QVERIFY(!form.tmrAlarmLogger->isActive());
+        QCOMPARE(form.TrayIconImage, TrayImage::Online);
+        pipeline.tmrAlarmLogger.start();
+        form.mnuFileOffLine->trigger();
+        QVERIFY(!pipeline.tmrAlarmLogger.isActive());
         QVERIFY(form.mnuFileOffLine->isChecked());
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
-        QCOMPARE(G.TrayIconImage, TrayImage::Offline);
-        QVERIFY(G.IsOffline);
-        G.ReceivedSMSCount = 12;
+        QCOMPARE(form.TrayIconImage, TrayImage::Offline);
+        QVERIFY(pipeline.IsOffline);
+        pipeline.ReceivedSMSCount = 12;
         form.LoadFormObj();
         QCOMPARE(form.statusPanelText(QStringLiteral("Action")), QStringLiteral("SMS count : 12"));
-        G.MainForm = nullptr;
     }
 
     // The clock reads as the log does, not "2026/12/8 B18:09" as zh_TW's forms.
@@ -138,11 +139,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         form.close();
         if (QSystemTrayIcon::isSystemTrayAvailable()) {
-            QVERIFY(G.IsInTray);
+            QVERIFY(form.IsInTray);
             QVERIFY(!form.isVisible());
         } else {
             // No tray here: the window is minimised, never hidden away.
-            QVERIFY(!G.IsInTray);
+            QVERIFY(!form.IsInTray);
             QTRY_VERIFY(form.isMinimized() || form.isVisible());
         }
     }
@@ -151,18 +152,17 @@ private slots:
     {
         QString program;
         QStringList args;
-        const auto previous = SetProcessStarter([&](const QString &p, const QStringList &a) {
+        frmMain form;
+        form.setProcessStarter([&](const QString &p, const QStringList &a) {
             program = p;
             args = a;
             return true;
         });
-        frmMain form;
         G.LogFileFullPath = QStringLiteral("/srv/alarm logs/a b.log");
         form.mnuToolsViewWarningMessage->trigger();
         QVERIFY(program.endsWith(QStringLiteral("orvane")));
         QCOMPARE(args,
                  (QStringList{QStringLiteral("/srv/alarm logs/a b.log"), QStringLiteral("-na")}));
-        SetProcessStarter(previous);
     }
 
     void rightClickSilences_data()
@@ -182,12 +182,11 @@ private slots:
         QFETCH(int, boxes);
         QFETCH(bool, stillPlaying);
         int closes = 0;
-        auto previous = SetSoundPlayer(std::make_unique<CountingPlayer>(&closes));
         frmMain form;
-        G.MainForm = &form;
+        form.sound().setPlayer(std::make_unique<CountingPlayer>(&closes));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        G.IsSoundPlaying = playing;
+        form.sound().IsSoundPlaying = playing;
         BoxRecorder recorder;
         recorder.script({BoxAnswer(answer)});
         QTest::mouseClick(form.centralWidget(), Qt::RightButton);
@@ -197,10 +196,8 @@ private slots:
             QCOMPARE(recorder.last().text, QStringLiteral("Press OK to silence the alert sound!"));
             QCOMPARE(recorder.last().buttons, BoxButtons::OkCancel);
         }
-        QCOMPARE(G.IsSoundPlaying, stillPlaying);
+        QCOMPARE(form.sound().IsSoundPlaying, stillPlaying);
         QCOMPARE(closes, playing && !stillPlaying ? 1 : 0);
-        SetSoundPlayer(std::move(previous));
-        G.MainForm = nullptr;
     }
 };
 

@@ -3,7 +3,7 @@
 #include "boxrecorder.h"
 #include "globals.h"
 #include "mainwindow.h"
-#include "polling.h"
+#include "pipeline.h"
 #include "scratchmount.h"
 #include "startup.h"
 
@@ -87,7 +87,8 @@ private slots:
             touch(QStringLiteral("Quillet.set"), "[BASIC]\r\nIsSaveAsMDB=0\r\n");
         BoxRecorder boxes;
         TerminateRecorder ended;
-        QVERIFY(!StartUp());
+        AlarmPipeline pipeline;
+        QVERIFY(!StartUp(pipeline));
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last().title, title);
         QCOMPARE(boxes.last().text, text);
@@ -119,12 +120,13 @@ private slots:
             touch(QStringLiteral("Logs"));
         QVERIFY(QFile::copy(QStringLiteral(QUILLET_BIN_DIR "/GSMCodeMap.cod"),
                             QStringLiteral("GSMCodeMap.cod")));
+        AlarmPipeline pipeline;
         frmMain form;
-        G.MainForm = &form;
+        form.attach(pipeline);
         BoxRecorder boxes;
         TerminateRecorder ended;
-        CreateDevice();
-        QVERIFY(StartUp());
+        pipeline.CreateDevice();
+        QVERIFY(StartUp(pipeline));
         QCOMPARE(ended.count(), 0);
         QCOMPARE(boxes.count(), 0);
         QCOMPARE(QFile::exists(QStringLiteral("Logs/q.log")), !folderBlocked);
@@ -132,15 +134,14 @@ private slots:
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
         QVERIFY(form.mnuFileOffLine->isChecked());
         QVERIFY(!form.mnuFileOnLine->isChecked());
-        QVERIFY(form.tmrRetryOnline->isActive());
-        QVERIFY(!form.tmrAlarmLogger->isActive());
+        QVERIFY(pipeline.tmrRetryOnline.isActive());
+        QVERIFY(!pipeline.tmrAlarmLogger.isActive());
         const QString shown = form.statusPanelText(QStringLiteral("Note"));
         QVERIFY2(shown.startsWith(QLatin1String("cannot open /dev/quillet-no-such-port")),
                  qPrintable(shown));
         QVERIFY2(shown.contains(note), qPrintable(shown));
-        GoOffline();
-        TerminateDevice();
-        G.MainForm = nullptr;
+        pipeline.GoOffline();
+        pipeline.TerminateDevice();
     }
 
     void exitConfirmation_data()
@@ -154,23 +155,23 @@ private slots:
     {
         QFETCH(int, answer);
         QFETCH(bool, ends);
+        AlarmPipeline pipeline;
         frmMain form;
+        form.attach(pipeline);
         form.show();
-        G.MainForm = &form;
-        G.IsOffline = false;
+        pipeline.IsOffline = false;
         BoxRecorder boxes;
         boxes.script({BoxAnswer(answer)});
         TerminateRecorder ended;
-        QCOMPARE(ExitSystem(true), ends);
+        QCOMPARE(pipeline.ExitSystem(true), ends);
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last().text, QStringLiteral("Are you sure to exit system?"));
         QCOMPARE(boxes.last().title, QStringLiteral("System Exit"));
         QCOMPARE(boxes.last().buttons, BoxButtons::YesNo);
         QCOMPARE(boxes.last().icon, BoxIcon::Question);
         QCOMPARE(ended.count(), ends ? 1 : 0);
-        QCOMPARE(G.IsOffline, ends);
+        QCOMPARE(pipeline.IsOffline, ends);
         QCOMPARE(form.isVisible(), !ends);
-        G.MainForm = nullptr;
     }
 
     // A lock whose owner is gone is taken over, whatever its file says: a

@@ -10,9 +10,9 @@
 #include "hostservices.h"
 #include "logfile.h"
 #include "mainwindow.h"
-#include "qtboxes.h"
 #include "outbox.h"
 #include "outputpaths.h"
+#include "qtboxes.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -66,8 +66,9 @@ int main(int argc, char *argv[])
         G.SitePhoneNumberMap[G.SitePhoneNumberCount++] = e;
 
     // The About box takes its picture from the main window.
+    AlarmPipeline pipeline;
     frmMain mainForm;
-    G.MainForm = &mainForm;
+    mainForm.attach(pipeline);
 
     frmSettings settings;
     settings.LoadFormObj();
@@ -85,7 +86,7 @@ int main(int argc, char *argv[])
     save(&settings, folder + QStringLiteral("/settings-3-map-off.png"));
     settings.hide();
 
-    auto *about = new frmAbout;
+    auto *about = new frmAbout(&mainForm);
     about->show();
     save(about, folder + QStringLiteral("/about.png"));
     about->close();
@@ -94,7 +95,7 @@ int main(int argc, char *argv[])
     QTemporaryDir central;
     G.SettingFile = central.filePath(QStringLiteral("Quillet.set"));
     G.MDBFilePath = QStringLiteral("postgresql://quillet@/alarms?host=") + central.path();
-    G.ReceivedSMSCount = 3;
+    pipeline.ReceivedSMSCount = 3;
     CheckMDBFilePath(false);
     for (int n = 1; n <= 3; ++n)
         AppendAlarmToOutbox(QStringLiteral("2024/03/07 02:05:0%1 PM").arg(n),
@@ -109,8 +110,7 @@ int main(int argc, char *argv[])
     StopCentralSender();
     // The main window with what keeps it from its work, and a box that
     // counts its repeats instead of stacking them.
-    G.ReceivedSMSCount = 3;
-    SetLogFileProblem(QStringLiteral("cannot create the log folder /srv/alarms"));
+    pipeline.Log().setProblem(QStringLiteral("cannot create the log folder /srv/alarms"));
     mainForm.show();
     save(&mainForm, folder + QStringLiteral("/main-note.png"));
     InstallQtMessageBoxes(true);

@@ -57,7 +57,6 @@ private slots:
         BoxRecorder boxes;
         InstallDialogWiring();
         frmMain form;
-        G.MainForm = &form;
         form.show(); // wiring happens here
 
         form.mnuToolsSettings->trigger();
@@ -84,7 +83,6 @@ private slots:
         QCOMPARE(about.size(), 1);
         QCOMPARE(about.first()->lblSN->text(), QStringLiteral("S/N: ")); // no device
         QCOMPARE(boxes.count(), 0);
-        G.MainForm = nullptr;
     }
 };
 

@@ -6,7 +6,7 @@
 
 #include "devsimclient.h"
 #include "globals.h"
-#include "polling.h"
+#include "pipeline.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -64,16 +64,40 @@ inline void Deliver(devsim::test::DevSimClient &sim, const Delivery &d)
     QVERIFY2(answer.startsWith(QLatin1String("ok")), qPrintable(answer));
 }
 
-// A fresh folder `folder` with the code map, the settings the logger runs
-// on, and in `sim` a simulator on `line` holding the given deliveries.
-inline void PrepareRun(const QString &folder, std::unique_ptr<devsim::test::DevSimClient> &sim,
-                       const QList<Delivery> &deliveries, const QStringList &simArgs = {},
-                       Line line = Line::Device)
+// What a restart of the logger renews: the driver made anew, and what was
+// recorded and the waiting parts read back from their files.
+inline void Restart(AlarmPipeline &pipeline)
 {
-    QVERIFY(QDir().mkpath(folder));
-    QDir::setCurrent(folder);
-    QVERIFY(QFile::copy(QStringLiteral(QUILLET_GSMCODEMAP_FILE), QStringLiteral("GSMCodeMap.cod")));
+    pipeline.TerminateDevice();
+    pipeline.CreateDevice();
+    pipeline.LoadReceivedStore();
+}
 
+// The settings a run's logger has: site map, zone identifiers removed,
+// deletion on, the port `ptyPath` on `line`, the log in the current folder.
+inline void RunSettings(GlobalState &s, const QString &ptyPath, Line line)
+{
+    s = GlobalState{};
+    s.LogFilePath = QStringLiteral("Quillet.log");
+    s.COMPORT = ptyPath;
+    s.BAUDRATE = QStringLiteral("9600");
+    s.DATABIT = QStringLiteral("8");
+    s.PARITYBIT = QStringLiteral("None");
+    s.STOPBIT = QStringLiteral("1");
+    s.DEVICE = line == Line::PlainModem ? QStringLiteral("modem") : QStringLiteral("auto");
+    s.EnableSitePhoneNumberMap = true;
+    s.SitePhoneNumberCount = 3;
+    s.SitePhoneNumberMap[0] = {QStringLiteral("5678"), QStringLiteral("North Pump Station")};
+    s.SitePhoneNumberMap[1] = {QStringLiteral("1234"), QStringLiteral("東區配水池")};
+    s.SitePhoneNumberMap[2] = {QStringLiteral("TAIPOWER"), QStringLiteral("Power Company")};
+    s.IsIgnoreZoneIdentifier = true;
+    s.IsDeleteSMS = true;
+}
+
+// A simulator on `line` with the given deliveries.
+inline void StartSimulator(std::unique_ptr<devsim::test::DevSimClient> &sim,
+                           const QList<Delivery> &deliveries, const QStringList &simArgs, Line line)
+{
     QStringList args{QStringLiteral("--type-rate"), QStringLiteral("100000")};
     if (line == Line::PlainModem)
         args << QStringLiteral("--direct");
@@ -81,24 +105,26 @@ inline void PrepareRun(const QString &folder, std::unique_ptr<devsim::test::DevS
     QVERIFY2(sim->start(args + simArgs), qPrintable(sim->error()));
     for (const Delivery &d : deliveries)
         Deliver(*sim, d);
+}
 
-    G = GlobalState{};
-    G.LogFilePath = QStringLiteral("Quillet.log");
-    G.COMPORT = sim->ptyPath();
-    G.BAUDRATE = QStringLiteral("9600");
-    G.DATABIT = QStringLiteral("8");
-    G.PARITYBIT = QStringLiteral("None");
-    G.STOPBIT = QStringLiteral("1");
-    G.DEVICE = line == Line::PlainModem ? QStringLiteral("modem") : QStringLiteral("auto");
-    G.EnableSitePhoneNumberMap = true;
-    G.SitePhoneNumberCount = 3;
-    G.SitePhoneNumberMap[0] = {QStringLiteral("5678"), QStringLiteral("North Pump Station")};
-    G.SitePhoneNumberMap[1] = {QStringLiteral("1234"), QStringLiteral("東區配水池")};
-    G.SitePhoneNumberMap[2] = {QStringLiteral("TAIPOWER"), QStringLiteral("Power Company")};
-    G.IsIgnoreZoneIdentifier = true;
-    G.IsDeleteSMS = true;
-    CreateDevice();
-    LoadReceivedStore();
+// A fresh folder `folder` with the code map, the settings the logger runs
+// on, in `sim` a simulator on `line` holding the given deliveries, and in
+// `pipeline` the program's pipeline on it, with its driver.
+inline void PrepareRun(const QString &folder, std::unique_ptr<devsim::test::DevSimClient> &sim,
+                       std::unique_ptr<AlarmPipeline> &pipeline, const QList<Delivery> &deliveries,
+                       const QStringList &simArgs = {}, Line line = Line::Device)
+{
+    QVERIFY(QDir().mkpath(folder));
+    QDir::setCurrent(folder);
+    QVERIFY(QFile::copy(QStringLiteral(QUILLET_GSMCODEMAP_FILE), QStringLiteral("GSMCodeMap.cod")));
+
+    StartSimulator(sim, deliveries, simArgs, line);
+    if (!sim)
+        return;
+    RunSettings(G, sim->ptyPath(), line);
+    pipeline = std::make_unique<AlarmPipeline>(G);
+    pipeline->CreateDevice();
+    pipeline->LoadReceivedStore();
 }
 
 } // namespace quillet::test

@@ -11,7 +11,7 @@
 #include "logfile.h"
 #include "loggerrig.h"
 #include "mainwindow.h"
-#include "polling.h"
+#include "pipeline.h"
 #include "qtboxes.h"
 #include "receivedstore.h"
 #include "scratchmount.h"
@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <ctime>
@@ -196,19 +197,20 @@ private:
     QTemporaryDir m_root;
     QString m_oldCwd;
     std::unique_ptr<DevSimClient> m_sim;
+    std::unique_ptr<AlarmPipeline> m_pipeline;
     int m_run = 0;
 
     void prepare(const QList<Delivery> &deliveries, const QStringList &simArgs = {},
                  Line line = Line::Device)
     {
         quillet::test::PrepareRun(m_root.filePath(QStringLiteral("run%1").arg(++m_run)), m_sim,
-                                  deliveries, simArgs, line);
+                                  m_pipeline, deliveries, simArgs, line);
     }
 
     void pollUntil(const std::function<bool()> &done, int maxPolls)
     {
         for (int i = 0; i < maxPolls && !done(); ++i)
-            PollSIM();
+            m_pipeline->PollSIM();
     }
 
 private slots:
@@ -219,9 +221,9 @@ private slots:
     }
     void cleanup()
     {
-        G.MainForm = nullptr; // a failed test leaves its window behind
-        GoOffline();          // no tries left over for the next test
-        TerminateDevice();
+        if (m_pipeline)
+            m_pipeline->TerminateDevice();
+        m_pipeline.reset(); // no tries left over for the next test
         m_sim.reset();
         QDir::setCurrent(m_oldCwd);
     }
@@ -237,45 +239,42 @@ private slots:
         BoxRecorder boxes;
         prepare(awkwardStore(), {}, Line(line));
         frmMain form;
-        G.MainForm = &form;
-        QVERIFY(GoOnline());
+        form.attach(*m_pipeline);
+        QVERIFY(m_pipeline->GoOnline());
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Online"));
-        QVERIFY(form.tmrAlarmLogger->isActive());
-        QCOMPARE(int(G.SMSMaxCount), 30);
+        QVERIFY(m_pipeline->tmrAlarmLogger.isActive());
+        QCOMPARE(int(m_pipeline->SMSMaxCount), 30);
 
-        PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
         QCOMPARE(storedSlots(*m_sim), QList<int>{});
-        QCOMPARE(int(G.ReceivedSMSCount), 19); // the stored outgoing one is no alarm
+        QCOMPARE(int(m_pipeline->ReceivedSMSCount), 19); // the stored outgoing one is no alarm
         QCOMPARE(form.statusPanelText(QStringLiteral("Action")), QStringLiteral("SMS count : 19"));
-        QCOMPARE(G.LastSMSPhoneNo, QStringLiteral("+447914"));
+        QCOMPARE(m_pipeline->LastSMSPhoneNo, QStringLiteral("+447914"));
 
-        PollSIM();
-        PollSIM();
+        m_pipeline->PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
         QCOMPARE(boxes.count(), 0);
-        G.MainForm = nullptr;
     }
 
     void deleteOffLeavesTheSimAndLogsOnce()
     {
         prepare(awkwardStore());
         G.IsDeleteSMS = false;
-        QVERIFY(GoOnline());
+        QVERIFY(m_pipeline->GoOnline());
         const QList<int> before = storedSlots(*m_sim);
         QCOMPARE(before.size(), 20);
         for (int i = 0; i < 3; ++i)
-            PollSIM();
+            m_pipeline->PollSIM();
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
         QCOMPARE(storedSlots(*m_sim), before);
-        QCOMPARE(int(G.ReceivedSMSCount), 19);
+        QCOMPARE(int(m_pipeline->ReceivedSMSCount), 19);
 
         // A restart remembers what was recorded.
-        TerminateDevice();
-        CreateDevice();
-        LoadReceivedStore();
-        QVERIFY(GoOnline());
-        PollSIM();
+        quillet::test::Restart(*m_pipeline);
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
     }
 
@@ -292,13 +291,13 @@ private slots:
         QFETCH(QByteArray, log);
         prepare({{3, QStringLiteral("number=0987 text=\"who?\" time=26/12/08,09:15:00+32")}});
         G.IsGiveUpUnknownSitePhoneNumberSMS = giveUp;
-        QVERIFY(GoOnline());
-        PollSIM();
-        PollSIM();
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), log);
         // Shown and counted either way, deleted as configured, and only once.
-        QCOMPARE(int(G.ReceivedSMSCount), 1);
-        QCOMPARE(G.LastSMSText, QStringLiteral("who?"));
+        QCOMPARE(int(m_pipeline->ReceivedSMSCount), 1);
+        QCOMPARE(m_pipeline->LastSMSText, QStringLiteral("who?"));
         QCOMPARE(storedSlots(*m_sim), QList<int>{});
     }
 
@@ -307,7 +306,7 @@ private slots:
         BoxRecorder boxes; // CRC boxes do not hold the exchange up
         prepare(awkwardStore(), {QStringLiteral("--bad-crc"), QStringLiteral("5"),
                                  QStringLiteral("--seed"), QStringLiteral("7")});
-        QVERIFY(GoOnline() || GoOnline());
+        QVERIFY(m_pipeline->GoOnline() || m_pipeline->GoOnline());
         pollUntil([&] { return storedSlots(*m_sim).isEmpty(); }, 30);
         QCOMPARE(storedSlots(*m_sim), QList<int>{});
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
@@ -338,8 +337,8 @@ private slots:
         BoxRecorder boxes;
         prepare(awkwardStore(), simArgs);
         G.IsDeleteSMS = false;
-        QVERIFY(GoOnline() || GoOnline() || GoOnline());
-        Device()->setCommRetry(qint16(commRetry));
+        QVERIFY(m_pipeline->GoOnline() || m_pipeline->GoOnline() || m_pipeline->GoOnline());
+        m_pipeline->Device()->setCommRetry(qint16(commRetry));
         // Messages counted on the SIM against messages read: the reads that failed.
         int failedReads = 0;
         const auto previous = SetTraceHandler([&](const QString &line) {
@@ -348,16 +347,16 @@ private slots:
             else if (line.startsWith(QLatin1String("TotalReadSMSCount=")))
                 --failedReads;
         });
-        PollSIM();
+        m_pipeline->PollSIM();
         for (int i = 1; i < polls; ++i) {
             for (const QString &fault : faults)
                 QVERIFY(m_sim->control(fault).startsWith(QLatin1String("ok")));
-            PollSIM();
+            m_pipeline->PollSIM();
         }
         // A clean line at the end, so that every alarm has had its chance.
         m_sim->control(QStringLiteral("badcrc 0"));
-        Device()->setCommRetry(3);
-        PollSIM();
+        m_pipeline->Device()->setCommRetry(3);
+        m_pipeline->PollSIM();
         SetTraceHandler(previous);
         const Tally t = tally(expectedAwkwardLog(), ReadFileBytes(QStringLiteral("Quillet.log")));
         qInfo("%d polls, %d reads failed: %d alarms injected, %d records logged, %d lost, "
@@ -403,17 +402,17 @@ private slots:
         prepare(
             {{2, QStringLiteral("number=+3212 text=\"%1\" time=24/05/06,07:08:09+32").arg(text)}});
         G.LogFilePath = disk.filePath(QStringLiteral("Quillet.log"));
-        QVERIFY(GoOnline());
+        QVERIFY(m_pipeline->GoOnline());
         const QByteArray record = "05/06/2024 07:08:09 [+3212] " + text.toUtf8() + "\r\n";
         QVERIFY(4096 - old.size() < record.size()); // the record fits only in part
 
-        PollSIM();
-        PollSIM();
+        m_pipeline->PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(ReadFileBytes(G.LogFilePath), old);
         QCOMPARE(storedSlots(*m_sim), QList<int>{2});
 
         QVERIFY(QFile::remove(disk.filePath(QStringLiteral("filler"))));
-        PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(ReadFileBytes(G.LogFilePath), old + record);
         QCOMPARE(storedSlots(*m_sim), QList<int>{});
     }
@@ -431,8 +430,8 @@ private slots:
             {{1, R"(number=+3212 alphabet=ucs2 text="a\u0000b\u0007c" time=24/03/07,14:05:09+32)"},
              {2, R"(number=+3213 text="Gap" time=24/03/31,02:30:00+08)"},
              {3, R"(number=+3214 text="Repeat" time=24/10/27,02:30:00+08)"}});
-        QVERIFY(GoOnline());
-        PollSIM();
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
         qputenv("TZ", oldTz);
         if (oldTz.isEmpty())
             qunsetenv("TZ");
@@ -463,12 +462,12 @@ private slots:
         G.IsDeleteSMS = false;
         QVERIFY(QDir().mkpath(QStringLiteral("Quillet.rcv")));
         frmMain form;
-        G.MainForm = &form;
+        form.attach(*m_pipeline);
         QStringList trace;
         const auto previous = SetTraceHandler([&](const QString &line) { trace << line; });
-        QVERIFY(GoOnline());
-        PollSIM();
-        PollSIM();
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
+        m_pipeline->PollSIM();
         SetTraceHandler(previous);
         const QByteArray record("05/06/2024 07:08:09 [+3212] kept\r\n");
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), record);
@@ -477,23 +476,20 @@ private slots:
         QVERIFY(!trace.filter(QStringLiteral("Quillet.rcv not written")).isEmpty());
 
         QVERIFY(QDir().rmdir(QStringLiteral("Quillet.rcv")));
-        PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(form.statusPanelText(QStringLiteral("Action")), QStringLiteral("SMS count : 1"));
-        G.MainForm = nullptr;
         // What the file now holds keeps a restarted logger from a second record.
-        TerminateDevice();
-        CreateDevice();
-        LoadReceivedStore();
-        QCOMPARE(Received().size(), 1);
-        QVERIFY(GoOnline());
-        PollSIM();
+        quillet::test::Restart(*m_pipeline);
+        QCOMPARE(m_pipeline->Received().size(), 1);
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), record);
     }
 
     void silentDeviceComesBack()
     {
         prepare(awkwardStore());
-        QVERIFY(GoOnline());
+        QVERIFY(m_pipeline->GoOnline());
         // The device falls silent in the middle of the first poll.
         int reads = 0;
         const auto previous = SetTraceHandler([&](const QString &line) {
@@ -523,11 +519,11 @@ private slots:
         QFETCH(QString, note);
         prepare(awkwardStore());
         frmMain form;
-        G.MainForm = &form;
+        form.attach(*m_pipeline);
         std::unique_ptr<HeldLock> lock;
-        const int wait = LogLockWaitMs();
+        const int wait = m_pipeline->Log().lockWaitMs();
         if (locked) {
-            SetLogLockWaitMs(200);
+            m_pipeline->Log().setLockWaitMs(200);
             lock = std::make_unique<HeldLock>(QStringLiteral("Quillet.log"));
             QVERIFY(lock->fd >= 0);
         } else {
@@ -536,8 +532,8 @@ private slots:
             blocker.close();
             G.LogFilePath = QStringLiteral("blocked/Quillet.log");
         }
-        QVERIFY(GoOnline());
-        PollSIM();
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
         // Only the stored outgoing message may go: it is no alarm.
         QCOMPARE(storedSlots(*m_sim).size(), 19);
         QVERIFY(ReadFileBytes(locked ? QStringLiteral("Quillet.log")
@@ -550,13 +546,12 @@ private slots:
             lock->release();
         else
             QVERIFY(QFile::remove(QStringLiteral("blocked")));
-        PollSIM();
-        PollSIM();
+        m_pipeline->PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(storedSlots(*m_sim), QList<int>{});
         QCOMPARE(ReadFileBytes(G.LogFilePath), expectedAwkwardLog());
         QCOMPARE(form.statusPanelText(QStringLiteral("Note")), QString());
-        SetLogLockWaitMs(wait);
-        G.MainForm = nullptr;
+        m_pipeline->Log().setLockWaitMs(wait);
     }
 
     // Offline or Exit chosen while a record waits for the log's lock ends
@@ -574,13 +569,13 @@ private slots:
         QFETCH(bool, exit);
         prepare(awkwardStore());
         frmMain form;
-        G.MainForm = &form;
+        form.attach(*m_pipeline);
         BoxRecorder boxes;
         TerminateRecorder ended;
-        const int wait = LogLockWaitMs();
-        SetLogLockWaitMs(60000);
+        const int wait = m_pipeline->Log().lockWaitMs();
+        m_pipeline->Log().setLockWaitMs(60000);
         HeldLock lock(QStringLiteral("Quillet.log"));
-        QVERIFY(GoOnline());
+        QVERIFY(m_pipeline->GoOnline());
         QTimer::singleShot(200, &form, [&] {
             if (exit)
                 form.mnuFileSysExit->trigger();
@@ -589,29 +584,29 @@ private slots:
         });
         QElapsedTimer clock;
         clock.start();
-        PollSIM();
+        m_pipeline->PollSIM();
         QVERIFY2(clock.elapsed() < 30000, "the lock wait ran its course");
-        QVERIFY(G.IsOffline);
+        QVERIFY(m_pipeline->IsOffline);
         QCOMPARE(ended.count(), exit ? 1 : 0);
         QCOMPARE(storedSlots(*m_sim).size(), 20);
         QVERIFY(ReadFileBytes(QStringLiteral("Quillet.log")).isEmpty());
         if (!exit)
-            QVERIFY(!form.tmrAlarmLogger->isActive() && !form.tmrRetryOnline->isActive());
-        SetLogLockWaitMs(wait);
-        G.MainForm = nullptr;
+            QVERIFY(!m_pipeline->tmrAlarmLogger.isActive() &&
+                    !m_pipeline->tmrRetryOnline.isActive());
+        m_pipeline->Log().setLockWaitMs(wait);
     }
 
     void offlineDuringAPollStopsBeforeTheNextSlot()
     {
         prepare(awkwardStore());
-        QVERIFY(GoOnline());
-        const auto previous = SetTraceHandler([](const QString &line) {
+        QVERIFY(m_pipeline->GoOnline());
+        const auto previous = SetTraceHandler([this](const QString &line) {
             if (line == QLatin1String("TotalReadSMSCount=3"))
-                GoOffline();
+                m_pipeline->GoOffline();
         });
-        PollSIM();
+        m_pipeline->PollSIM();
         SetTraceHandler(previous);
-        QVERIFY(G.IsOffline);
+        QVERIFY(m_pipeline->IsOffline);
         // Three messages read; the third is finished (recorded and deleted).
         const QByteArray log = ReadFileBytes(QStringLiteral("Quillet.log"));
         QCOMPARE(log.count("\r\n0"), 2);
@@ -621,20 +616,20 @@ private slots:
     void exitDuringAPoll()
     {
         prepare(awkwardStore());
-        QVERIFY(GoOnline());
+        QVERIFY(m_pipeline->GoOnline());
         BoxRecorder boxes;
         boxes.script({BoxAnswer::Yes});
         TerminateRecorder ended;
-        const auto previous = SetTraceHandler([](const QString &line) {
+        const auto previous = SetTraceHandler([this](const QString &line) {
             if (line == QLatin1String("TotalReadSMSCount=2"))
-                ExitSystem(true);
+                m_pipeline->ExitSystem(true);
         });
-        PollSIM();
+        m_pipeline->PollSIM();
         SetTraceHandler(previous);
         QCOMPARE(ended.count(), 1);
         QCOMPARE(boxes.last().text, QStringLiteral("Are you sure to exit system?"));
-        QVERIFY(G.IsOffline);
-        QVERIFY(!IsPolling());
+        QVERIFY(m_pipeline->IsOffline);
+        QVERIFY(!m_pipeline->IsPolling());
         // The poll stopped before the next slot.
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")).count("\r\n0"), 1);
     }
@@ -645,8 +640,8 @@ private slots:
         prepare({}, {QStringLiteral("--link"), link});
         G.COMPORT = link;
         frmMain form;
-        G.MainForm = &form;
-        QVERIFY(GoOnline());
+        form.attach(*m_pipeline);
+        QVERIFY(m_pipeline->GoOnline());
 
         m_sim.reset(); // the device goes away
         pollUntil(
@@ -655,7 +650,7 @@ private slots:
             },
             5);
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
-        QVERIFY(!G.IsOffline); // not the operator's Offline: the ticks go on
+        QVERIFY(!m_pipeline->IsOffline); // not the operator's Offline: the ticks go on
 
         m_sim = std::make_unique<DevSimClient>();
         QVERIFY(m_sim->start({QStringLiteral("--link"), link}));
@@ -667,7 +662,6 @@ private slots:
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Online"));
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("12/08/2026 10:00:00 [+3212] back\r\n"));
-        G.MainForm = nullptr;
     }
 
     // The silence question and the exit confirmation, raised in the middle
@@ -677,16 +671,16 @@ private slots:
     void questionsLeaveThePollsGoing()
     {
         prepare({{1, QStringLiteral("number=+3212 text=first time=26/12/08,10:00:00+00")}});
-        auto previousPlayer = SetSoundPlayer(std::make_unique<SilentPlayer>());
         ScreenBoxes screen;
         TerminateRecorder ended;
         frmMain form;
-        G.MainForm = &form;
+        form.attach(*m_pipeline);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.tmrAlarmLogger->setInterval(50);
-        QVERIFY(GoOnline());
-        G.IsSoundPlaying = true;
+        m_pipeline->tmrAlarmLogger.setInterval(50);
+        QVERIFY(m_pipeline->GoOnline());
+        form.sound().setPlayer(std::make_unique<SilentPlayer>());
+        form.sound().IsSoundPlaying = true;
         // A box that waits inside the poll is closed after a while, so that
         // the test fails rather than hangs.
         QTimer unstick;
@@ -703,7 +697,7 @@ private slots:
             QTest::mouseClick(form.centralWidget(), Qt::RightButton);
             form.mnuFileSysExit->trigger();
         });
-        PollSIM();
+        m_pipeline->PollSIM();
         unstick.stop();
         SetTraceHandler(previous);
         QVERIFY(asked);
@@ -726,16 +720,14 @@ private slots:
             return open.size() == 1;
         };
         QVERIFY(answer("Silence the alert sound", QMessageBox::Ok));
-        QVERIFY(!G.IsSoundPlaying);
+        QVERIFY(!form.sound().IsSoundPlaying);
         QVERIFY(answer("System Exit", QMessageBox::No));
         QCOMPARE(ended.count(), 0);
-        QVERIFY(form.tmrAlarmLogger->isActive());
-        QVERIFY(!G.IsOffline);
+        QVERIFY(m_pipeline->tmrAlarmLogger.isActive());
+        QVERIFY(!m_pipeline->IsOffline);
         form.mnuFileSysExit->trigger();
         QVERIFY(answer("System Exit", QMessageBox::Yes));
         QCOMPARE(ended.count(), 1);
-        G.MainForm = nullptr;
-        SetSoundPlayer(std::move(previousPlayer));
     }
 
     // A noisy line: fifty spoiled answers, one "Receive Command Error" box
@@ -750,7 +742,7 @@ private slots:
             spoiled += req.title == QLatin1String("Receive Command Error");
             return shown(req);
         });
-        QVERIFY(GoOnline());
+        QVERIFY(m_pipeline->GoOnline());
         QVERIFY(m_sim->control(QStringLiteral("badcrc 50")).startsWith(QLatin1String("ok")));
         pollUntil([&] { return spoiled >= 50; }, 200);
         QVERIFY(spoiled >= 50);
@@ -780,14 +772,15 @@ private slots:
         prepare({}, {QStringLiteral("--link"), link});
         G.COMPORT = link;
         frmMain form;
-        G.MainForm = &form;
+        form.attach(*m_pipeline);
         BoxRecorder boxes;
-        QVERIFY(GoOnline());
+        QVERIFY(m_pipeline->GoOnline());
         if (retryTick) {
             m_sim.reset(); // the device goes away
-            PollSIM();
-            QVERIFY(IsTryingToConnect());
-            QVERIFY(form.tmrRetryOnline->isActive() && !form.tmrAlarmLogger->isActive());
+            m_pipeline->PollSIM();
+            QVERIFY(m_pipeline->IsTryingToConnect());
+            QVERIFY(m_pipeline->tmrRetryOnline.isActive() &&
+                    !m_pipeline->tmrAlarmLogger.isActive());
             m_sim = std::make_unique<DevSimClient>();
             QVERIFY(m_sim->start({QStringLiteral("--link"), link}));
         }
@@ -799,23 +792,81 @@ private slots:
             }
         });
         if (retryTick)
-            PollSIM();
+            m_pipeline->PollSIM();
         else
             form.mnuFileOnLine->trigger();
         SetTraceHandler(previous);
         QVERIFY(chosen);
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
         QVERIFY(form.mnuFileOffLine->isChecked() && !form.mnuFileOnLine->isChecked());
-        QVERIFY(!form.tmrAlarmLogger->isActive());
-        QVERIFY(!form.tmrRetryOnline->isActive());
-        QVERIFY(G.IsOffline);
+        QVERIFY(!m_pipeline->tmrAlarmLogger.isActive());
+        QVERIFY(!m_pipeline->tmrRetryOnline.isActive());
+        QVERIFY(m_pipeline->IsOffline);
         QCOMPARE(boxes.count(), 0);
-        PollSIM(); // a stray tick changes nothing
+        m_pipeline->PollSIM(); // a stray tick changes nothing
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
         form.mnuFileOnLine->trigger();
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Online"));
-        QVERIFY(form.tmrAlarmLogger->isActive());
-        G.MainForm = nullptr;
+        QVERIFY(m_pipeline->tmrAlarmLogger.isActive());
+    }
+
+    // Two pipelines in one process, each on a device of its own (the framed
+    // device, and a plain modem) with settings of its own, their polls run by
+    // their own timers and often one inside the other's waits: each logs its
+    // own alarms, once, into its own log.
+    void twoPipelinesLogTheirOwn()
+    {
+        auto alarm = [](int slot, const char *number, const char *text) {
+            return Delivery{slot, QStringLiteral("number=%1 text=\"%2\" time=24/05/06,07:08:%3+32")
+                                      .arg(QLatin1String(number), QLatin1String(text))
+                                      .arg(slot, 2, 10, QLatin1Char('0'))};
+        };
+        prepare({alarm(1, "+3211", "North tank"), alarm(4, "+3214", "North pump"),
+                 alarm(9, "+3219", "North door")});
+        std::unique_ptr<DevSimClient> southSim;
+        quillet::test::StartSimulator(
+            southSim, {alarm(2, "+3222", "South tank"), alarm(5, "+3225", "South gate")}, {},
+            Line::PlainModem);
+        QVERIFY(southSim && QDir().mkpath(QStringLiteral("south")));
+        GlobalState southSettings;
+        quillet::test::RunSettings(southSettings, southSim->ptyPath(), Line::PlainModem);
+        southSettings.SettingFile = QDir::current().filePath(QStringLiteral("south/Quillet.set"));
+        southSettings.LogFilePath = QDir::current().filePath(QStringLiteral("south/Quillet.log"));
+        AlarmPipeline south(southSettings);
+        south.CreateDevice();
+        south.LoadReceivedStore();
+        AlarmPipeline &north = *m_pipeline;
+        QSignalSpy northRecorded(&north, &AlarmPipeline::alarmRecorded);
+        QSignalSpy southRecorded(&south, &AlarmPipeline::alarmRecorded);
+
+        int nested = 0; // slots one pipeline read while the other's poll waited
+        connect(&north, &AlarmPipeline::pollProgressed, [&] { nested += south.IsPolling(); });
+        connect(&south, &AlarmPipeline::pollProgressed, [&] { nested += north.IsPolling(); });
+        QVERIFY(north.GoOnline());
+        QVERIFY(south.GoOnline());
+        QVERIFY(!north.Device()->IsPlainModem() && south.Device()->IsPlainModem());
+        north.tmrAlarmLogger.setInterval(20);
+        south.tmrAlarmLogger.setInterval(20);
+        QTRY_VERIFY_WITH_TIMEOUT(storedSlots(*m_sim).isEmpty() && storedSlots(*southSim).isEmpty(),
+                                 30000);
+        QTest::qWait(300); // more ticks, on SIMs that are empty now
+        qInfo("%d slots read inside the other pipeline's poll", nested);
+
+        QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
+                 QByteArray("05/06/2024 07:08:01 [+3211] North tank\r\n"
+                            "05/06/2024 07:08:04 [+3214] North pump\r\n"
+                            "05/06/2024 07:08:09 [+3219] North door\r\n"));
+        QCOMPARE(ReadFileBytes(southSettings.LogFilePath),
+                 QByteArray("05/06/2024 07:08:02 [+3222] South tank\r\n"
+                            "05/06/2024 07:08:05 [+3225] South gate\r\n"));
+        QCOMPARE(int(north.ReceivedSMSCount), 3);
+        QCOMPARE(int(south.ReceivedSMSCount), 2);
+        QCOMPARE(northRecorded.count(), 3);
+        QCOMPARE(southRecorded.count(), 2);
+        QCOMPARE(southRecorded.first().first().value<AlarmRecord>().callerID,
+                 QStringLiteral("+3222"));
+        QVERIFY(QFile::exists(QStringLiteral("south/Quillet.rcv")));
+        south.TerminateDevice();
     }
 
     // File > Online on a port that is not there: the box once, then the
@@ -824,28 +875,27 @@ private slots:
     {
         prepare({});
         frmMain form;
-        G.MainForm = &form;
+        form.attach(*m_pipeline);
         BoxRecorder boxes;
         G.COMPORT = QStringLiteral("/dev/quillet-no-such-port");
-        OnlineCommand();
+        m_pipeline->OnlineCommand();
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last().title, QStringLiteral("Communicaiton Error"));
         QCOMPARE(boxes.last().text,
                  QStringLiteral("Unable to connect to Device.\r\nPlease check cable connection "
                                 "and communicaiton parameter settings."));
-        QVERIFY(G.IsOffline);
-        QVERIFY(form.tmrRetryOnline->isActive());
+        QVERIFY(m_pipeline->IsOffline);
+        QVERIFY(m_pipeline->tmrRetryOnline.isActive());
         QVERIFY(form.statusPanelText(QStringLiteral("Note"))
                     .startsWith(QLatin1String("cannot open /dev/quillet-no-such-port")));
         for (int tick = 0; tick < 3; ++tick)
-            PollSIM();
+            m_pipeline->PollSIM();
         QCOMPARE(boxes.count(), 1);
-        QVERIFY(IsTryingToConnect());
-        GoOffline();
-        QVERIFY(!form.tmrRetryOnline->isActive());
-        QVERIFY(!IsTryingToConnect());
+        QVERIFY(m_pipeline->IsTryingToConnect());
+        m_pipeline->GoOffline();
+        QVERIFY(!m_pipeline->tmrRetryOnline.isActive());
+        QVERIFY(!m_pipeline->IsTryingToConnect());
         QCOMPARE(form.statusPanelText(QStringLiteral("Note")), QString());
-        G.MainForm = nullptr;
     }
 };
 

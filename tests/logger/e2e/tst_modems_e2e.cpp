@@ -9,7 +9,7 @@
 #include "hostservices.h"
 #include "loggerrig.h"
 #include "multipart.h"
-#include "polling.h"
+#include "pipeline.h"
 #include "testfiles.h"
 
 #include <QTemporaryDir>
@@ -48,14 +48,18 @@ private:
     QTemporaryDir m_root;
     QString m_oldCwd;
     std::unique_ptr<DevSimClient> m_sim;
+    std::unique_ptr<AlarmPipeline> m_pipeline;
     int m_run = 0;
     QDateTime m_now;
 
     void prepare(const QList<Delivery> &deliveries, const QStringList &simArgs, Line line)
     {
         quillet::test::PrepareRun(m_root.filePath(QStringLiteral("run%1").arg(++m_run)), m_sim,
-                                  deliveries, simArgs, line);
+                                  m_pipeline, deliveries, simArgs, line);
+        if (m_pipeline)
+            m_pipeline->Parts().SetPartsClock([this] { return m_now; });
     }
+    void restart() { quillet::test::Restart(*m_pipeline); }
     void control(const QString &line)
     {
         const QString answer = m_sim->control(line);
@@ -67,12 +71,13 @@ private slots:
     {
         QVERIFY(m_root.isValid());
         m_oldCwd = QDir::currentPath();
-        SetPartsClock([this] { return m_now; });
     }
     void init() { m_now = QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC); }
     void cleanup()
     {
-        TerminateDevice();
+        if (m_pipeline)
+            m_pipeline->TerminateDevice();
+        m_pipeline.reset();
         m_sim.reset();
         QDir::setCurrent(m_oldCwd);
     }
@@ -198,19 +203,19 @@ private slots:
         for (const QString &d : deliveries)
             store.append({-1, d});
         prepare(store, simArgs, Line(line));
-        QVERIFY(GoOnline());
-        QCOMPARE(Device()->IsPlainModem(), Line(line) == Line::PlainModem);
+        QVERIFY(m_pipeline->GoOnline());
+        QCOMPARE(m_pipeline->Device()->IsPlainModem(), Line(line) == Line::PlainModem);
         for (const QString &c : online)
             control(c);
         for (int i = 0; i < polls && !StoredSlots(*m_sim).isEmpty(); ++i)
-            PollSIM();
+            m_pipeline->PollSIM();
 
         // Logged, once, with its exact text; nothing lost or doubled; the
         // SIM cleared; and nothing more at later polls.
         QCOMPARE(logFile(), log);
-        QCOMPARE(int(G.ReceivedSMSCount), records(log));
+        QCOMPARE(int(m_pipeline->ReceivedSMSCount), records(log));
         QCOMPARE(StoredSlots(*m_sim), QList<int>{});
-        PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(logFile(), log);
     }
 
@@ -228,7 +233,7 @@ private slots:
                  {2, "number=+85291110002 time=24/05/01,10:00:00+32 udh=03000501 text=ALARM"},
                  {3, "number=+85291110003 time=24/05/01,08:00:03+32 text=after"}},
                 {}, Line(line));
-        QVERIFY(GoOnline());
+        QVERIFY(m_pipeline->GoOnline());
         int attempts = 0;
         const auto previous = SetTraceHandler([&](const QString &trace) {
             attempts += trace.startsWith(QLatin1String("Could not parse CMGR response"));
@@ -236,18 +241,18 @@ private slots:
         const QByteArray good = "05/01/2024 08:00:01 [+85291110001] before\r\n"
                                 "05/01/2024 08:00:03 [+85291110003] after\r\n";
         for (int poll = 1; poll <= 2; ++poll) {
-            PollSIM();
+            m_pipeline->PollSIM();
             QCOMPARE(logFile(), good);
             QCOMPARE(StoredSlots(*m_sim), QList<int>{2});
             QCOMPARE(attempts, poll); // one attempt per poll
         }
-        PollSIM();
+        m_pipeline->PollSIM();
         SetTraceHandler(previous);
         QCOMPARE(logFile(), good + "05/01/2024 10:00:00 [+85291110002] [unreadable] +CMGR: "
                                    "\"REC READ\",\"+85291110002\",,\"24/05/01,10:00:00+32\",145,68,"
                                    "0,0,\"+85290000000\",145,10\r\n 03000501083283D226\r\n");
         QCOMPARE(StoredSlots(*m_sim), QList<int>{});
-        PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(records(logFile()), 3);
     }
 
@@ -266,32 +271,30 @@ private slots:
         const QString b = "number=+85291110022 time=24/05/01,11:05:00+32 text=\"first second\" "
                           "parts=2 ref=22 ";
         prepare({{-1, a + "slots=4,-,6"}, {-1, b + "slots=8,-"}}, {}, Line(line));
-        QVERIFY(GoOnline());
-        PollSIM();
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
         QCOMPARE(logFile(), QByteArray());
         QCOMPARE(StoredSlots(*m_sim), (QList<int>{4, 6, 8}));
 
-        TerminateDevice();
-        CreateDevice();
-        LoadReceivedStore();
-        QVERIFY(GoOnline());
+        restart();
+        QVERIFY(m_pipeline->GoOnline());
         m_now = m_now.addSecs(300);
         quillet::test::Deliver(*m_sim, {-1, b + "slots=-,2"});
-        PollSIM();
+        m_pipeline->PollSIM();
         const QByteArray whole = "05/01/2024 11:05:00 [+85291110022] first second\r\n";
         QCOMPARE(logFile(), whole);
         QCOMPARE(StoredSlots(*m_sim), (QList<int>{4, 6}));
 
         // Ten minutes after A's first part was seen (before the restart).
         m_now = m_now.addSecs(299);
-        PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(logFile(), whole);
         m_now = m_now.addSecs(1);
-        PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(logFile(),
                  whole + "05/01/2024 11:00:00 [+85291110021] one two t[...] five six\r\n");
         QCOMPARE(StoredSlots(*m_sim), QList<int>{});
-        PollSIM();
+        m_pipeline->PollSIM();
         QCOMPARE(records(logFile()), 2);
     }
 
@@ -307,19 +310,17 @@ private slots:
                       "parts=2 ref=41 slots=5,3"}},
                 {}, Line(line));
         G.IsDeleteSMS = false;
-        QVERIFY(GoOnline());
+        QVERIFY(m_pipeline->GoOnline());
         const QByteArray once = "05/01/2024 08:00:01 [+85291110041] left on the SIM\r\n";
-        PollSIM();
-        PollSIM();
-        TerminateDevice();
-        CreateDevice();
-        LoadReceivedStore();
+        m_pipeline->PollSIM();
+        m_pipeline->PollSIM();
+        restart();
         G.IsDeleteSMS = false;
-        QVERIFY(GoOnline());
-        PollSIM();
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
         QCOMPARE(logFile(), once);
         QCOMPARE(StoredSlots(*m_sim), (QList<int>{3, 5}));
-        QCOMPARE(int(G.ReceivedSMSCount), 1);
+        QCOMPARE(int(m_pipeline->ReceivedSMSCount), 1);
     }
 
     void plainModemFoundOnItsOwn()
@@ -327,9 +328,9 @@ private slots:
         prepare({{3, "number=+85291110031 time=24/05/01,08:00:01+32 text=found"}}, {},
                 Line::PlainModem);
         G.DEVICE = QStringLiteral("auto");
-        QVERIFY(GoOnline());
-        QVERIFY(Device()->IsPlainModem());
-        PollSIM();
+        QVERIFY(m_pipeline->GoOnline());
+        QVERIFY(m_pipeline->Device()->IsPlainModem());
+        m_pipeline->PollSIM();
         QCOMPARE(logFile(), QByteArray("05/01/2024 08:00:01 [+85291110031] found\r\n"));
         QCOMPARE(StoredSlots(*m_sim), QList<int>{});
     }

@@ -17,7 +17,7 @@
 #include "outbox.h"
 #include "outputpaths.h"
 #include "pgserver.h"
-#include "polling.h"
+#include "pipeline.h"
 #include "receivedstore.h"
 #include "testfiles.h"
 
@@ -70,6 +70,7 @@ class tst_Central : public QObject
     std::unique_ptr<TempWorkingFolder> m_folder;
     QStringList m_trace;
     int m_databases = 0;
+    std::unique_ptr<AlarmPipeline> m_pipeline;
 
     // A fresh database owned by `owner` (quillet: it may create the table).
     QString freshDatabase(const QString &owner = QStringLiteral("quillet"))
@@ -89,7 +90,7 @@ class tst_Central : public QObject
     void record(int n, const QString &text)
     {
         const QString phone = QStringLiteral("+88691234%1").arg(n % 10);
-        const AlarmOutcome outcome = ProcessAlarmSMS(
+        const AlarmOutcome outcome = m_pipeline->ProcessAlarmSMS(
             ReceivedStore::Key(qint16(n), stamp(n), phone, text), stamp(n), phone, text);
         QCOMPARE(outcome, AlarmOutcome::Recorded);
     }
@@ -120,12 +121,14 @@ private slots:
         G = GlobalState{};
         G.LogFilePath = QStringLiteral("Quillet.log");
         G.LoggerName = QStringLiteral("north");
-        LoadReceivedStore();
+        m_pipeline = std::make_unique<AlarmPipeline>();
+        m_pipeline->LoadReceivedStore();
         m_trace.clear();
     }
     void cleanup()
     {
         StopCentralSender();
+        m_pipeline.reset();
         m_folder.reset();
     }
 
@@ -308,7 +311,7 @@ private slots:
         if (!setup.isEmpty())
             QVERIFY2(m_server.exec(setup, db), qPrintable(m_server.error()));
         frmMain window;
-        G.MainForm = &window;
+        window.attach(*m_pipeline);
         useCentral(QString(uri)
                        .replace(QStringLiteral("%1"), db)
                        .replace(QStringLiteral("%2"), m_server.socketDir()));
@@ -362,7 +365,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(CentralStatusText(), QString(), 5000);
         QCOMPARE(window.statusPanelText(QStringLiteral("Action")),
                  QStringLiteral("SMS count : %1").arg(injected));
-        G.MainForm = nullptr;
         qunsetenv("PGPASSFILE");
     }
 
@@ -374,12 +376,17 @@ private slots:
         G.IsDebugMode = true;
         G.SettingFile = m_folder->filePath(QStringLiteral("Quillet.set"));
         InstallDebugTrace();
-        useCentral(QStringLiteral("postgresql://quillet@/t?host=%1/nothere").arg(m_server.socketDir()));
+        useCentral(
+            QStringLiteral("postgresql://quillet@/t?host=%1/nothere").arg(m_server.socketDir()));
         record(0, QStringLiteral("Alarm 0"));
         // Ahead of the reports, an event that posts another, as the window's
         // own work does: events are let through again inside the first report.
         QMetaObject::invokeMethod(
-            qApp, [] { QMetaObject::invokeMethod(qApp, [] {}, Qt::QueuedConnection); },
+            qApp,
+            [] {
+                QMetaObject::invokeMethod(
+                    qApp, [] {}, Qt::QueuedConnection);
+            },
             Qt::QueuedConnection);
         QThread::msleep(40 * CentralRetryMs()); // six tries or so queue their reports
         static const QRegularExpression retry(QStringLiteral("retry in (\\d+) ms"));

@@ -9,6 +9,7 @@
 #include "logfile.h"
 #include "mainwindow.h"
 #include "outputpaths.h"
+#include "pipeline.h"
 #include "startup.h"
 #include "testfiles.h"
 
@@ -94,7 +95,8 @@ int recordAndDie(int argc, char **argv)
     QCoreApplication app(argc, argv); // the SQL driver is a plugin
     QDir::setCurrent(QString::fromLocal8Bit(argv[2]));
     setUpOutputs(QStringLiteral("crash.mdb"));
-    if (!WriteAlarmRecord(kStamp, QStringLiteral("Crash"), QStringLiteral("before the kill")))
+    HistoryLog log;
+    if (!log.WriteAlarmRecord(kStamp, QStringLiteral("Crash"), QStringLiteral("before the kill")))
         return 3;
     ::kill(::getpid(), SIGKILL);
     return 4;
@@ -109,6 +111,7 @@ class tst_Database : public QObject
 private:
     QTemporaryDir m_dir;
     QString m_oldCwd;
+    HistoryLog m_log;
 
 private slots:
     void initTestCase()
@@ -136,8 +139,9 @@ private slots:
     void createdFromTemplateSeveralLevelsDown()
     {
         G.MDBFilePath = QStringLiteral("new folder/with #hash?/and 100%/警報/alarms.mdb");
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("North"), QStringLiteral("A3 Pump")));
-        QVERIFY(WriteAlarmRecord(kStamp.addSecs(1), QStringLiteral("South"), QStringLiteral("B")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp, QStringLiteral("North"), QStringLiteral("A3 Pump")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp.addSecs(1), QStringLiteral("South"),
+                                       QStringLiteral("B")));
         QCOMPARE(readRows(G.MDBFilePath),
                  (QList<QStringList>{{"2024/03/07 02:05:09 PM", "North", "A3 Pump"},
                                      {"2024/03/07 02:05:10 PM", "South", "B"}}));
@@ -194,8 +198,8 @@ private slots:
         QFETCH(QString, caller);
         QFETCH(QString, message);
         // A row already there shows that no text can reach the statement.
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("first"), QStringLiteral("kept")));
-        QVERIFY(WriteAlarmRecord(kStamp, caller, message));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp, QStringLiteral("first"), QStringLiteral("kept")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp, caller, message));
         QCOMPARE(readRows(QStringLiteral("Quillet.mdb")),
                  (QList<QStringList>{{"2024/03/07 02:05:09 PM", "first", "kept"},
                                      {"2024/03/07 02:05:09 PM", caller, message}}));
@@ -204,7 +208,8 @@ private slots:
     void missingTableFailsButLogLineStays()
     {
         runSql(QStringLiteral("Quillet.mdb"), QStringLiteral("CREATE TABLE Other (x TEXT)"));
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("North"), QStringLiteral("lost row")));
+        QVERIFY(
+            m_log.WriteAlarmRecord(kStamp, QStringLiteral("North"), QStringLiteral("lost row")));
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("03/07/2024 14:05:09 [North] lost row\r\n"));
         QVERIFY(!InsertAlarmRow(kStamp, QStringLiteral("North"), QStringLiteral("again")));
@@ -223,11 +228,11 @@ private slots:
     void reopenedWhenThePathChanges()
     {
         G.MDBFilePath = QStringLiteral("one.mdb");
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("a"), QStringLiteral("1")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp, QStringLiteral("a"), QStringLiteral("1")));
         G.MDBFilePath = QStringLiteral("two/two.mdb");
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("b"), QStringLiteral("2")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp, QStringLiteral("b"), QStringLiteral("2")));
         G.MDBFilePath = QStringLiteral("one.mdb");
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("c"), QStringLiteral("3")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp, QStringLiteral("c"), QStringLiteral("3")));
         QCOMPARE(readRows(QStringLiteral("one.mdb")),
                  (QList<QStringList>{{"2024/03/07 02:05:09 PM", "a", "1"},
                                      {"2024/03/07 02:05:09 PM", "c", "3"}}));
@@ -237,9 +242,9 @@ private slots:
 
     void vanishedDatabaseIsCreatedAgain()
     {
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("a"), QStringLiteral("1")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp, QStringLiteral("a"), QStringLiteral("1")));
         QVERIFY(QFile::remove(QStringLiteral("Quillet.mdb")));
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("b"), QStringLiteral("2")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp, QStringLiteral("b"), QStringLiteral("2")));
         // Without the re-check the row would go into the deleted file.
         QCOMPARE(readRows(QStringLiteral("Quillet.mdb")),
                  (QList<QStringList>{{"2024/03/07 02:05:09 PM", "b", "2"}}));
@@ -266,12 +271,12 @@ private slots:
         writeFile(QStringLiteral("blocker"), "a file where a folder should be");
         G = GlobalState{};
 
+        AlarmPipeline pipeline;
         frmMain form;
-        G.MainForm = &form;
+        form.attach(pipeline);
         BoxRecorder boxes;
         TerminateRecorder ended;
-        QVERIFY(StartUp());
-        G.MainForm = nullptr;
+        QVERIFY(StartUp(pipeline));
         QCOMPARE(ended.count(), 0);
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last().title, QStringLiteral("資料庫錯誤"));
@@ -282,14 +287,15 @@ private slots:
         QVERIFY2(boxes.last().text.contains(reason), qPrintable(boxes.last().text));
 
         // The logger runs on with its log file; each record tries again.
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("a"), QStringLiteral("log only")));
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("b"), QStringLiteral("log only too")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp, QStringLiteral("a"), QStringLiteral("log only")));
+        QVERIFY(
+            m_log.WriteAlarmRecord(kStamp, QStringLiteral("b"), QStringLiteral("log only too")));
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("03/07/2024 14:05:09 [a] log only\r\n"
                             "03/07/2024 14:05:09 [b] log only too\r\n"));
         QVERIFY(QFile::remove(QStringLiteral("bad.mdb")));
         QVERIFY(QFile::remove(QStringLiteral("blocker")));
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("c"), QStringLiteral("row again")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp, QStringLiteral("c"), QStringLiteral("row again")));
         QCOMPARE(readRows(mdbPath),
                  (QList<QStringList>{{"2024/03/07 02:05:09 PM", "c", "row again"}}));
         QCOMPARE(boxes.count(), 1); // reported once, at start-up only
@@ -301,7 +307,7 @@ private slots:
         QVERIFY(
             QFile::setPermissions(QStringLiteral("ro.sys"), QFile::ReadOwner | QFile::ReadGroup));
         G.SystemFile = QStringLiteral("ro.sys");
-        QVERIFY(WriteAlarmRecord(kStamp, QStringLiteral("a"), QStringLiteral("1")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp, QStringLiteral("a"), QStringLiteral("1")));
         QVERIFY(QFile::permissions(QStringLiteral("Quillet.mdb")) & QFile::WriteOwner);
         QCOMPARE(readRows(QStringLiteral("Quillet.mdb")).size(), 1);
     }
@@ -319,8 +325,8 @@ private slots:
 
         // The restarted logger finds the row and adds the next one after it.
         setUpOutputs(QStringLiteral("crash.mdb"));
-        QVERIFY(WriteAlarmRecord(kStamp.addSecs(60), QStringLiteral("Restart"),
-                                 QStringLiteral("after the kill")));
+        QVERIFY(m_log.WriteAlarmRecord(kStamp.addSecs(60), QStringLiteral("Restart"),
+                                       QStringLiteral("after the kill")));
         QCOMPARE(readRows(QStringLiteral("crash.mdb")),
                  (QList<QStringList>{{"2024/03/07 02:05:09 PM", "Crash", "before the kill"},
                                      {"2024/03/07 02:06:09 PM", "Restart", "after the kill"}}));

@@ -6,6 +6,7 @@
 #include "dde.h"
 #include "globals.h"
 #include "outputrig.h"
+#include "pipeline.h"
 #include "receivedstore.h"
 #include "testfiles.h"
 
@@ -196,7 +197,8 @@ private slots:
 
         const QString text = QStringLiteral("A3 Pump\tfailure\r\nline 2");
         const QString sender = QStringLiteral("+886912345678");
-        QCOMPARE(ProcessAlarmSMS(ReceivedStore::Key(1, kStamp, sender, text), kStamp, sender, text),
+        QCOMPARE(AlarmPipeline().ProcessAlarmSMS(ReceivedStore::Key(1, kStamp, sender, text),
+                                                 kStamp, sender, text),
                  AlarmOutcome::Recorded);
         const QStringList expected{
             "Display|Alarms\tZone3\t2.5",
@@ -225,8 +227,9 @@ private slots:
         G.MDBFilePath = QStringLiteral("absent.mdb");
         setMap({QStringLiteral("=All")});
         const QString text = QStringLiteral("A5 Door");
-        QCOMPARE(ProcessAlarmSMS(ReceivedStore::Key(1, kStamp, QStringLiteral("0911"), text),
-                                 kStamp, QStringLiteral("0911"), text),
+        QCOMPARE(AlarmPipeline().ProcessAlarmSMS(
+                     ReceivedStore::Key(1, kStamp, QStringLiteral("0911"), text), kStamp,
+                     QStringLiteral("0911"), text),
                  AlarmOutcome::Recorded);
         QVERIFY(!ForwardAlarmToDDE(QStringLiteral("A5 Door"), kStamp, QStringLiteral("0911"),
                                    QStringLiteral("A5 Door")));

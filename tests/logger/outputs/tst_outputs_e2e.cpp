@@ -9,7 +9,7 @@
 #include "hostservices.h"
 #include "mainwindow.h"
 #include "outputrig.h"
-#include "polling.h"
+#include "pipeline.h"
 #include "sound.h"
 #include "testfiles.h"
 
@@ -136,9 +136,10 @@ private slots:
         useEveryOutput(sim);
 
         QStringList soundCalls;
-        SetSoundPlayer(std::make_unique<CountingPlayer>(&soundCalls));
+        AlarmPipeline pipeline;
         frmMain form;
-        G.MainForm = &form;
+        form.attach(pipeline);
+        form.sound().setPlayer(std::make_unique<CountingPlayer>(&soundCalls));
         BoxRecorder boxes;
 
         // Each deletion must find its row already committed, as another
@@ -148,15 +149,13 @@ private slots:
             if (line.startsWith(QLatin1String("DeleteSMS(")))
                 rowsAtDeletion << int(readRows(QStringLiteral("db/alarms.mdb")).size());
         });
-        CreateDevice();
-        LoadReceivedStore();
-        QVERIFY(GoOnline());
-        PollSIM();
-        PollSIM();
+        pipeline.CreateDevice();
+        pipeline.LoadReceivedStore();
+        QVERIFY(pipeline.GoOnline());
+        pipeline.PollSIM();
+        pipeline.PollSIM();
         SetTraceHandler(previous);
-        TerminateDevice();
-        G.MainForm = nullptr;
-        SetSoundPlayer(nullptr);
+        pipeline.TerminateDevice();
 
         QCOMPARE(boxes.count(), 0);
         QCOMPARE(rowsAtDeletion, (QList<int>{1, 2, 3}));
@@ -181,7 +180,7 @@ private slots:
                 "Display|Alarms\tOther.Message\t7 Mar 2024 14:07:00 +886900001234 水位過低"}),
             10000);
         QCOMPARE(soundCalls, (QStringList{"open", "play"}));
-        QVERIFY(G.IsSoundPlaying);
+        QVERIFY(form.sound().IsSoundPlaying);
     }
 
     // While the log cannot be written the message is shown and sounded once
@@ -208,34 +207,33 @@ private slots:
         blocker.close();
         G.LogFilePath = QStringLiteral("blocked/Quillet.log");
         QStringList soundCalls;
-        SetSoundPlayer(std::make_unique<CountingPlayer>(&soundCalls));
+        AlarmPipeline pipeline;
         frmMain form;
-        G.MainForm = &form;
+        form.attach(pipeline);
+        form.sound().setPlayer(std::make_unique<CountingPlayer>(&soundCalls));
         BoxRecorder boxes;
-        CreateDevice();
-        LoadReceivedStore();
-        QVERIFY(GoOnline());
+        pipeline.CreateDevice();
+        pipeline.LoadReceivedStore();
+        QVERIFY(pipeline.GoOnline());
 
         for (int i = 0; i < 3; ++i)
-            PollSIM();
+            pipeline.PollSIM();
         QCOMPARE(soundCalls, (QStringList{"open", "play"}));
-        QCOMPARE(G.LastSMSText, QStringLiteral("A3 Tank high"));
-        StopSoundAlert(); // the operator silences it
-        PollSIM();
+        QCOMPARE(pipeline.LastSMSText, QStringLiteral("A3 Tank high"));
+        form.sound().StopSoundAlert(); // the operator silences it
+        pipeline.PollSIM();
         QTest::qWait(200);
         QCOMPARE(receiver.lines(), QStringList{});
 
         QVERIFY(QFile::remove(QStringLiteral("blocked")));
-        PollSIM();
-        PollSIM();
-        TerminateDevice();
-        G.MainForm = nullptr;
-        SetSoundPlayer(nullptr);
+        pipeline.PollSIM();
+        pipeline.PollSIM();
+        pipeline.TerminateDevice();
         QCOMPARE(ReadFileBytes(QStringLiteral("blocked/Quillet.log")),
                  QByteArray("03/07/2024 14:05:09 [+3212] A3 Tank high\r\n"));
         QCOMPARE(readRows(QStringLiteral("db/alarms.mdb")).size(), 1);
         QCOMPARE(soundCalls, (QStringList{"open", "play", "close"}));
-        QCOMPARE(int(G.ReceivedSMSCount), 1);
+        QCOMPARE(int(pipeline.ReceivedSMSCount), 1);
         QTRY_COMPARE_WITH_TIMEOUT(
             receiver.lines(),
             (QStringList{"Display|Alarms\tZone3\t2.5",

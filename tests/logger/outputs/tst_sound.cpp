@@ -2,7 +2,6 @@
 // the real player's behaviour with a file that cannot be played.
 
 #include "globals.h"
-#include "mainwindow.h"
 #include "sound.h"
 
 #include <QDir>
@@ -52,13 +51,13 @@ enum class State
     Silenced
 };
 
-State currentState()
+State currentState(const SoundAlert &sound)
 {
-    if (!G.IsSoundPlaying && !G.IsSoundClosed)
+    if (!sound.IsSoundPlaying && !sound.IsSoundClosed)
         return State::Silent;
-    if (G.IsSoundPlaying && !G.IsSoundClosed)
+    if (sound.IsSoundPlaying && !sound.IsSoundClosed)
         return State::Sounding;
-    if (!G.IsSoundPlaying && G.IsSoundClosed)
+    if (!sound.IsSoundPlaying && sound.IsSoundClosed)
         return State::Silenced;
     return State(-1);
 }
@@ -89,7 +88,7 @@ class tst_Sound : public QObject
 
 private:
     PlayerLog m_log;
-    std::unique_ptr<frmMain> m_form;
+    std::unique_ptr<SoundAlert> m_sound;
 
 private slots:
     void init()
@@ -98,16 +97,13 @@ private slots:
         G.IsUseSoundAlert = true;
         G.SoundFilePath = QStringLiteral("Notify.wav");
         m_log = PlayerLog{};
-        SetSoundPlayer(std::make_unique<FakePlayer>(&m_log));
-        m_form = std::make_unique<frmMain>();
-        G.MainForm = m_form.get();
+        m_sound = std::make_unique<SoundAlert>();
+        m_sound->setPlayer(std::make_unique<FakePlayer>(&m_log));
     }
     void cleanup()
     {
-        StopSoundAlert();
-        G.MainForm = nullptr;
-        m_form.reset();
-        SetSoundPlayer(nullptr);
+        m_sound->StopSoundAlert();
+        m_sound.reset();
     }
 
     // Steps: m = a received message, t = a tick of tmrMCI, s = the operator
@@ -149,18 +145,18 @@ private slots:
         QFETCH(int, state);
         QFETCH(bool, timer);
         QFETCH(QStringList, calls);
-        QCOMPARE(currentState(), State::Silent);
-        QVERIFY(!m_form->tmrMCI->isActive());
+        QCOMPARE(currentState(*m_sound), State::Silent);
+        QVERIFY(!m_sound->tmrMCI.isActive());
         for (const QChar step : steps) {
             switch (step.toLatin1()) {
             case 'm':
-                PlaySoundAlert();
+                m_sound->PlaySoundAlert();
                 break;
             case 't':
-                SoundAlertTick();
+                m_sound->SoundAlertTick();
                 break;
             case 's':
-                StopSoundAlert();
+                m_sound->StopSoundAlert();
                 break;
             case 'e':
                 m_log.finished = true;
@@ -173,16 +169,16 @@ private slots:
                 break;
             }
         }
-        QCOMPARE(int(currentState()), state);
-        QCOMPARE(m_form->tmrMCI->isActive(), timer);
+        QCOMPARE(int(currentState(*m_sound)), state);
+        QCOMPARE(m_sound->tmrMCI.isActive(), timer);
         QCOMPARE(m_log.calls, calls);
     }
 
     void timerTicksRestartTheSound()
     {
         // The loop runs on tmrMCI itself, not on direct calls.
-        PlaySoundAlert();
-        QCOMPARE(m_form->tmrMCI->interval(), 1000);
+        m_sound->PlaySoundAlert();
+        QCOMPARE(m_sound->tmrMCI.interval(), 1000);
         m_log.finished = true;
         QTRY_COMPARE_WITH_TIMEOUT(m_log.calls.count(QStringLiteral("play")), 2, 5000);
         QCOMPARE(m_log.calls.count(QStringLiteral("rewind")), 1);
@@ -194,7 +190,7 @@ private slots:
         const QString old = QDir::currentPath();
         QDir::setCurrent(dir.path());
         G.SoundFilePath = QStringLiteral("alert sounds/my  alarm #1.wav");
-        PlaySoundAlert();
+        m_sound->PlaySoundAlert();
         QDir::setCurrent(old);
         QCOMPARE(m_log.openedPath, dir.path() + QStringLiteral("/alert sounds/my  alarm #1.wav"));
     }
@@ -209,7 +205,7 @@ private slots:
     void realPlayerCopesWithBadFiles()
     {
         QFETCH(QByteArray, content);
-        SetSoundPlayer(nullptr);
+        m_sound->setPlayer(nullptr);
         QTemporaryDir dir;
         G.SoundFilePath = dir.filePath(QStringLiteral("alert.wav"));
         if (!content.isEmpty()) {
@@ -217,17 +213,17 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(content);
         }
-        PlaySoundAlert();
-        QCOMPARE(currentState(), State::Sounding);
-        QVERIFY(m_form->tmrMCI->isActive());
+        m_sound->PlaySoundAlert();
+        QCOMPARE(currentState(*m_sound), State::Sounding);
+        QVERIFY(m_sound->tmrMCI.isActive());
         // Let the back end load (or fail) and the loop tick a few times.
         QTest::qWait(1200);
-        SoundAlertTick();
-        StopSoundAlert();
-        QCOMPARE(currentState(), State::Silenced);
-        QVERIFY(!m_form->tmrMCI->isActive());
-        PlaySoundAlert();
-        QCOMPARE(currentState(), State::Sounding);
+        m_sound->SoundAlertTick();
+        m_sound->StopSoundAlert();
+        QCOMPARE(currentState(*m_sound), State::Silenced);
+        QVERIFY(!m_sound->tmrMCI.isActive());
+        m_sound->PlaySoundAlert();
+        QCOMPARE(currentState(*m_sound), State::Sounding);
     }
 };
 

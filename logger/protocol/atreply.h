@@ -3,6 +3,7 @@
 // result line, the storage counts and the +CMGR message read. Nothing here
 // touches a port; the driver feeds them what the device handed back.
 
+#include "gsmcodemap.h"
 #include "smsdata.h"
 
 #include <QByteArray>
@@ -40,9 +41,10 @@ bool ParseCPMSQueryReply(const QString &reply, qint16 &used, qint16 &total);
 QString ParseCPINReply(const QString &reply);
 
 // The GSM-coded byte forms the +CMGR parser looks for, made once from the
-// code map when the driver is created.
+// code map when the driver is created, and the map the parser decodes with.
 struct CMGRTokens
 {
+    GSMCodeMap codeMap;
     QByteArray crlf;
     QByteArray comma;
     QByteArray quote;
@@ -51,7 +53,7 @@ struct CMGRTokens
     QByteArray header;  // "+CMGR:"
 
     // Empty tokens when the code map lacks one of the characters.
-    static CMGRTokens fromCodeMap();
+    static CMGRTokens fromCodeMap(const GSMCodeMap &map);
     bool isComplete() const
     {
         return !crlf.isEmpty() && !comma.isEmpty() && !quote.isEmpty() && !finalOK.isEmpty() &&
@@ -127,8 +129,8 @@ bool ParseCMGRReply(const QByteArray &raw, const CMGRTokens &tokens, QString &ph
 // or "ERROR" cannot end the wait with half a message, and a length that
 // counts septets never waits for characters that will not come. Without a
 // header: a final "OK" or error line. Volunteered lines after the final
-// result do not hold the reply up.
-bool IsCMGRReplyComplete(const QString &reply);
+// result do not hold the reply up. The map gives the septets of the body.
+bool IsCMGRReplyComplete(const QString &reply, const GSMCodeMap &map);
 
 // Whether a +CMGR reply that has stopped growing has its final result: a
 // final "OK" line behind the header, whatever the length field says. A reply

@@ -1,26 +1,10 @@
 #include "gsmcodemap.h"
 
-#include "hostservices.h"
-#include "uievents.h"
-
-#include <QFile>
-#include <array>
+#include <utility>
 
 namespace quillet {
 
 namespace {
-
-struct CodeTables
-{
-    std::array<QString, 128> basic;
-    std::array<QString, 128> extension;
-};
-
-CodeTables &tables()
-{
-    static CodeTables t;
-    return t;
-}
 
 int hexDigit(QChar c)
 {
@@ -80,7 +64,7 @@ QString normaliseLine(QString line)
 
 } // namespace
 
-bool ApplyGSMCodeMapLine(const QString &rawLine)
+bool GSMCodeMap::applyLine(const QString &rawLine)
 {
     const QString line = normaliseLine(rawLine);
     if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
@@ -95,74 +79,57 @@ bool ApplyGSMCodeMapLine(const QString &rawLine)
         return false;
     const QString character(QChar(char16_t(charHigh * 256 + charLow)));
     if (codeHigh == kGSMEscape)
-        tables().extension[codeLow] = character;
+        m_extension[codeLow] = character;
     else
-        tables().basic[codeLow] = character;
+        m_basic[codeLow] = character;
     return true;
 }
 
-bool LoadGSMCodeMap(const QString &path)
+bool GSMCodeMap::isComplete() const
 {
-    QFile file(path);
-    if (!file.exists()) {
-        MsgBox(QStringLiteral("GSMCodeMap system initialize failed!\r\n"
-                              "File [GSMCodeMap.cod]  not found."),
-               BoxButtons::Ok, BoxIcon::Critical,
-               QStringLiteral("GSMCodeMap system initialize failed"));
-        return false;
-    }
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-
-    int applied = 0;
-    while (!file.atEnd()) {
-        ProcessPendingEvents();
-        QByteArray raw = file.readLine();
-        while (raw.endsWith('\n') || raw.endsWith('\r'))
-            raw.chop(1);
-        if (ApplyGSMCodeMapLine(QString::fromUtf8(raw)))
-            ++applied;
-    }
-    if (applied == 0)
-        return false;
-    for (const QString &entry : tables().basic) {
+    for (const QString &entry : m_basic) {
         if (entry.isEmpty())
             return false;
     }
     return true;
 }
 
-void ClearGSMCodeMap()
+namespace {
+
+const QString &noEntry()
 {
-    tables() = CodeTables{};
+    static const QString empty;
+    return empty;
 }
 
-QString GSMBasicEntry(int code)
+} // namespace
+
+const QString &GSMCodeMap::basic(int code) const
 {
-    return code >= 0 && code < 128 ? tables().basic[code] : QString();
+    return code >= 0 && code < 128 ? m_basic[code] : noEntry();
 }
 
-QString GSMExtensionEntry(int code)
+const QString &GSMCodeMap::extension(int code) const
 {
-    return code >= 0 && code < 128 ? tables().extension[code] : QString();
+    return code >= 0 && code < 128 ? m_extension[code] : noEntry();
 }
 
-bool TextToGSM(const QString &text, QByteArray &gsmBytes, QString &unmapped)
+bool TextToGSM(const GSMCodeMap &map, const QString &text, QByteArray &gsmBytes,
+               QString &unmapped)
 {
     gsmBytes.clear();
     unmapped.clear();
-    const CodeTables &t = tables();
     for (QChar c : text) {
         const QString ch(c);
         bool found = false;
         for (int i = 0; i < 128 && !found; ++i) {
-            if (t.basic[i] == ch) {
+            if (map.basic(i) == ch) {
                 gsmBytes.append(char(i));
                 found = true;
             }
         }
         for (int i = 0; i < 128 && !found; ++i) {
-            if (t.extension[i] == ch) {
+            if (map.extension(i) == ch) {
                 gsmBytes.append(char(kGSMEscape));
                 gsmBytes.append(char(i));
                 found = true;
@@ -174,44 +141,41 @@ bool TextToGSM(const QString &text, QByteArray &gsmBytes, QString &unmapped)
     return unmapped.isEmpty();
 }
 
-bool GSMToText(const QByteArray &gsmBytes, QString &text, QByteArray &unmapped)
+bool GSMToText(const GSMCodeMap &map, const QByteArray &gsmBytes, QString &text,
+               QByteArray &unmapped)
 {
     text.clear();
     unmapped.clear();
-    const CodeTables &t = tables();
     bool escaped = false;
     for (char raw : gsmBytes) {
         const quint8 b = quint8(raw);
         if (b >= 128) {
             unmapped.append(raw);
         } else if (escaped) {
-            if (!t.extension[b].isEmpty())
-                text += t.extension[b];
-            else
-                text += t.basic[kGSMEscape] + t.basic[b];
+            const QString &extended = map.extension(b);
+            text += extended.isEmpty() ? map.basic(kGSMEscape) + map.basic(b) : extended;
             escaped = false;
         } else if (b == kGSMEscape) {
             escaped = true;
         } else {
-            text += t.basic[b];
+            text += map.basic(b);
         }
     }
     if (escaped)
-        text += t.basic[kGSMEscape];
+        text += map.basic(kGSMEscape);
     return unmapped.isEmpty();
 }
 
-void SplitGSMText(const QByteArray &gsmBytes, const QString &delimiter, QList<QByteArray> &parts,
-                  int &count)
+void SplitGSMText(const GSMCodeMap &map, const QByteArray &gsmBytes, const QString &delimiter,
+                  QList<QByteArray> &parts, int &count)
 {
     QByteArray delim;
     QString unmappedDelimiter;
-    TextToGSM(delimiter, delim, unmappedDelimiter);
+    TextToGSM(map, delimiter, delim, unmappedDelimiter);
     parts.clear();
     count = 0;
     QByteArrayView rest(gsmBytes);
     while (!rest.isEmpty()) {
-        ProcessPendingEvents();
         const qsizetype at = delim.isEmpty() ? -1 : rest.indexOf(delim);
         ++count;
         if (at < 0) {
@@ -229,7 +193,6 @@ QString UCS2HexToText(const QString &hexText)
 {
     QString text;
     for (qsizetype i = 0; i < hexText.size(); i += 4) {
-        ProcessPendingEvents();
         const QStringView group = QStringView(hexText).mid(i, 4);
         const int high = hexPair(group.mid(0, 2));
         const int low = group.size() > 2 ? hexPair(group.mid(2, 2)) : 0;

@@ -1,7 +1,5 @@
 #include "atreply.h"
 
-#include "gsmcodemap.h"
-
 #include <QList>
 
 namespace quillet {
@@ -87,11 +85,11 @@ bool toBoundedInt(QStringView text, int maxValue, int &value)
     return true;
 }
 
-QString decode(const QByteArray &gsm)
+QString decode(const GSMCodeMap &map, const QByteArray &gsm)
 {
     QString text;
     QByteArray unmapped;
-    GSMToText(gsm, text, unmapped);
+    GSMToText(map, gsm, text, unmapped);
     return text;
 }
 
@@ -174,14 +172,14 @@ bool isHex(QStringView text, int group)
 
 // Bytes as the operator should see them in a record of an unreadable reply:
 // GSM text, with every byte the alphabet lacks written as \xHH.
-QString asReceived(const QByteArray &gsm)
+QString asReceived(const GSMCodeMap &map, const QByteArray &gsm)
 {
     QString text;
     QByteArray run;
     auto flush = [&] {
         QString part;
         QByteArray unmapped;
-        GSMToText(run, part, unmapped);
+        GSMToText(map, run, part, unmapped);
         text += part;
         run.clear();
     };
@@ -203,12 +201,12 @@ QString unquote(const QByteArray &field, const CMGRTokens &tokens)
     if (f.startsWith(tokens.quote) && f.endsWith(tokens.quote) &&
         f.size() >= 2 * tokens.quote.size())
         f = f.mid(tokens.quote.size(), f.size() - 2 * tokens.quote.size());
-    return decode(f);
+    return decode(tokens.codeMap, f);
 }
 
-bool toField(const QByteArray &field, int maxValue, int &value)
+bool toField(const CMGRTokens &tokens, const QByteArray &field, int maxValue, int &value)
 {
-    return toBoundedInt(decode(field), maxValue, value);
+    return toBoundedInt(decode(tokens.codeMap, field), maxValue, value);
 }
 
 // The body between the header's line end and the final "OK" line: as the
@@ -237,11 +235,12 @@ QString dataText(const QByteArray &octets)
 
 // The body of one candidate, read as the scheme, the header indicator and
 // the length field say. False with the reason when it cannot be.
-bool readBody(const QByteArray &body, int length, bool hasHeader, SIMMessage &m, QString &why)
+bool readBody(const GSMCodeMap &map, const QByteArray &body, int length, bool hasHeader,
+              SIMMessage &m, QString &why)
 {
     QString text;
     QByteArray unmapped;
-    if (!GSMToText(body, text, unmapped)) {
+    if (!GSMToText(map, body, text, unmapped)) {
         why = QStringLiteral("bytes outside the GSM alphabet in the body");
         return false;
     }
@@ -283,7 +282,7 @@ bool readBody(const QByteArray &body, int length, bool hasHeader, SIMMessage &m,
                       .arg(length);
             return false;
         }
-        if (!GSMToText(septets.mid(skip), m.text, unmapped))
+        if (!GSMToText(map, septets.mid(skip), m.text, unmapped))
             return false; // septets are below 0x80: not reached
         return true;
     }
@@ -377,16 +376,17 @@ QString ParseCPINReply(const QString &reply)
     return QString();
 }
 
-CMGRTokens CMGRTokens::fromCodeMap()
+CMGRTokens CMGRTokens::fromCodeMap(const GSMCodeMap &map)
 {
     CMGRTokens tokens;
+    tokens.codeMap = map;
     QString unmapped;
-    bool ok = TextToGSM(kCRLF, tokens.crlf, unmapped);
-    ok = TextToGSM(QStringLiteral(","), tokens.comma, unmapped) && ok;
-    ok = TextToGSM(QStringLiteral("\""), tokens.quote, unmapped) && ok;
-    ok = TextToGSM(kFinalOK, tokens.finalOK, unmapped) && ok;
-    ok = TextToGSM(QStringLiteral("\r\nOK\r\n"), tokens.lineOK, unmapped) && ok;
-    ok = TextToGSM(QStringLiteral("+CMGR:"), tokens.header, unmapped) && ok;
+    bool ok = TextToGSM(map, kCRLF, tokens.crlf, unmapped);
+    ok = TextToGSM(map, QStringLiteral(","), tokens.comma, unmapped) && ok;
+    ok = TextToGSM(map, QStringLiteral("\""), tokens.quote, unmapped) && ok;
+    ok = TextToGSM(map, kFinalOK, tokens.finalOK, unmapped) && ok;
+    ok = TextToGSM(map, QStringLiteral("\r\nOK\r\n"), tokens.lineOK, unmapped) && ok;
+    ok = TextToGSM(map, QStringLiteral("+CMGR:"), tokens.header, unmapped) && ok;
     if (!ok)
         return {};
     return tokens;
@@ -421,26 +421,26 @@ CMGRReply ReadCMGRTextReply(const QByteArray &raw, const CMGRTokens &tokens, SIM
     }
     if (at < 0)
         return fail(CMGRRead::NoMessage, QStringLiteral("no +CMGR header"));
-    result.echoed = ReplyCarriesEcho(decode(raw.left(at)));
+    result.echoed = ReplyCarriesEcho(decode(tokens.codeMap, raw.left(at)));
 
     const qsizetype headerEnd = raw.indexOf(tokens.crlf, at);
     if (headerEnd < 0)
         return fail(CMGRRead::Unreadable, QStringLiteral("the header has no line end"));
     const QByteArray header =
         raw.mid(at + tokens.header.size(), headerEnd - at - tokens.header.size());
-    m.rawHeader = asReceived(raw.mid(at, headerEnd - at));
+    m.rawHeader = asReceived(tokens.codeMap, raw.mid(at, headerEnd - at));
     // The final result is the last "OK" line; anything behind it was volunteered.
     const qsizetype final = raw.lastIndexOf(tokens.lineOK);
     const qsizetype bodyStart = qMin(headerEnd + tokens.crlf.size(), qMax(final, headerEnd));
     const qsizetype bodyEnd = final < headerEnd ? raw.size() : final;
     const QList<QByteArray> bodies =
         bodyCandidates(raw.mid(bodyStart, bodyEnd - bodyStart), tokens.crlf);
-    m.rawBody = asReceived(bodies.first());
+    m.rawBody = asReceived(tokens.codeMap, bodies.first());
 
     const QList<QByteArray> fields = headerFields(header, tokens);
     if (!fields.first().trimmed().startsWith(tokens.quote)) {
         int stat = 0;
-        if (toField(fields.first(), 9, stat))
+        if (toField(tokens, fields.first(), 9, stat))
             return fail(CMGRRead::ProfileLost, QStringLiteral("a PDU mode header"));
         return fail(CMGRRead::Unreadable, QStringLiteral("the status is not quoted"));
     }
@@ -465,13 +465,14 @@ CMGRReply ReadCMGRTextReply(const QByteArray &raw, const CMGRTokens &tokens, SIM
     const qsizetype firstOctetField = typeField + 1;
     const qsizetype dcsField = received ? n - 4 : n - 5;
     m.phoneNo = unquote(fields.at(1), tokens);
-    if (!toField(fields.at(typeField), 255, m.addressType))
+    if (!toField(tokens, fields.at(typeField), 255, m.addressType))
         m.addressType = 0;
     int firstOctet = 0;
-    if (!toField(fields.at(firstOctetField), 255, firstOctet))
+    if (!toField(tokens, fields.at(firstOctetField), 255, firstOctet))
         firstOctet = 0;
     int length = 0;
-    if (!toField(fields.at(dcsField), 255, m.dcs) || !toField(fields.last(), 99999, length))
+    if (!toField(tokens, fields.at(dcsField), 255, m.dcs) ||
+        !toField(tokens, fields.last(), 99999, length))
         return fail(CMGRRead::Unreadable, QStringLiteral("no coding scheme or length"));
     m.scheme = DecodeCodingScheme(quint8(m.dcs));
     m.date = ZeroDate();
@@ -485,7 +486,7 @@ CMGRReply ReadCMGRTextReply(const QByteArray &raw, const CMGRTokens &tokens, SIM
     for (const QByteArray &body : bodies) {
         SIMMessage read = m;
         QString reason;
-        if (readBody(body, length, hasHeader, read, reason)) {
+        if (readBody(tokens.codeMap, body, length, hasHeader, read, reason)) {
             m = read;
             result.kind = CMGRRead::Message;
             return result;
@@ -543,7 +544,7 @@ bool noHeaderFinished(const QString &reply)
 
 } // namespace
 
-bool IsCMGRReplyComplete(const QString &reply)
+bool IsCMGRReplyComplete(const QString &reply, const GSMCodeMap &map)
 {
     if (headerStart(reply) < 0)
         return noHeaderFinished(reply);
@@ -560,7 +561,7 @@ bool IsCMGRReplyComplete(const QString &reply)
     // length that counts their octets or septets.
     QByteArray gsm;
     QString unmapped;
-    TextToGSM(body.toString(), gsm, unmapped);
+    TextToGSM(map, body.toString(), gsm, unmapped);
     return qMax<qsizetype>(body.size(), gsm.size()) >= length;
 }
 
