@@ -193,7 +193,14 @@ SlotRead PartJoiner::ReadSlot(CommSMS &device, qint16 index, QDateTime &smsDate,
         }
     }
     SIMMessage m;
-    if (!device.ReadSIMMessage(index, m)) {
+    const bool read = device.ReadSIMMessage(index, m);
+    if (m.status == QLatin1String("UNSENT") || m.status == QLatin1String("SENT")) {
+        // Stored by a person or another program and never received: no
+        // alarm, and not ours to delete.
+        s.unreadable.remove(index);
+        return SlotRead::Held;
+    }
+    if (!read) {
         const qint16 error = device.ErrorCode();
         if (error != 11) {
             if (error != 3)
@@ -210,10 +217,8 @@ SlotRead PartJoiner::ReadSlot(CommSMS &device, qint16 index, QDateTime &smsDate,
             u = Unreadable{raw, 0, s.now()};
         if (++u.polls < kUnreadablePolls)
             return SlotRead::Held;
-        const bool stored =
-            m.status == QLatin1String("UNSENT") || m.status == QLatin1String("SENT");
         const bool dated = m.date.isValid() && m.date != ZeroDate();
-        smsStatus = stored ? m.status : QStringLiteral("UNREAD");
+        smsStatus = QStringLiteral("UNREAD");
         phoneNo = m.phoneNo.isEmpty() ? QStringLiteral("unknown") : m.phoneNo;
         sms = QStringLiteral("[unreadable] ") + m.rawHeader +
               (m.rawBody.isEmpty() ? QString() : QStringLiteral("\r\n") + m.rawBody);
@@ -251,7 +256,7 @@ SlotRead PartJoiner::ReadSlot(CommSMS &device, qint16 index, QDateTime &smsDate,
     smsDate = m.date;
     phoneNo = m.phoneNo;
     sms = m.text;
-    smsStatus = m.status;
+    smsStatus = SlotStatus(m); // a status report is no alarm: deleted as configured
     key = ReceivedStore::Key(index, smsDate, phoneNo, sms);
     return SlotRead::Message;
 }

@@ -23,7 +23,8 @@ struct SIMMessage;
 enum class SlotRead
 {
     Empty,   // nothing to do: an empty slot, or one the SIM could not read just now
-    Held,    // a message that stays for now: a waiting part, an odd reply before its third poll
+    Held,    // a message that stays: a waiting part, an odd reply before its third poll, a
+             // message stored there and never received
     Message, // a message for the poll to record (and delete, as configured)
 };
 
