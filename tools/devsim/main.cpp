@@ -186,21 +186,12 @@ int main(int argc, char *argv[])
         return Fail(QStringLiteral("--device-type wants a hexadecimal number"));
 
     // Fault options are the control commands of the same name, so both behave alike.
-    QStringList commands{"latency " + parser.value("latency"),
-                         "typerate " + parser.value("type-rate"),
-                         "badcrc " + parser.value("bad-crc"),
-                         "drop " + parser.value("drop"),
-                         "truncate " + parser.value("truncate"),
-                         "storages " + parser.value("storages"),
-                         "cmee " + parser.value("cmee"),
-                         "lengths " + parser.value("lengths"),
-                         "headers " + parser.value("headers"),
-                         "stamps " + parser.value("stamps"),
-                         "spacing " + parser.value("spacing"),
-                         "cpms-ok " + parser.value("cpms-ok"),
-                         "memories " + parser.value("memories"),
-                         "prefix " + parser.value("prefix"),
-                         "urc answers " + parser.value("urc-answers")};
+    QStringList commands{
+        "latency " + parser.value("latency"), "typerate " + parser.value("type-rate"),
+        "badcrc " + parser.value("bad-crc"), "urc answers " + parser.value("urc-answers")};
+    for (const char *name : {"drop", "truncate", "storages", "cmee", "lengths", "headers", "stamps",
+                             "spacing", "cpms-ok", "memories", "prefix"})
+        commands << QLatin1String(name) + u' ' + parser.value(QLatin1String(name));
     if (parser.isSet("urc-delivery"))
         commands << QStringLiteral("urc delivery on");
     if (parser.isSet("baud"))
