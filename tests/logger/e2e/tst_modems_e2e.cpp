@@ -418,6 +418,62 @@ private slots:
         QCOMPARE(int(m_pipeline->ReceivedSMSCount), 1);
     }
 
+    // A hundred first parts whose second parts never come wait for ten
+    // minutes (a hundred messages stored and never received wait for good);
+    // a plain alarm stored among them is logged by the next poll, which
+    // reads its slot and not theirs. Their slots are read again at most once
+    // a minute, a few at each poll.
+    void waitingMessagesHoldNoAlarmUp_data()
+    {
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("waiting"); // %1 its number, %2 its slot
+        NewRowOnBothLines("a hundred first parts", [](QTestData &row) {
+            row << QStringLiteral("number=+852912%1 time=24/05/01,07:00:00+32 text=\"part one of "
+                                  "two\" parts=2 ref=%2 slots=%2,-");
+        });
+        NewRowOnBothLines("a hundred stored, never received", [](QTestData &row) {
+            row << QStringLiteral("slot=%2 status=unsent number=+852912%1 text=draft");
+        });
+    }
+    void waitingMessagesHoldNoAlarmUp()
+    {
+        QFETCH(int, line);
+        QFETCH(QString, waiting);
+        QList<Delivery> stored;
+        for (int i = 0; i < 100; ++i)
+            stored.append({-1, waiting.arg(i, 3, 10, QLatin1Char('0')).arg(i < 50 ? i + 1 : i + 2)});
+        prepare(stored, {"--capacity", "120"}, Line(line));
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
+        QCOMPARE(StoredSlots(*m_sim).size(), 100);
+        auto commands = [this] { return m_sim->control("counts").section(u'=', 1).toInt(); };
+
+        quillet::test::Deliver(*m_sim, {51, "number=+85291110051 time=24/05/01,08:00:51+32 "
+                                            "text=\"Plain alarm\""});
+        int before = commands();
+        m_pipeline->PollSIM();
+        const int alarmPoll = commands() - before;
+        QCOMPARE(logFile(), QByteArray("05/01/2024 08:00:51 [+85291110051] Plain alarm\r\n"));
+        QCOMPARE(StoredSlots(*m_sim).size(), 100);
+        // The count (two commands), slot 0 (where a store may start), the
+        // alarm's read and its delete.
+        qInfo("AT commands in the poll after the alarm came: %d", alarmPoll);
+        QCOMPARE(alarmPoll, 5);
+
+        m_now = m_now.addSecs(60);
+        int reread = 0;
+        for (int poll = 0; poll < 100 && reread < 100; ++poll) {
+            before = commands();
+            m_pipeline->PollSIM();
+            const int reads = commands() - before - 2;
+            QVERIFY2(reads >= 1 && reads <= 10, qPrintable(QString::number(reads)));
+            reread += reads;
+        }
+        QCOMPARE(reread, 100);
+        QCOMPARE(records(logFile()), 1);
+        QCOMPARE(StoredSlots(*m_sim).size(), 100);
+    }
+
     void plainModemFoundOnItsOwn()
     {
         prepare({{3, "number=+85291110031 time=24/05/01,08:00:01+32 text=found"}}, {},
