@@ -199,6 +199,11 @@ void PartJoiner::BeginPoll()
     m_state->incomplete = false;
 }
 
+void PartJoiner::ForgetHeldSlots()
+{
+    m_state->held.clear();
+}
+
 QList<qint16> PartJoiner::HeldSlots() const
 {
     return m_state->held.keys();

@@ -56,6 +56,9 @@ public:
 
     // A poll begins: no slot has failed to read in it yet.
     void BeginPoll();
+    // The device was opened again: what its store held before proves
+    // nothing, so the next poll reads every slot.
+    void ForgetHeldSlots();
     // Slots known to hold a waiting part, a message recorded from parts and
     // not deleted, or one stored there and never received: a poll counts
     // them as there without reading them.

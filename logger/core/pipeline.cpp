@@ -127,6 +127,8 @@ void AlarmPipeline::setPollProblem(const QString &problem)
 bool AlarmPipeline::connectAndLearn(QString &why)
 {
     m_connecting = true;
+    // The SIM may have been changed or emptied while the device was away.
+    m_parts.ForgetHeldSlots();
     bool ok = ConnectDevice();
     if (!ok) {
         if (!m_device) {

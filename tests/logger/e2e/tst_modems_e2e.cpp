@@ -471,7 +471,16 @@ private slots:
         }
         QCOMPARE(reread, 100);
         QCOMPARE(records(logFile()), 1);
-        QCOMPARE(StoredSlots(*m_sim).size(), 100);
+
+        // Opened again: one of them gave way to an alarm while the device
+        // was away, the count the same. The first poll reads every slot.
+        control(QStringLiteral("delete 1"));
+        quillet::test::Deliver(*m_sim, {1, "number=+85291110001 time=24/05/01,08:00:01+32 "
+                                           "text=\"While away\""});
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
+        QCOMPARE(records(logFile()), 2);
+        QCOMPARE(StoredSlots(*m_sim).size(), 99);
     }
 
     void plainModemFoundOnItsOwn()
