@@ -441,7 +441,8 @@ private slots:
         QFETCH(QString, waiting);
         QList<Delivery> stored;
         for (int i = 0; i < 100; ++i)
-            stored.append({-1, waiting.arg(i, 3, 10, QLatin1Char('0')).arg(i < 50 ? i + 1 : i + 2)});
+            stored.append(
+                {-1, waiting.arg(i, 3, 10, QLatin1Char('0')).arg(i < 50 ? i + 1 : i + 2)});
         prepare(stored, {"--capacity", "120"}, Line(line));
         QVERIFY(m_pipeline->GoOnline());
         m_pipeline->PollSIM();
