@@ -302,8 +302,7 @@ bool CommSMS::SendATCommand(const QString &tmpATCommand, QString &tmpATCommandRe
     x.numCRLF = tmpATCommandReplyNumCRLF;
     x.endingByError = tmpATCommandReplyEnddingByError;
     // The exchange follows the caller's transport choice for this one call.
-    const ExchangeResult r =
-        exchangeAT(x, tmpModemType == kModBus ? *m_deviceLink : *m_modemLink);
+    const ExchangeResult r = exchangeAT(x, tmpModemType == kModBus ? *m_deviceLink : *m_modemLink);
     tmpATCommandResult = r.reply;
     tmpATCommandRetryCnt = r.retryCount;
     tmpATCommandSourceResult = r.source;
@@ -750,9 +749,7 @@ bool CommSMS::readSlot(qint16 index, SIMMessage &message, bool mayRestore)
         x.command = command;
         x.retryMax = m_commRetry;
         x.timeout = m_commTimeout;
-        x.complete = [this](const QString &reply) {
-            return IsCMGRReplyComplete(reply, m_codeMap);
-        };
+        x.complete = [this](const QString &reply) { return IsCMGRReplyComplete(reply, m_codeMap); };
         x.settled = IsCMGRReplyFinished;
         const ExchangeResult r = exchangeAT(x);
         if (!r.completed)
