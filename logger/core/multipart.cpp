@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kUnreadablePolls = 3;
 constexpr qint64 kMissingPartsSeconds = 600;
+constexpr qint64 kRereadSeconds = 60;
 const QString kGap = QStringLiteral("[...]");
 
 struct Part
@@ -33,8 +34,16 @@ struct Group
     QDateTime firstSeen;      // when its first part was seen (UTC)
     QString recordedKey;      // set once recorded
     QSet<int> recordedParts;  // the parts that record holds
-    QMap<int, Part> seen;     // part number -> this poll's part
+    QMap<int, Part> seen;     // part number -> the part in its lowest slot
     QList<qint16> duplicates; // further slots holding a part already seen
+};
+
+// A slot known to hold a part, as it was last read.
+struct Held
+{
+    QString id; // its group; empty for a message that is no part
+    SIMMessage message;
+    QDateTime lastRead; // UTC
 };
 
 struct Unreadable
@@ -77,6 +86,7 @@ struct PartJoiner::State
     QString path;
     QHash<QString, Group> groups; // by sender, reference and part count
     QHash<qint16, Unreadable> unreadable;
+    QMap<qint16, Held> held; // slot -> the part it holds; what the groups see
     bool incomplete = false; // a slot could not be read in this poll
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
 };
@@ -136,14 +146,17 @@ QString joined(const Group &g, int parts)
     return text;
 }
 
-void deleteParts(const Group &g, const PartJoiner::Road &road)
+void deleteParts(const Group &g, const PartJoiner::Road &road, QMap<qint16, Held> &held)
 {
     if (!road.deleteSlot)
         return;
+    QList<qint16> doomed = g.duplicates;
     for (const Part &p : g.seen)
-        road.deleteSlot(p.slot);
-    for (qint16 slot : g.duplicates)
-        road.deleteSlot(slot);
+        doomed << p.slot;
+    for (qint16 slot : doomed) {
+        if (road.deleteSlot(slot))
+            held.remove(slot);
+    }
 }
 
 } // namespace
@@ -159,6 +172,7 @@ void PartJoiner::LoadWaitingParts(const QString &path)
     s.path = path;
     s.groups.clear();
     s.unreadable.clear();
+    s.held.clear();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
@@ -180,20 +194,61 @@ void PartJoiner::LoadWaitingParts(const QString &path)
     }
 }
 
+void PartJoiner::BeginPoll()
+{
+    m_state->incomplete = false;
+}
+
+void PartJoiner::ForgetHeldSlots()
+{
+    m_state->held.clear();
+}
+
+QList<qint16> PartJoiner::HeldSlots() const
+{
+    return m_state->held.keys();
+}
+
+QList<qint16> PartJoiner::DueSlots(int count) const
+{
+    const State &s = *m_state;
+    const QDateTime now = s.now();
+    QList<QPair<QDateTime, qint16>> byLastRead;
+    for (auto it = s.held.cbegin(); it != s.held.cend(); ++it) {
+        if (it->lastRead.secsTo(now) >= kRereadSeconds)
+            byLastRead.append({it->lastRead, it.key()});
+    }
+    std::sort(byLastRead.begin(), byLastRead.end());
+    QList<qint16> due;
+    for (qsizetype i = 0; i < byLastRead.size() && i < count; ++i)
+        due << byLastRead.at(i).second;
+    return due;
+}
+
+bool PartJoiner::SawEverySlot() const
+{
+    return !m_state->incomplete;
+}
+
 SlotRead PartJoiner::ReadSlot(CommSMS &device, qint16 index, QDateTime &smsDate, QString &phoneNo,
                               QString &sms, QString &smsStatus, QString &key)
 {
     State &s = *m_state;
-    if (index == 0) {
-        // Every poll starts at slot 0: what the last one saw is history.
-        s.incomplete = false;
-        for (Group &g : s.groups) {
-            g.seen.clear();
-            g.duplicates.clear();
-        }
-    }
     SIMMessage m;
-    if (!device.ReadSIMMessage(index, m)) {
+    const bool read = device.ReadSIMMessage(index, m);
+    // What the slot held before is history once it answered; a read that
+    // failed proves nothing about it.
+    if (read || device.ErrorCode() == 3 || device.ErrorCode() == 11)
+        s.held.remove(index);
+    if (m.status == QLatin1String("UNSENT") || m.status == QLatin1String("SENT")) {
+        // Stored by a person or another program and never received: no
+        // alarm, and not ours to delete. It stays for good, so it waits
+        // like a part instead of being read at every poll.
+        s.unreadable.remove(index);
+        s.held.insert(index, Held{QString(), m, s.now()});
+        return SlotRead::Held;
+    }
+    if (!read) {
         const qint16 error = device.ErrorCode();
         if (error != 11) {
             if (error != 3)
@@ -210,10 +265,8 @@ SlotRead PartJoiner::ReadSlot(CommSMS &device, qint16 index, QDateTime &smsDate,
             u = Unreadable{raw, 0, s.now()};
         if (++u.polls < kUnreadablePolls)
             return SlotRead::Held;
-        const bool stored =
-            m.status == QLatin1String("UNSENT") || m.status == QLatin1String("SENT");
         const bool dated = m.date.isValid() && m.date != ZeroDate();
-        smsStatus = stored ? m.status : QStringLiteral("UNREAD");
+        smsStatus = QStringLiteral("UNREAD");
         phoneNo = m.phoneNo.isEmpty() ? QStringLiteral("unknown") : m.phoneNo;
         sms = QStringLiteral("[unreadable] ") + m.rawHeader +
               (m.rawBody.isEmpty() ? QString() : QStringLiteral("\r\n") + m.rawBody);
@@ -242,16 +295,13 @@ SlotRead PartJoiner::ReadSlot(CommSMS &device, qint16 index, QDateTime &smsDate,
             g.firstSeen = s.now();
             save();
         }
-        if (g.seen.contains(part))
-            g.duplicates << index;
-        else
-            g.seen.insert(part, Part{index, m});
+        s.held.insert(index, Held{id, m, s.now()});
         return SlotRead::Held;
     }
     smsDate = m.date;
     phoneNo = m.phoneNo;
     sms = m.text;
-    smsStatus = m.status;
+    smsStatus = SlotStatus(m); // a status report is no alarm: deleted as configured
     key = ReceivedStore::Key(index, smsDate, phoneNo, sms);
     return SlotRead::Message;
 }
@@ -261,6 +311,21 @@ void PartJoiner::FinishParts(const Road &road)
     State &s = *m_state;
     const QDateTime now = s.now();
     bool changed = false;
+    // What each message has on the SIM, read in this poll or before.
+    for (Group &g : s.groups) {
+        g.seen.clear();
+        g.duplicates.clear();
+    }
+    for (auto it = s.held.cbegin(); it != s.held.cend(); ++it) {
+        if (it->id.isEmpty())
+            continue;
+        Group &g = s.groups[it->id];
+        const int part = it->message.concatenation.part;
+        if (g.seen.contains(part))
+            g.duplicates << it.key();
+        else
+            g.seen.insert(part, Part{it.key(), it->message});
+    }
     // Messages in the order of their first slots, as single ones are read.
     QList<QPair<qint16, QString>> order;
     for (auto it = s.groups.cbegin(); it != s.groups.cend(); ++it) {
@@ -283,7 +348,7 @@ void PartJoiner::FinishParts(const Road &road)
         }
         if (!g.recordedKey.isEmpty()) {
             // Recorded: what is left of it is cleared, never recorded again.
-            deleteParts(g, road);
+            deleteParts(g, road, s.held);
             continue;
         }
         const bool whole = g.seen.size() == parts;
@@ -303,15 +368,11 @@ void PartJoiner::FinishParts(const Road &road)
             g.recordedParts = QSet<int>(g.seen.keyBegin(), g.seen.keyEnd());
             changed = true;
             save(); // before any part leaves the SIM
-            deleteParts(g, road);
+            deleteParts(g, road, s.held);
         }
     }
     if (changed)
         save();
-    for (Group &g : s.groups) {
-        g.seen.clear();
-        g.duplicates.clear();
-    }
 }
 
 } // namespace quillet

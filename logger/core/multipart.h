@@ -4,13 +4,18 @@
 // its missing parts are overdue (10 minutes after its first part was seen);
 // then the parts become one record, in part order, with the first part's
 // time stamp and "[...]" for each gap, and are deleted together once that
-// record is committed. A message whose reply comes whole but cannot be read
-// is recorded as it arrived ("[unreadable]", its header and body) at the
-// third poll that finds it so. The waiting parts and the messages already
-// recorded from parts are remembered in a small file beside the settings, so
-// a restart neither restarts the clock nor records a message twice.
+// record is committed. A waiting part's slot (and that of a message stored
+// there and never received) is not read at every poll: only when the store's
+// count says something changed behind it, and otherwise at most once a
+// minute, so that however much waits, a poll reads new slots first and is
+// soon over. A message whose reply comes whole but cannot be read is
+// recorded as it arrived ("[unreadable]", its header and body) at the third
+// poll that finds it so. The waiting parts and the messages already recorded
+// from parts are remembered in a small file beside the settings, so a
+// restart neither restarts the clock nor records a message twice.
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -23,7 +28,8 @@ struct SIMMessage;
 enum class SlotRead
 {
     Empty,   // nothing to do: an empty slot, or one the SIM could not read just now
-    Held,    // a message that stays for now: a waiting part, an odd reply before its third poll
+    Held,    // a message that stays: a waiting part, an odd reply before its third poll, a
+             // message stored there and never received
     Message, // a message for the poll to record (and delete, as configured)
 };
 
@@ -34,19 +40,34 @@ class PartJoiner
 public:
     // What the joiner asks of its pipeline once a message is whole: record
     // it (true when its record is on disk), and take a slot off the SIM
-    // (empty when deletion is off).
+    // (true when it went; empty when deletion is off).
     struct Road
     {
         std::function<bool(const QString &key, const QDateTime &smsDate, const QString &phoneNo,
                            const QString &sms)>
             record;
-        std::function<void(qint16 slot)> deleteSlot;
+        std::function<bool(qint16 slot)> deleteSlot;
     };
 
     PartJoiner();
     ~PartJoiner();
     PartJoiner(const PartJoiner &) = delete;
     PartJoiner &operator=(const PartJoiner &) = delete;
+
+    // A poll begins: no slot has failed to read in it yet.
+    void BeginPoll();
+    // The device was opened again: what its store held before proves
+    // nothing, so the next poll reads every slot.
+    void ForgetHeldSlots();
+    // Slots known to hold a waiting part, a message recorded from parts and
+    // not deleted, or one stored there and never received: a poll counts
+    // them as there without reading them.
+    QList<qint16> HeldSlots() const;
+    // Those of them last read a minute ago or more, longest ago first, at
+    // most `count`.
+    QList<qint16> DueSlots(int count) const;
+    // Whether every slot this poll read gave an answer (an empty slot is one).
+    bool SawEverySlot() const;
 
     // Reads one slot through `device`. For a message: its date, sender,
     // text, status and the key the received store remembers it by.

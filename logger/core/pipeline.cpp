@@ -127,6 +127,8 @@ void AlarmPipeline::setPollProblem(const QString &problem)
 bool AlarmPipeline::connectAndLearn(QString &why)
 {
     m_connecting = true;
+    // The SIM may have been changed or emptied while the device was away.
+    m_parts.ForgetHeldSlots();
     bool ok = ConnectDevice();
     if (!ok) {
         if (!m_device) {
@@ -431,38 +433,42 @@ void AlarmPipeline::PollSIM()
     setPollProblem({});
     ProcessPendingEvents();
 
-    qint16 read = 0;
+    // New slots first: the slots of waiting parts count as there unread, so
+    // however many wait, an alarm among them is read at once. Their slots are
+    // read after, all of them when the count does not come out (the store
+    // changed behind them), else those not read for a minute, a few a poll.
+    m_parts.BeginPoll();
+    const QList<qint16> held = m_parts.HeldSlots();
+    qint16 read = qint16(held.size());
     qint16 index = 0;
-    while (SMSMaxCount > 0 && index <= SMSMaxCount) {
+    auto scan = [&] {
+        for (; SMSMaxCount > 0 && index <= SMSMaxCount; ++index) {
+            emit pollProgressed();
+            ProcessPendingEvents();
+            if (IsOffline || read >= CurrentSMSCount)
+                break;
+            if (held.contains(index))
+                continue;
+            if (readSlotAt(index) != SlotRead::Empty) {
+                ++read;
+                WriteDebugTrace(QStringLiteral("TotalReadSMSCount=%1").arg(read));
+            }
+        }
+    };
+    scan();
+    const bool changedBehind =
+        read > CurrentSMSCount || (read < CurrentSMSCount && m_parts.SawEverySlot());
+    const int perPoll = int((held.size() * qint64(PollIntervalMs()) + 59999) / 60000);
+    for (qint16 slot : changedBehind ? held : m_parts.DueSlots(perPoll)) {
         emit pollProgressed();
         ProcessPendingEvents();
-        if (IsOffline || read >= CurrentSMSCount)
+        if (IsOffline)
             break;
-        QDateTime smsDate;
-        QString phoneNo, sms, status, key;
-        const SlotRead slot =
-            m_parts.ReadSlot(*m_device, index, smsDate, phoneNo, sms, status, key);
-        if (slot == SlotRead::Message) {
-            bool mayDelete = true;
-            if (status == QLatin1String("UNREAD") || status == QLatin1String("READ"))
-                mayDelete = RecordReceived(key, smsDate, phoneNo, sms);
-            else
-                key.clear(); // a stored outgoing message is no alarm
-            m_received.slotHolds(index, key);
-            if (m_settings.IsDeleteSMS && mayDelete && DeleteSMS(index))
-                m_received.slotHolds(index);
-        } else if (slot == SlotRead::Empty && m_device->ErrorCode() == kNoMessageInSlot) {
-            m_received.slotHolds(index);
-        }
-        // A held slot (a waiting part, an odd reply before its third poll)
-        // proves nothing about what the store noted for it: a joined
-        // message's entry is kept under its first part's slot.
-        if (slot != SlotRead::Empty) {
-            ++read;
-            WriteDebugTrace(QStringLiteral("TotalReadSMSCount=%1").arg(read));
-        }
-        ++index;
+        if (readSlotAt(slot) == SlotRead::Empty && m_device->ErrorCode() == kNoMessageInSlot)
+            --read; // its part is gone
     }
+    if (changedBehind)
+        scan();
     // Parts are joined only after a poll that saw the whole store.
     if (read >= CurrentSMSCount || (SMSMaxCount > 0 && index > SMSMaxCount)) {
         PartJoiner::Road road;
@@ -471,9 +477,34 @@ void AlarmPipeline::PollSIM()
             return RecordReceived(key, date, phoneNo, sms);
         };
         if (m_settings.IsDeleteSMS)
-            road.deleteSlot = [this](qint16 slot) { DeleteSMS(slot); };
+            road.deleteSlot = [this](qint16 slot) { return DeleteSMS(slot); };
         m_parts.FinishParts(road);
     }
+}
+
+// One slot: read, recorded and deleted as configured, what the received
+// store remembers of it kept up to date.
+SlotRead AlarmPipeline::readSlotAt(qint16 index)
+{
+    QDateTime smsDate;
+    QString phoneNo, sms, status, key;
+    const SlotRead slot = m_parts.ReadSlot(*m_device, index, smsDate, phoneNo, sms, status, key);
+    if (slot == SlotRead::Message) {
+        bool mayDelete = true;
+        if (status == QLatin1String("UNREAD") || status == QLatin1String("READ"))
+            mayDelete = RecordReceived(key, smsDate, phoneNo, sms);
+        else
+            key.clear(); // a status report is no alarm
+        m_received.slotHolds(index, key);
+        if (m_settings.IsDeleteSMS && mayDelete && DeleteSMS(index))
+            m_received.slotHolds(index);
+    } else if (slot == SlotRead::Empty && m_device->ErrorCode() == kNoMessageInSlot) {
+        m_received.slotHolds(index);
+    }
+    // A held slot (a waiting part, an odd reply before its third poll)
+    // proves nothing about what the store noted for it: a joined message's
+    // entry is kept under its first part's slot.
+    return slot;
 }
 
 bool AlarmPipeline::ExitSystem(bool askConfirm)

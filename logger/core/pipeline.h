@@ -179,6 +179,7 @@ private:
     void tryReconnect();
     void writeReceivedStore();
     void finishPoll();
+    SlotRead readSlotAt(qint16 index);
     void showAndSound(const QDateTime &smsDate, const QString &phoneNo, const QString &sms);
     QString portName() const;
 

@@ -417,7 +417,10 @@ bool CommSMS::openAndInitialize(const QString &commSetting)
     }
     m_errorCode = 0;
     m_profileLost = false;
+    m_shortHeaders = false;
     m_storage = QStringLiteral("MT");
+    m_storageMemories = 0;
+    m_cpmsWithoutOK = false;
     m_deviceType.clear();
     bool typeRead = false;
     if (!m_tokens.isComplete() || m_linkMode == LinkMode::Modem)
@@ -452,21 +455,36 @@ bool CommSMS::probeLink()
         m_deviceType = DeviceTypeFromResponse(response);
         return true;
     }
+    // A plain modem holds the probe's bytes in its command line, and one that
+    // does not look past them for "AT" would answer "AT" behind them with
+    // ERROR. A CR ends that line first and its answer is let pass; "AT" is
+    // asked twice, in case that answer comes late and reads as the first.
+    Exchange endLine;
+    endLine.eol = kCR;
+    endLine.timeout = 0;
+    endLine.complete = [](const QString &reply) {
+        return IsErrorReply(reply) || reply.contains(QLatin1String("OK\r\n"));
+    };
+    exchangeAT(endLine, *m_modemLink);
     Exchange x;
     x.command = QStringLiteral("AT");
     x.ending1 = kLineOK;
     x.timeout = m_commTimeout;
-    const ExchangeResult r = exchangeAT(x, *m_modemLink);
-    if (r.completed && !IsErrorReply(r.reply)) {
-        m_link = m_modemLink.get();
-        WriteDebugTrace(
-            QStringLiteral("No device at station 247; a plain modem answers on the port"));
+    for (int ask = 0; ask < 2; ++ask) {
+        const ExchangeResult r = exchangeAT(x, *m_modemLink);
+        if (r.completed && !IsErrorReply(r.reply)) {
+            m_link = m_modemLink.get();
+            WriteDebugTrace(
+                QStringLiteral("No device at station 247; a plain modem answers on the port"));
+            break;
+        }
     }
     return false;
 }
 
 // The modes the readers rely on; a mode the modem refuses costs only its
-// own exchange.
+// own exchange. Without detailed headers messages are read from the short
+// ones, their texts as they stand.
 void CommSMS::setProfile(bool withErrorMode)
 {
     auto set = [this](const QString &command) {
@@ -475,14 +493,18 @@ void CommSMS::setProfile(bool withErrorMode)
         x.ending1 = kLineOK;
         x.timeout = m_commTimeout;
         const ExchangeResult r = exchangeAT(x);
-        if (!r.completed || IsErrorReply(r.reply))
+        const bool refused = r.completed && IsErrorReply(r.reply);
+        if (!r.completed || refused)
             WriteDebugTrace(QStringLiteral("%1 not taken: '%2'").arg(command, r.reply));
+        return !refused;
     };
     set(QStringLiteral("ATE0"));
     if (withErrorMode)
         setErrorReportMode();
-    for (const char *command : {"AT+CMGF=1", "AT+CSDH=1", "AT+CSCS=\"GSM\""})
-        set(QString::fromLatin1(command));
+    set(QStringLiteral("AT+CMGF=1"));
+    if (!set(QStringLiteral("AT+CSDH=1")))
+        m_shortHeaders = true;
+    set(QStringLiteral("AT+CSCS=\"GSM\""));
 }
 
 void CommSMS::noteEcho(const ExchangeResult &r)
@@ -606,29 +628,68 @@ bool CommSMS::GetSMSMaxCountFromSIM(qint16 &smsMaxCount)
     return guard && storageCount(true, smsMaxCount);
 }
 
-bool CommSMS::storageCount(bool wantTotal, qint16 &value)
+// AT+CPMS= with the memories this modem takes: "MT" (SIM and phone memory
+// as one) three times, then two, then one, then the same with "SM", the SIM
+// alone: many plain modems know no "MT", some take fewer memories. What
+// worked is kept until the next Initialize; a refusal of it is tried from
+// the start at the next count.
+bool CommSMS::selectStorage()
 {
-    if (m_modelName == QLatin1String("SIEMENS")) {
-        auto select = [this] {
-            const QString store = u'"' + m_storage + u'"';
-            return simpleAT(QStringLiteral("AT+CPMS=") + store + u',' + store + u',' + store, kOK);
-        };
-        ExchangeResult r = select();
+    auto select = [this](const QString &memory, int count) {
+        const QStringList memories(count, u'"' + memory + u'"');
+        ExchangeResult r = simpleAT(QStringLiteral("AT+CPMS=") + memories.join(u','), kOK);
         noteEcho(r);
-        // Many plain modems know no "MT" (SIM and phone memory as one): the
-        // SIM alone then.
-        if (r.completed && IsErrorReply(r.reply) && m_storage == QLatin1String("MT")) {
-            m_storage = QStringLiteral("SM");
-            WriteDebugTrace(QStringLiteral("Storage MT refused: '%1'; using SM").arg(r.reply));
-            r = select();
-        }
-        if (!r.completed || !r.reply.contains(kOK) || IsErrorReply(r.reply)) {
-            m_errorCode = 1;
-            restoreProfileIfLost();
-            return false;
+        return r;
+    };
+    if (m_storageMemories > 0) {
+        const ExchangeResult r = select(m_storage, m_storageMemories);
+        if (r.completed && IsErrorReply(r.reply))
+            m_storageMemories = 0;
+        return r.completed && r.reply.contains(kOK) && !IsErrorReply(r.reply);
+    }
+    for (const QString &memory : {QStringLiteral("MT"), QStringLiteral("SM")}) {
+        for (int count = 3; count >= 1; --count) {
+            const ExchangeResult r = select(memory, count);
+            if (!r.completed)
+                return false;
+            if (r.reply.contains(kOK) && !IsErrorReply(r.reply)) {
+                m_storage = memory;
+                m_storageMemories = count;
+                if (memory != QLatin1String("MT") || count != 3)
+                    WriteDebugTrace(
+                        QStringLiteral("Storage %1 taken with %2 memories").arg(memory).arg(count));
+                return true;
+            }
+            WriteDebugTrace(QStringLiteral("Storage %1 with %2 memories refused: '%3'")
+                                .arg(memory)
+                                .arg(count)
+                                .arg(r.reply));
         }
     }
-    const ExchangeResult query = simpleAT(QStringLiteral("AT+CPMS?"), kOK);
+    return false;
+}
+
+bool CommSMS::storageCount(bool wantTotal, qint16 &value)
+{
+    if (m_modelName == QLatin1String("SIEMENS") && !selectStorage()) {
+        m_errorCode = 1;
+        restoreProfileIfLost();
+        return false;
+    }
+    // Some modems end the answer with its "+CPMS:" line and no "OK": the
+    // line is read when the time is up, and from then on as soon as it is whole.
+    Exchange x;
+    x.command = QStringLiteral("AT+CPMS?");
+    x.retryMax = m_commRetry;
+    x.timeout = m_commTimeout;
+    if (m_cpmsWithoutOK)
+        x.complete = [](const QString &reply) {
+            return HasWholeCPMSLine(reply) || IsErrorReply(reply);
+        };
+    else
+        x.ending1 = kOK;
+    x.settled = HasWholeCPMSLine;
+    const ExchangeResult query = exchangeAT(x);
     noteEcho(query);
     restoreProfileIfLost();
     if (!query.completed) {
@@ -637,11 +698,15 @@ bool CommSMS::storageCount(bool wantTotal, qint16 &value)
     }
     qint16 used = 0;
     qint16 total = 0;
-    if (!query.reply.contains(kOK) || !ParseCPMSQueryReply(query.reply, used, total)) {
+    if (IsErrorReply(query.reply) || !ParseCPMSQueryReply(query.reply, used, total)) {
         WriteDebugTrace(QStringLiteral("Could not parse CPMS query response '%1', bytes %2")
                             .arg(query.reply, FrameHex(query.source)));
         m_errorCode = -1;
         return false;
+    }
+    if (!m_cpmsWithoutOK && !query.reply.contains(kOK)) {
+        m_cpmsWithoutOK = true;
+        WriteDebugTrace(QStringLiteral("AT+CPMS? answered without OK: its line is enough"));
     }
     value = wantTotal ? total : used;
     m_errorCode = 0;
@@ -656,11 +721,11 @@ bool CommSMS::ReadSMSFromSIM(qint16 index, QDateTime &smsDate, QString &sms, QSt
     SIMMessage message;
     const bool read = ReadSIMMessage(index, message);
     if (!message.status.isEmpty())
-        smsStatus = message.status;
+        smsStatus = SlotStatus(message);
     if (!read)
         return false;
     smsDate = message.date;
-    sms = message.text;
+    sms = message.isStatusReport ? DescribeStatusReport(message.report) : message.text;
     phoneNo = message.phoneNo;
     return true;
 }
@@ -692,6 +757,7 @@ bool CommSMS::readSlot(qint16 index, SIMMessage &message, bool mayRestore)
         noteEcho(r);
         switch (ClassifyCMGRNoMessage(r.reply, m_modemGivesCodes)) {
         case CMGRNoMessage::Empty:
+            m_noted.remove(index);
             m_errorCode = 3;
             restoreProfileIfLost();
             return false;
@@ -705,7 +771,22 @@ bool CommSMS::readSlot(qint16 index, SIMMessage &message, bool mayRestore)
             break;
         }
         const CMGRReply read = ReadCMGRTextReply(r.source, m_tokens, message);
+        if (read.kind == CMGRRead::Message && read.shortHeader && !m_shortHeaders) {
+            // Detailed headers were taken: a short one says the modem
+            // restarted with its factory profile, or writes no others.
+            if (mayRestore) {
+                m_profileLost = true;
+                restoreProfileIfLost();
+                return readSlot(index, message, false);
+            }
+            m_shortHeaders = true;
+            WriteDebugTrace(QStringLiteral("Short headers whatever the modem is told: texts "
+                                           "are read as they stand"));
+        }
         if (read.kind == CMGRRead::Message) {
+            if (!read.why.isEmpty())
+                WriteDebugTrace(QStringLiteral("CMGR=%1 %2").arg(index).arg(read.why));
+            noteOnce(index, message);
             m_errorCode = 0;
             restoreProfileIfLost();
             return true;
@@ -725,6 +806,27 @@ bool CommSMS::readSlot(qint16 index, SIMMessage &message, bool mayRestore)
     return false;
 }
 
+// What is in a slot but no alarm is traced once, not at every poll.
+void CommSMS::noteOnce(qint16 index, const SIMMessage &m)
+{
+    QString note;
+    if (m.isStatusReport)
+        note = QStringLiteral("Slot %1 holds a status report: %2")
+                   .arg(index)
+                   .arg(DescribeStatusReport(m.report));
+    else if (m.status == QLatin1String("UNSENT") || m.status == QLatin1String("SENT"))
+        note = QStringLiteral("Slot %1 holds a message stored there, never received (STO %2 to "
+                              "%3): no alarm")
+                   .arg(index)
+                   .arg(m.status, m.phoneNo);
+    if (note.isEmpty()) {
+        m_noted.remove(index);
+    } else if (m_noted.value(index) != note) {
+        m_noted.insert(index, note);
+        WriteDebugTrace(note);
+    }
+}
+
 bool CommSMS::DeleteSMSOnSIM(qint16 index)
 {
     ExchangeGuard guard(*this);
@@ -737,6 +839,7 @@ bool CommSMS::DeleteSMSOnSIM(qint16 index)
         if (!r.completed)
             continue;
         if (r.reply.contains(kOK)) {
+            m_noted.remove(index);
             m_errorCode = 0;
             return true;
         }

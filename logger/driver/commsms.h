@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -80,7 +81,8 @@ public:
     bool GetSMSCountFromSIM(qint16 &currentSMSCount);
     bool GetSMSMaxCountFromSIM(qint16 &smsMaxCount);
     // The text of the message in a slot (of one part, for a part of a longer
-    // message). ReadSIMMessage tells the rest.
+    // message; for a status report, what it says, with the status "REPORT").
+    // ReadSIMMessage tells the rest.
     bool ReadSMSFromSIM(qint16 index, QDateTime &smsDate, QString &sms, QString &phoneNo,
                         QString &smsStatus);
     // Everything a slot's read shows. ErrorCode: 0 read; 3 empty slot; 10
@@ -89,7 +91,9 @@ public:
     // after one exchange, so that an odd message costs one attempt per poll;
     // 1 no reply. A modem that answers with its factory profile (echo, PDU
     // mode, short headers: it restarted) is set up again and the slot read
-    // once more.
+    // once more; one that writes short headers all the same (or refused
+    // AT+CSDH=1) is read from them. A status report or a message stored
+    // there and never received is traced once while it stays in its slot.
     bool ReadSIMMessage(qint16 index, SIMMessage &message);
     bool DeleteSMSOnSIM(qint16 index);
     bool SendSMS(const QString &phoneNo, const QString &message, bool isUnicode = false);
@@ -185,6 +189,7 @@ private:
     bool setErrorReportMode();
     qint16 querySIMReady();
     bool queryDeviceLink();
+    bool selectStorage();
     bool storageCount(bool wantTotal, qint16 &value);
     bool openAndInitialize(const QString &commSetting);
     bool probeLink();
@@ -192,6 +197,7 @@ private:
     void noteEcho(const ExchangeResult &r);
     void restoreProfileIfLost();
     bool readSlot(qint16 index, SIMMessage &message, bool mayRestore);
+    void noteOnce(qint16 index, const SIMMessage &message);
     QString decodeReply(const QByteArray &bytes) const;
 
     std::unique_ptr<CommPort> m_port;
@@ -211,9 +217,13 @@ private:
     bool m_busy = false;
     bool m_modemGivesCodes = true; // AT+CMEE=1 was accepted
     LinkMode m_linkMode = LinkMode::Auto;
-    bool m_profileLost = false; // a reply showed the modem's factory profile
+    bool m_profileLost = false;  // a reply showed the modem's factory profile
+    bool m_shortHeaders = false; // AT+CSDH=1 refused, or short headers all the same
     QString m_storage = QStringLiteral("MT");
-    bool m_abandoned = false; // Terminate ran inside the exchange in progress
+    int m_storageMemories = 0;      // how many AT+CPMS= takes; 0 until one worked
+    bool m_cpmsWithoutOK = false;   // AT+CPMS? ends with its line, no OK
+    QHash<qint16, QString> m_noted; // per slot: what was traced about a message that is no alarm
+    bool m_abandoned = false;       // Terminate ran inside the exchange in progress
 };
 
 } // namespace quillet

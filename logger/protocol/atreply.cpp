@@ -119,21 +119,45 @@ QList<QByteArray> headerFields(const QByteArray &header, const CMGRTokens &token
     return fields;
 }
 
-// "yy/MM/dd,hh:mm:ss" with the zone (+32, -16, ...) already cut off. The
-// year is 2000 + yy and the order is fixed, whatever the locale says.
-bool parseTimeStamp(const QString &text, QDateTime &result)
+// A number of one or two digits, or of exactly `wide` digits where that is
+// allowed (a four-digit year).
+bool stampNumber(QStringView text, int maxValue, int &value, int wide = 0)
 {
-    const QStringList halves = text.split(u',');
-    if (halves.size() != 2)
+    text = text.trimmed();
+    if (text.size() > 2 && text.size() != wide)
         return false;
-    const QStringList date = halves[0].split(u'/');
-    const QStringList time = halves[1].split(u':');
-    if (date.size() != 3 || time.size() != 3)
+    return toBoundedInt(text, maxValue, value);
+}
+
+// A time stamp as modems write it: "yy/MM/dd,hh:mm:ss" and the zone in
+// quarter hours behind a sign ("+32", "-16"); also with a four-digit year,
+// months and days without leading zeros, a blank for the comma, no zone.
+// The zone is cut off: the stamp is kept as the service centre wrote it.
+// A two-digit year is 2000 + yy and the order is fixed, whatever the
+// locale says.
+bool parseTimeStamp(const QString &stamp, QDateTime &result)
+{
+    const QString text = stamp.trimmed();
+    qsizetype cut = text.indexOf(u',');
+    if (cut < 0)
+        cut = text.indexOf(u' ');
+    if (cut < 0)
+        return false;
+    QStringView time = QStringView(text).sliced(cut + 1).trimmed();
+    const qsizetype sign = qMax(time.lastIndexOf(u'+'), time.lastIndexOf(u'-'));
+    if (sign >= 0) {
+        if (!isDecimal(time.sliced(sign + 1)))
+            return false;
+        time = time.first(sign);
+    }
+    const QList<QStringView> date = QStringView(text).first(cut).split(u'/');
+    const QList<QStringView> clock = time.split(u':');
+    if (date.size() != 3 || clock.size() != 3)
         return false;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (!toBoundedInt(date[0], 9999, year) || !toBoundedInt(date[1], 99, month) ||
-        !toBoundedInt(date[2], 99, day) || !toBoundedInt(time[0], 99, hour) ||
-        !toBoundedInt(time[1], 99, minute) || !toBoundedInt(time[2], 99, second))
+    if (!stampNumber(date[0], 9999, year, 4) || !stampNumber(date[1], 99, month) ||
+        !stampNumber(date[2], 99, day) || !stampNumber(clock[0], 99, hour) ||
+        !stampNumber(clock[1], 99, minute) || !stampNumber(clock[2], 99, second))
         return false;
     if (date[0].trimmed().size() <= 2)
         year += 2000;
@@ -145,17 +169,6 @@ bool parseTimeStamp(const QString &text, QDateTime &result)
     // zone may move it (a daylight-saving gap would make it invalid).
     result = QDateTime(d, t, Qt::UTC);
     return true;
-}
-
-// The modem writes the zone in quarter hours behind a sign; the stamp is
-// kept as the service centre wrote it, without the zone.
-QString withoutZone(const QString &stamp)
-{
-    const qsizetype comma = stamp.indexOf(u',');
-    const qsizetype sign = qMax(stamp.lastIndexOf(u'+'), stamp.lastIndexOf(u'-'));
-    if (comma < 0 || sign <= comma || !isDecimal(QStringView(stamp).sliced(sign + 1)))
-        return stamp;
-    return stamp.left(sign);
 }
 
 // Hexadecimal digits in a whole number of groups of `group` digits.
@@ -234,8 +247,10 @@ QString dataText(const QByteArray &octets)
 }
 
 // The body of one candidate, read as the scheme, the header indicator and
-// the length field say. False with the reason when it cannot be.
-bool readBody(const GSMCodeMap &map, const QByteArray &body, int length, bool hasHeader,
+// the length field say; unless `exact`, a length that fits no reading of the
+// body does not refuse it (packed septets aside, which cannot be read
+// without it). False with the reason when it cannot be.
+bool readBody(const GSMCodeMap &map, const QByteArray &body, int length, bool hasHeader, bool exact,
               SIMMessage &m, QString &why)
 {
     QString text;
@@ -247,7 +262,7 @@ bool readBody(const GSMCodeMap &map, const QByteArray &body, int length, bool ha
     const SMSAlphabet alphabet = m.scheme.alphabet;
     if (!hasHeader && alphabet == SMSAlphabet::GSM7) {
         // Characters (TS 27.005) or septets (TP-UDL, escapes counted twice).
-        if (text.size() != length && body.size() != length) {
+        if (exact && text.size() != length && body.size() != length) {
             why = QStringLiteral("length %1 is neither the %2 characters nor the %3 septets")
                       .arg(length)
                       .arg(text.size())
@@ -291,7 +306,7 @@ bool readBody(const GSMCodeMap &map, const QByteArray &body, int length, bool ha
     if (alphabet == SMSAlphabet::UCS2) {
         // Octets as the standard counts them; some modems count characters.
         if (payload.size() % 2 != 0 ||
-            (!octetsMatch && (hasHeader || payload.size() / 2 != length))) {
+            (exact && !octetsMatch && (hasHeader || payload.size() / 2 != length))) {
             why = QStringLiteral("length %1 does not fit %2 octets of UCS2")
                       .arg(length)
                       .arg(octets.size());
@@ -300,7 +315,7 @@ bool readBody(const GSMCodeMap &map, const QByteArray &body, int length, bool ha
         m.text = textFromUTF16(payload);
         return true;
     }
-    if (!octetsMatch) {
+    if (exact && !octetsMatch) {
         why = QStringLiteral("length %1 does not fit %2 octets of data")
                   .arg(length)
                   .arg(octets.size());
@@ -343,11 +358,12 @@ bool ReplyCarriesEcho(const QString &reply)
     return rest.startsWith(QLatin1String("AT"), Qt::CaseInsensitive);
 }
 
-bool ParseCPMSQueryReply(const QString &reply, qint16 &used, qint16 &total)
+namespace {
+
+bool cpmsFromLines(const QList<QStringView> &lines, qint16 &used, qint16 &total)
 {
-    const QString whole = reply + kCRLF; // the lines below view into it
     QStringView line;
-    for (QStringView l : completeLines(whole)) {
+    for (QStringView l : lines) {
         if (l.startsWith(QLatin1String("+CPMS:"))) {
             line = l;
             break;
@@ -355,7 +371,7 @@ bool ParseCPMSQueryReply(const QString &reply, qint16 &used, qint16 &total)
     }
     if (line.isEmpty())
         return false;
-    const QStringList pieces = line.toString().split(u',');
+    const QList<QStringView> pieces = line.split(u',');
     if (pieces.size() != 6 && pieces.size() != 9)
         return false;
     int u = 0, t = 0;
@@ -364,6 +380,20 @@ bool ParseCPMSQueryReply(const QString &reply, qint16 &used, qint16 &total)
     used = qint16(u);
     total = qint16(t);
     return true;
+}
+
+} // namespace
+
+bool ParseCPMSQueryReply(const QString &reply, qint16 &used, qint16 &total)
+{
+    const QString whole = reply + kCRLF; // the lines below view into it
+    return cpmsFromLines(completeLines(whole), used, total);
+}
+
+bool HasWholeCPMSLine(const QString &reply)
+{
+    qint16 used = 0, total = 0;
+    return cpmsFromLines(completeLines(reply), used, total);
 }
 
 QString ParseCPINReply(const QString &reply)
@@ -395,6 +425,80 @@ CMGRTokens CMGRTokens::fromCodeMap(const GSMCodeMap &map)
 QDateTime ZeroDate()
 {
     return QDateTime(QDate(1899, 12, 30), QTime(0, 0, 0), Qt::UTC);
+}
+
+namespace {
+
+bool isStoredStatus(const QString &status)
+{
+    return status == QLatin1String("UNSENT") || status == QLatin1String("SENT");
+}
+
+// "+CMGR: <stat>,<fo>,<mr>,[<ra>],[<tora>],<scts>,<dt>,<st>": a first octet
+// whose TP-MTI says status report where a message has its number. Fields
+// that do not read leave their part of the report unknown; it stays a report.
+bool readStatusReport(const QList<QByteArray> &fields, const CMGRTokens &tokens, SIMMessage &m)
+{
+    int firstOctet = 0;
+    if (isStoredStatus(m.status) || fields.size() != 8 ||
+        !toField(tokens, fields.at(1), 255, firstOctet) || (firstOctet & 0x03) != 0x02)
+        return false;
+    StatusReport &r = m.report;
+    if (!toField(tokens, fields.at(2), 255, r.reference))
+        r.reference = -1;
+    r.recipient = unquote(fields.at(3), tokens);
+    if (!parseTimeStamp(unquote(fields.at(5), tokens), r.sent))
+        r.sent = QDateTime();
+    if (!parseTimeStamp(unquote(fields.at(6), tokens), r.done))
+        r.done = QDateTime();
+    if (!toField(tokens, fields.at(7), 255, r.status))
+        r.status = -1;
+    m.isStatusReport = true;
+    m.phoneNo = r.recipient;
+    m.date = r.done.isValid() ? r.done : r.sent.isValid() ? r.sent : ZeroDate();
+    return true;
+}
+
+} // namespace
+
+QString DescribeStatusReport(const StatusReport &r)
+{
+    auto when = [](const QDateTime &t) {
+        return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                           : QStringLiteral("an unreadable time");
+    };
+    QString about = r.reference >= 0 ? QStringLiteral("message %1").arg(r.reference)
+                                     : QStringLiteral("a message");
+    if (!r.recipient.isEmpty())
+        about += QStringLiteral(" to ") + r.recipient;
+    about += QStringLiteral(", sent ") + when(r.sent) + QStringLiteral(": ");
+    // TP-ST by its ranges: transaction completed, temporary error with the
+    // centre still trying, permanent error, temporary error it gave up on.
+    const int st = r.status;
+    if (st == 0)
+        return about + QStringLiteral("received by the recipient at ") + when(r.done);
+    if (st == 1)
+        return about + QStringLiteral("forwarded at %1, delivery not confirmed").arg(when(r.done));
+    if (st >= 0 && st < 0x20)
+        return about + QStringLiteral("completed at %1 (status %2)").arg(when(r.done)).arg(st);
+    if (st >= 0x20 && st < 0x40)
+        return about +
+               QStringLiteral("not delivered yet, the centre still trying (status %1)").arg(st);
+    if (st >= 0x40 && st < 0x60)
+        return about + QStringLiteral("not delivered, failed for good at %1 (status %2)")
+                           .arg(when(r.done))
+                           .arg(st);
+    if (st >= 0x60 && st < 0x80)
+        return about + QStringLiteral("not delivered, the centre gave up at %1 (status %2)")
+                           .arg(when(r.done))
+                           .arg(st);
+    return about + QStringLiteral("status %1")
+                       .arg(st < 0 ? QStringLiteral("unreadable") : QString::number(st));
+}
+
+QString SlotStatus(const SIMMessage &message)
+{
+    return message.isStatusReport ? QStringLiteral("REPORT") : message.status;
 }
 
 CMGRReply ReadCMGRTextReply(const QByteArray &raw, const CMGRTokens &tokens, SIMMessage &m)
@@ -445,20 +549,47 @@ CMGRReply ReadCMGRTextReply(const QByteArray &raw, const CMGRTokens &tokens, SIM
         return fail(CMGRRead::Unreadable, QStringLiteral("the status is not quoted"));
     }
     m.status = unquote(fields.first(), tokens).toUpper().mid(4);
-    const bool stored = m.status == QLatin1String("UNSENT") || m.status == QLatin1String("SENT");
+    const bool stored = isStoredStatus(m.status);
     const bool received = m.status == QLatin1String("UNREAD") || m.status == QLatin1String("READ");
     if (!stored && !received)
         return fail(CMGRRead::Unreadable, QStringLiteral("unknown status"));
     if (final < headerEnd)
         return fail(CMGRRead::Unreadable, QStringLiteral("no final OK behind the header"));
 
+    const qsizetype n = fields.size();
+    int number = 0;
+    if (n > 1 && toField(tokens, fields.at(1), 255, number)) {
+        if (readStatusReport(fields, tokens, m)) {
+            result.kind = CMGRRead::Message;
+            return result;
+        }
+        return fail(CMGRRead::Unreadable, QStringLiteral("a first octet but no status report"));
+    }
+    if (n <= 4) {
+        // Short: status, number, optional name, and the time stamp of a
+        // received message; no coding scheme, so the text is what came.
+        result.shortHeader = true;
+        if (n < (received ? 3 : 2))
+            return fail(CMGRRead::Unreadable, QStringLiteral("a short header missing fields"));
+        m.phoneNo = unquote(fields.at(1), tokens);
+        m.date = ZeroDate();
+        if (received && !parseTimeStamp(unquote(fields.last(), tokens), m.date))
+            return fail(CMGRRead::Unreadable, QStringLiteral("the time stamp is no date"));
+        m.scheme = DecodeCodingScheme(0);
+        QByteArray unmapped;
+        if (!GSMToText(tokens.codeMap, bodies.first(), m.text, unmapped))
+            return fail(CMGRRead::Unreadable,
+                        QStringLiteral("bytes outside the GSM alphabet in the body"));
+        result.kind = CMGRRead::Message;
+        return result;
+    }
+
     // Counted from the end, the fields sit where they do with or without a
     // name field: received ... time stamp, type of address, first octet,
     // PID, DCS, centre, its type, length; stored ... type of address, first
     // octet, PID, DCS, validity, centre, its type, length.
-    const qsizetype n = fields.size();
     if (n < 8)
-        return fail(CMGRRead::ProfileLost, QStringLiteral("a short header"));
+        return fail(CMGRRead::Unreadable, QStringLiteral("a header of %1 fields").arg(n));
     if (n > 11)
         return fail(CMGRRead::Unreadable, QStringLiteral("more header fields than a message has"));
     const qsizetype typeField = received ? n - 7 : n - 8;
@@ -476,23 +607,29 @@ CMGRReply ReadCMGRTextReply(const QByteArray &raw, const CMGRTokens &tokens, SIM
         return fail(CMGRRead::Unreadable, QStringLiteral("no coding scheme or length"));
     m.scheme = DecodeCodingScheme(quint8(m.dcs));
     m.date = ZeroDate();
-    if (received && !parseTimeStamp(withoutZone(unquote(fields.at(n - 8), tokens)), m.date))
+    if (received && !parseTimeStamp(unquote(fields.at(n - 8), tokens), m.date))
         return fail(CMGRRead::Unreadable, QStringLiteral("the time stamp is no date"));
     if (m.scheme.compressed)
         return fail(CMGRRead::Unreadable, QStringLiteral("compressed text"));
 
+    // The body whose length fits the field, in the standard's layout first;
+    // where none fits, the body as it stands.
     const bool hasHeader = (firstOctet & 0x40) != 0;
     QString why;
-    for (const QByteArray &body : bodies) {
-        SIMMessage read = m;
-        QString reason;
-        if (readBody(tokens.codeMap, body, length, hasHeader, read, reason)) {
-            m = read;
-            result.kind = CMGRRead::Message;
-            return result;
+    for (const bool exact : {true, false}) {
+        for (const QByteArray &body : bodies) {
+            SIMMessage read = m;
+            QString reason;
+            if (readBody(tokens.codeMap, body, length, hasHeader, exact, read, reason)) {
+                m = read;
+                result.kind = CMGRRead::Message;
+                if (!exact)
+                    result.why = QStringLiteral("taken as it stands: ") + why;
+                return result;
+            }
+            if (why.isEmpty())
+                why = reason;
         }
-        if (why.isEmpty())
-            why = reason;
     }
     return fail(CMGRRead::Unreadable, why);
 }
@@ -503,7 +640,7 @@ bool ParseCMGRReply(const QByteArray &raw, const CMGRTokens &tokens, QString &ph
     SIMMessage m;
     const CMGRReply r = ReadCMGRTextReply(raw, tokens, m);
     if (!m.status.isEmpty())
-        smsStatus = m.status;
+        smsStatus = SlotStatus(m);
     if (r.kind != CMGRRead::Message) {
         phoneNo.clear();
         sms.clear();
@@ -511,7 +648,7 @@ bool ParseCMGRReply(const QByteArray &raw, const CMGRTokens &tokens, QString &ph
     }
     phoneNo = m.phoneNo;
     smsDate = m.date;
-    sms = m.text;
+    sms = m.isStatusReport ? DescribeStatusReport(m.report) : m.text;
     return true;
 }
 
@@ -542,6 +679,29 @@ bool noHeaderFinished(const QString &reply)
     return lastFinalLine(completeLines(reply)) >= 0;
 }
 
+// The length field of a detailed header; 0 for a header that has none (a
+// short header, a status report) or when the field is no number.
+int detailedLength(QStringView header)
+{
+    QList<QStringView> fields;
+    bool inQuote = false;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < header.size(); ++i) {
+        if (header.at(i) == u'"') {
+            inQuote = !inQuote;
+        } else if (header.at(i) == u',' && !inQuote) {
+            fields.append(header.sliced(start, i - start));
+            start = i + 1;
+        }
+    }
+    fields.append(header.sliced(start));
+    int length = 0;
+    if (fields.size() < 8 || isDecimal(fields.at(1).trimmed()) ||
+        !toBoundedInt(fields.last(), 99999, length))
+        return 0;
+    return length;
+}
+
 } // namespace
 
 bool IsCMGRReplyComplete(const QString &reply, const GSMCodeMap &map)
@@ -552,10 +712,8 @@ bool IsCMGRReplyComplete(const QString &reply, const GSMCodeMap &map)
     QStringView body;
     if (!cmgrBody(reply, headerEnd, body))
         return false;
-    const QStringView header = QStringView(reply).first(headerEnd);
-    int length = 0;
-    if (!toBoundedInt(header.mid(header.lastIndexOf(u',') + 1), 99999, length))
-        length = 0;
+    const qsizetype header = headerStart(reply);
+    const int length = detailedLength(QStringView(reply).sliced(header, headerEnd - header));
     // Septets are the longest reading of a GSM text (an escaped character
     // takes two); hexadecimal bodies have at least as many digits as any
     // length that counts their octets or septets.

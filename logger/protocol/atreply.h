@@ -35,6 +35,11 @@ bool ReplyCarriesEcho(const QString &reply);
 // 16 bits.
 bool ParseCPMSQueryReply(const QString &reply, qint16 &used, qint16 &total);
 
+// Whether an AT+CPMS? reply that has not ended yet already holds its
+// "+CPMS:" line whole (its CR LF came) in a form ParseCPMSQueryReply reads:
+// for a modem that writes no final result behind it.
+bool HasWholeCPMSLine(const QString &reply);
+
 // AT+CPIN? (Enter PIN) response parser: what the "+CPIN:" line says the SIM
 // waits for ("READY", "SIM PIN", "SIM PUK" ...), trimmed; empty when the
 // reply holds no such line.
@@ -65,6 +70,23 @@ struct CMGRTokens
 // (Qt::UTC, like every stamp the driver hands out).
 QDateTime ZeroDate();
 
+// What a status report in the store says about a message this modem sent:
+// an SMS-STATUS-REPORT, shown in text mode as "+CMGR: <stat>,<fo>,<mr>,
+// [<ra>],[<tora>],<scts>,<dt>,<st>" with no body.
+struct StatusReport
+{
+    int reference = 0; // TP-MR: the reference the message got when it was sent
+    QString recipient; // TP-RA
+    QDateTime sent;    // TP-SCTS: when the service centre took it; invalid when unreadable
+    QDateTime done;    // TP-DT: when it was delivered, or the centre gave up
+    int status = 0;    // TP-ST
+};
+
+// The report in a few words for the debug trace: the message it is about and
+// what became of it ("message 12 to +85291234567, sent 2024-01-02 10:20:30:
+// received by the recipient at 2024-01-02 10:20:35").
+QString DescribeStatusReport(const StatusReport &report);
+
 // One message as a +CMGR read shows it.
 struct SIMMessage
 {
@@ -81,13 +103,22 @@ struct SIMMessage
     // As received, for a record of a reply that cannot be read.
     QString rawHeader;
     QString rawBody;
+    // A status report about a message sent from this SIM: no alarm, whatever
+    // its status word says. `phoneNo` is then its recipient and `date` the
+    // time it names as done.
+    bool isStatusReport = false;
+    StatusReport report;
 };
+
+// The status a poll goes by: the status word as above, or "REPORT" for a
+// status report.
+QString SlotStatus(const SIMMessage &message);
 
 enum class CMGRRead
 {
     Message,     // read: `message` holds it
     Unreadable,  // the reply is whole but its message cannot be read
-    ProfileLost, // PDU mode or short headers: the modem lost its text-mode profile
+    ProfileLost, // PDU mode: the modem lost its text-mode profile
     NoMessage,   // no +CMGR header at all (an error, an empty slot)
 };
 
@@ -95,36 +126,54 @@ struct CMGRReply
 {
     CMGRRead kind = CMGRRead::NoMessage;
     bool echoed = false; // the command's echo came first: the modem's echo is on
-    QString why;         // what could not be read, for the debug trace
+    // The header lacked the detailed parameters (AT+CSDH=0, or a modem that
+    // writes no others): the text was taken as it stands, with no coding
+    // scheme to read it by.
+    bool shortHeader = false;
+    QString why; // what could not be read, for the debug trace
 };
 
-// AT+CMGR=<index> (Read message) response parser, text mode with detailed
-// headers, over the raw GSM bytes the modem delivered: the header line
-// "+CMGR:" (a blank after the colon or not) with status, number, optional
-// name, time stamp, type of address, first octet, protocol identifier, data
-// coding scheme, service centre, its type and the length; the body; the final
-// "OK" (with or without the blank line before it). An echo or volunteered
-// lines before the header and lines behind the final result are skipped.
-// The body is text in the GSM alphabet when the scheme says 7-bit and no
-// user data header is present (its length counts characters or septets), and
-// hexadecimal otherwise: UCS2, 8-bit data, or the whole user data with its
-// header (7-bit packed behind the header and its fill bits) when the first
-// octet's TP-UDHI bit is set. `rawHeader` and `rawBody` are filled whenever a
-// header was found; `status` and `phoneNo` as soon as they are known, also
-// when the message cannot be read. The time stamp is the wall clock as
-// received, held as a Qt::UTC date and time so that no host zone applies to it.
+// AT+CMGR=<index> (Read message) response parser, text mode, over the raw
+// GSM bytes the modem delivered: the header line "+CMGR:" (a blank after the
+// colon or not, blanks after the commas or not), the body, the final "OK"
+// (with or without the blank line before it). An echo or volunteered lines
+// before the header and lines behind the final result are skipped.
+// - Detailed header (AT+CSDH=1): status, number, optional name, time stamp,
+//   type of address, first octet, protocol identifier, data coding scheme,
+//   service centre, its type and the length (a stored message: validity
+//   instead of the time stamp). The body is text in the GSM alphabet when the
+//   scheme says 7-bit and no user data header is present, and hexadecimal
+//   otherwise: UCS2, 8-bit data, or the whole user data with its header
+//   (7-bit packed behind the header and its fill bits) when the first octet's
+//   TP-UDHI bit is set. Where the length field fits no reading of the body
+//   (characters or septets, octets or characters of UCS2), the body as it
+//   stands is the text; only packed septets need it to be right.
+// - Short header: status, number, optional name and, for a received message,
+//   the time stamp. With no coding scheme the body is taken as it stands, in
+//   the character set the driver chose (hexadecimal digits prove nothing).
+// - Status report: status, first octet, message reference, recipient, its
+//   type, the centre's time stamp, the discharge time and the status.
+// Time stamps are read as "yy/MM/dd,hh:mm:ss" and a zone of quarter hours,
+// as modems write them: a four-digit year, months and days without leading
+// zeros, a blank for the comma, no zone. `rawHeader` and `rawBody` are filled
+// whenever a header was found; `status` and `phoneNo` as soon as they are
+// known, also when the message cannot be read. The time stamp is the wall
+// clock as received, held as a Qt::UTC date and time so that no host zone
+// applies to it.
 CMGRReply ReadCMGRTextReply(const QByteArray &raw, const CMGRTokens &tokens, SIMMessage &message);
 
 // ReadCMGRTextReply for callers that want the text alone: true for a message
-// read, with the text of a part when it is one part of a longer message.
-// `smsStatus` is set as soon as the status is known, even when the parse
-// fails later; `phoneNo` and `sms` are empty after a failure.
+// read, with the text of a part when it is one part of a longer message (a
+// status report: "REPORT", its recipient and what it says). `smsStatus` is
+// set as soon as the status is known, even when the parse fails later;
+// `phoneNo` and `sms` are empty after a failure.
 bool ParseCMGRReply(const QByteArray &raw, const CMGRTokens &tokens, QString &phoneNo,
                     QDateTime &smsDate, QString &sms, QString &smsStatus);
 
 // Whether a growing +CMGR reply text is complete. With a "+CMGR:" header:
 // once a final "OK" line follows a body at least as long as the header's
-// length field in its most lenient reading (a septet for every character of
+// length field (a detailed header's; other headers have none) in its most
+// lenient reading (a septet for every character of
 // the GSM alphabet, escapes included), so that a message line reading "OK"
 // or "ERROR" cannot end the wait with half a message, and a length that
 // counts septets never waits for characters that will not come. Without a

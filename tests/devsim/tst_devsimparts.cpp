@@ -331,6 +331,52 @@ void TestDevSimParts::messagesShownAsModemsShowThem_data()
         << "AT+CMGR=1\r\r\n+CMGR: "
            "0,,24\r\n07915892000000F0040B915892214365F700004210200102032305E8329BFD06" +
                tail;
+    // Shapes of other modems and phones, written out from the standard.
+    const QString alarm = "deliver " + number + "text=ALARM";
+    const QString fields = "4,0,0,\"+85290000000\",145,5\r\nALARM" + tail;
+    QTest::newRow("short headers whatever AT+CSDH says")
+        << QStringList{"headers short", alarm, "|", "AT+CSDH=1", "AT+CMGR=1"}
+        << "\r\n+CMGR: \"REC UNREAD\",\"+85291234567\",,\"24/01/02,10:20:30+32\"\r\nALARM" + tail;
+    QTest::newRow("AT+CSDH=1 refused")
+        << QStringList{"headers refused", "|", "AT+CSDH=1"} << "\r\nERROR\r\n";
+    QTest::newRow("four-digit year, no zone")
+        << QStringList{"stamps four-digit-year", alarm, "|", "AT+CMGR=1"}
+        << "\r\n+CMGR: \"REC UNREAD\",\"+85291234567\",,\"2024/1/2,10:20:30\",145," + fields;
+    QTest::newRow("a blank for the comma")
+        << QStringList{"stamps blank", alarm, "|", "AT+CMGR=1"}
+        << "\r\n+CMGR: \"REC UNREAD\",\"+85291234567\",,\"2024/01/02 10:20:30+32\",145," + fields;
+    QTest::newRow("blanks after the commas")
+        << QStringList{"spacing wide", alarm, "|", "AT+CMGR=1"}
+        << "\r\n+CMGR: \"REC UNREAD\", \"+85291234567\", , \"24/01/02,10:20:30+32\", 145, 4, 0, 0, "
+           "\"+85290000000\", 145, 5\r\nALARM" +
+               tail;
+    QTest::newRow("no blank after the colon")
+        << QStringList{"spacing tight", alarm, "|", "AT+CMGR=1"}
+        << "\r\n+CMGR:\"REC UNREAD\",\"+85291234567\",,\"24/01/02,10:20:30+32\",145," + fields;
+    QTest::newRow("length one longer than the text")
+        << QStringList{"lengths longer", alarm, "|", "AT+CMGR=1"}
+        << head + "4,0,0,\"+85290000000\",145,6\r\nALARM" + tail;
+    const QString report = "deliver number=+85291234567 kind=report mr=12 st=0 "
+                           "time=24/01/02,10:20:30+32 discharge=24/01/02,10:20:35+32";
+    QTest::newRow("status report")
+        << QStringList{report, "|", "AT+CMGR=1"}
+        << "\r\n+CMGR: \"REC UNREAD\",6,12,\"+85291234567\",145,\"24/01/02,10:20:30+32\","
+           "\"24/01/02,10:20:35+32\",0" +
+               tail;
+    QTest::newRow("status report in PDU mode")
+        << QStringList{report, "|", "AT+CMGF=0", "AT+CMGR=1"}
+        << "\r\n+CMGR: 0,,25\r\n07915892000000F0060C0B915892214365F7421020010203234210200102"
+           "532300" +
+               tail;
+    QTest::newRow("storage query without OK")
+        << QStringList{"cpms-ok off", "|", "AT+CPMS?"}
+        << "\r\n+CPMS: \"MT\",0,30,\"MT\",0,30,\"MT\",0,30\r\n";
+    QTest::newRow("three memories refused")
+        << QStringList{"memories 2", "|", "AT+CPMS=\"SM\",\"SM\",\"SM\""} << "\r\nERROR\r\n";
+    QTest::newRow("no look past what comes before AT") << QStringList{"prefix strict", "|",
+                                                                      "\xf7\x04"
+                                                                      "AT"}
+                                                       << "\r\nERROR\r\n";
     QTest::newRow("volunteered lines around an answer")
         << QStringList{"urc answers around", "|", "AT"}
         << "\r\n+CREG: 1\r\n\r\nOK\r\n\r\n^RSSI: 17\r\n";

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QString phone, sms, status;
     QDateTime date;
     if (ParseCMGRReply(raw, tokens, phone, date, sms, status)) {
-        if (status != u"UNREAD" && status != u"READ" && status != u"UNSENT" && status != u"SENT")
+        if (status != u"UNREAD" && status != u"READ" && status != u"UNSENT" && status != u"SENT" &&
+            status != u"REPORT")
             std::abort();
         if (!date.isValid())
             std::abort();

@@ -73,7 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     IsCMGRReplyComplete(text, map);
     IsEmptySlotReply(text);
     qint16 used = 0, total = 0;
-    if (ParseCPMSQueryReply(text, used, total) && (used < 0 || total < 0))
+    const bool counted = ParseCPMSQueryReply(text, used, total);
+    if (counted && (used < 0 || total < 0))
+        std::abort();
+    // A line whole before its result is one the parser reads.
+    if (HasWholeCPMSLine(text) && !counted)
         std::abort();
     CountSubString(text, QStringLiteral("\r\n"));
     return 0;

@@ -22,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     store.put(1, StoredSms{SmsStatus::RecUnread, "+1", "n", true, "26/12/08,09:15:00+32",
                            SmsAlphabet::Gsm, "a,\"b\""});
     store.put(2, StoredSms{SmsStatus::StoSent, "2", {}, false, {}, SmsAlphabet::Ucs2, "x"});
+    StoredSms report{SmsStatus::RecRead, "+1", {}, false, "26/12/08,09:15:00+32"};
+    report.report = true;
+    report.discharge = report.timeStamp;
+    store.put(3, report);
     qint64 now = 0;
     Modem modem(store, [&now] { return now; });
     modem.settings().charsPerSecond = 1000;

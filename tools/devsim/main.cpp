@@ -113,9 +113,28 @@ int main(int argc, char *argv[])
         {"state-file", "Write the store dump to <file> at start and after every change.", "file"},
         {"direct", "A plain GSM modem: AT text straight on the pty, no device frames."},
         {"lengths",
-         "What the length field of a GSM text counts: characters (the default) or "
-         "septets.",
+         "What the length field of a GSM text counts: characters (the default), septets, "
+         "or characters miscounted by one (longer, shorter).",
          "what", "characters"},
+        {"headers",
+         "What AT+CSDH=1 gets: detailed (the default), short (taken, short headers all the "
+         "same), refused (ERROR, short headers).",
+         "how", "detailed"},
+        {"stamps",
+         "How time stamps are spelled: standard (yy/MM/dd,hh:mm:ss+zz), four-digit-year "
+         "(yyyy/M/d,hh:mm:ss), blank (yyyy/MM/dd hh:mm:ss+zz).",
+         "how", "standard"},
+        {"spacing",
+         "Blanks in +CMGR headers: standard, wide (after every comma), tight (none after "
+         "the colon).",
+         "how", "standard"},
+        {"cpms-ok", "Whether AT+CPMS? ends with OK (on, the default) or with its line (off).",
+         "on|off", "on"},
+        {"memories", "Memories AT+CPMS= takes, 1 to 3 (default 3); more get ERROR.", "n", "3"},
+        {"prefix",
+         "Whether the modem looks past what comes before AT on a line: skip (the default) "
+         "or strict (ERROR).",
+         "how", "skip"},
         {"urc-answers",
          "Volunteer lines around every answer: off, before, after, around, inside "
          "(AT+CPMS? answers).",
@@ -167,15 +186,12 @@ int main(int argc, char *argv[])
         return Fail(QStringLiteral("--device-type wants a hexadecimal number"));
 
     // Fault options are the control commands of the same name, so both behave alike.
-    QStringList commands{"latency " + parser.value("latency"),
-                         "typerate " + parser.value("type-rate"),
-                         "badcrc " + parser.value("bad-crc"),
-                         "drop " + parser.value("drop"),
-                         "truncate " + parser.value("truncate"),
-                         "storages " + parser.value("storages"),
-                         "cmee " + parser.value("cmee"),
-                         "lengths " + parser.value("lengths"),
-                         "urc answers " + parser.value("urc-answers")};
+    QStringList commands{
+        "latency " + parser.value("latency"), "typerate " + parser.value("type-rate"),
+        "badcrc " + parser.value("bad-crc"), "urc answers " + parser.value("urc-answers")};
+    for (const char *name : {"drop", "truncate", "storages", "cmee", "lengths", "headers", "stamps",
+                             "spacing", "cpms-ok", "memories", "prefix"})
+        commands << QLatin1String(name) + u' ' + parser.value(QLatin1String(name));
     if (parser.isSet("urc-delivery"))
         commands << QStringLiteral("urc delivery on");
     if (parser.isSet("baud"))

@@ -53,6 +53,18 @@ QString Quoted(const QString &text)
     return u'"' + text + u'"';
 }
 
+// A time stamp kept as "yy/MM/dd,hh:mm:ss+zz", as the modem spells it.
+QString Spelled(const QString &stamp, Stamps how)
+{
+    if (how == Stamps::Standard || stamp.size() != 20)
+        return stamp;
+    const QString year = QStringLiteral("20") + stamp.left(2);
+    if (how == Stamps::FourDigitYear)
+        return year + u'/' + QString::number(stamp.mid(3, 2).toInt()) + u'/' +
+               QString::number(stamp.mid(6, 2).toInt()) + u',' + stamp.mid(9, 8);
+    return year + stamp.mid(2, 6) + u' ' + stamp.mid(9);
+}
+
 bool IsStorageName(const QString &name)
 {
     const QString n = name.toUpper();
@@ -166,10 +178,11 @@ void Modem::execute(const QString &received)
         reply(received + u'\r');
     const qsizetype answerStart = m_answer.size();
     // Whatever came before the "AT" prefix (noise, a frame meant for a
-    // device) is passed by, as a modem looks for the prefix.
+    // device) is passed by, as most modems look for the prefix; a strict one
+    // answers such a line with ERROR.
     const qsizetype prefix = received.indexOf(QLatin1String("AT"), 0, Qt::CaseInsensitive);
     const QString line = prefix < 0 ? received : received.mid(prefix);
-    if (prefix < 0) {
+    if (prefix < 0 || (prefix > 0 && m_settings.strictPrefix)) {
         error();
     } else {
         const QString body = line.mid(2);
@@ -330,7 +343,8 @@ void Modem::executeExtended(const QString &name, Form form, const QStringList &a
         if (form == Form::Query) {
             info(QStringLiteral("+CSDH: %1").arg(m_csdh));
             ok();
-        } else if (form == Form::Set && args.size() == 1 && (args[0] == u"0" || args[0] == u"1")) {
+        } else if (form == Form::Set && args.size() == 1 && (args[0] == u"0" || args[0] == u"1") &&
+                   !(args[0] == u"1" && m_settings.headers == Headers::Refused)) {
             m_csdh = args[0].toInt();
             ok();
         } else {
@@ -387,14 +401,15 @@ void Modem::selectStorage(Form form, const QStringList &args)
         for (int i = 0; i < storages; ++i)
             parts << Quoted(m_memories[i]) << QString::number(used) << QString::number(total);
         info(QStringLiteral("+CPMS: ") + parts.join(u','));
-        ok();
+        if (m_settings.storageQueryOK)
+            ok();
     } else if (form == Form::Test) {
         QStringList parts;
         for (int i = 0; i < storages; ++i)
             parts << QStringLiteral("(\"SM\",\"ME\",\"MT\")");
         info(QStringLiteral("+CPMS: ") + parts.join(u','));
         ok();
-    } else if (form == Form::Set && !args.isEmpty() && args.size() <= 3) {
+    } else if (form == Form::Set && !args.isEmpty() && args.size() <= m_settings.memories) {
         for (const QString &a : args) {
             if (!IsStorageName(a)) {
                 cmsError(302);
@@ -426,27 +441,46 @@ QString Modem::cmgrReply(const StoredSms &sms) const
                    .arg(length) +
                pdu + QStringLiteral("\r\n\r\nOK\r\n");
     }
+    const QString lead = m_settings.spacing == Spacing::Tight ? QStringLiteral("\r\n+CMGR:")
+                                                              : QStringLiteral("\r\n+CMGR: ");
+    const QString comma =
+        m_settings.spacing == Spacing::Wide ? QStringLiteral(", ") : QStringLiteral(",");
+    const QString firstOctet = QString::number(FirstOctet(sms));
+    if (sms.report) {
+        // <stat>,<fo>,<mr>,<ra>,<tora>,<scts>,<dt>,<st>, whatever AT+CSDH says.
+        const QStringList fields{Quoted(StatusWord(sms.status)),
+                                 firstOctet,
+                                 QString::number(sms.reference),
+                                 Quoted(sms.number),
+                                 QString::number(AddressType(sms.number)),
+                                 Quoted(Spelled(sms.timeStamp, m_settings.stamps)),
+                                 Quoted(Spelled(sms.discharge, m_settings.stamps)),
+                                 QString::number(sms.reportStatus)};
+        return lead + fields.join(comma) + QStringLiteral("\r\n\r\nOK\r\n");
+    }
     int length = 0;
     const QString body = TextModeBody(sms, m_settings.septetLengths, length);
+    if (sms.udh.isEmpty())
+        length = qMax(0, length + m_settings.lengthSkew);
     const QString dcs = QString::number(SchemeOf(sms));
-    const QString firstOctet = QString::number(FirstOctet(sms));
+    const bool detailed = m_csdh && m_settings.headers == Headers::Detailed;
 
     QStringList fields{Quoted(StatusWord(sms.status)), Quoted(sms.number),
                        sms.hasName ? Quoted(sms.name) : QString()};
     if (received) {
-        fields << Quoted(sms.timeStamp);
-        if (m_csdh) {
+        fields << Quoted(Spelled(sms.timeStamp, m_settings.stamps));
+        if (detailed) {
             fields << QString::number(AddressType(sms.number)) << firstOctet << QStringLiteral("0")
                    << dcs << Quoted(m_settings.serviceCentre)
                    << QString::number(AddressType(m_settings.serviceCentre))
                    << QString::number(length);
         }
-    } else if (m_csdh) {
+    } else if (detailed) {
         fields << QString::number(AddressType(sms.number)) << firstOctet << QStringLiteral("0")
                << dcs << QStringLiteral("167") << Quoted(m_settings.serviceCentre)
                << QString::number(AddressType(m_settings.serviceCentre)) << QString::number(length);
     }
-    return QStringLiteral("\r\n+CMGR: ") + fields.join(u',') + QStringLiteral("\r\n") + body +
+    return lead + fields.join(comma) + QStringLiteral("\r\n") + body +
            QStringLiteral("\r\n\r\nOK\r\n");
 }
 

@@ -21,6 +21,30 @@
 
 namespace devsim {
 
+// What a modem does with AT+CSDH=1 (detailed header parameters).
+enum class Headers
+{
+    Detailed, // takes it and shows them
+    Short,    // takes it, and writes short headers all the same
+    Refused,  // answers ERROR; short headers
+};
+
+// How the modem spells a time stamp kept as "yy/MM/dd,hh:mm:ss+zz".
+enum class Stamps
+{
+    Standard,      // as kept
+    FourDigitYear, // "yyyy/M/d,hh:mm:ss": no leading zeros, no zone
+    Blank,         // "yyyy/MM/dd hh:mm:ss+zz": a blank for the comma
+};
+
+// Blanks in a +CMGR header.
+enum class Spacing
+{
+    Standard, // "+CMGR: a,b,c"
+    Wide,     // "+CMGR: a, b, c"
+    Tight,    // "+CMGR:a,b,c"
+};
+
 struct ModemSettings
 {
     int latencyMs = 0;      // silence before the first character of an answer
@@ -31,6 +55,13 @@ struct ModemSettings
     int cmee = 0; // error report mode as set by AT+CMEE
     QString serviceCentre = QStringLiteral("+85290000000");
     bool septetLengths = false; // GSM texts' length fields count septets (TP-UDL)
+    int lengthSkew = 0;         // added to each length field: a modem that miscounts
+    Headers headers = Headers::Detailed;
+    Stamps stamps = Stamps::Standard;
+    Spacing spacing = Spacing::Standard;
+    bool storageQueryOK = true; // AT+CPMS? ends with OK (some end with their line)
+    int memories = 3;           // memories AT+CPMS= takes; more get ERROR
+    bool strictPrefix = false;  // a command line must begin with AT: nothing is skipped
 };
 
 // Where the modem volunteers lines around its answers.

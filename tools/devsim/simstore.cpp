@@ -85,6 +85,7 @@ bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QStri
     bool haveText = false;
     bool haveData = false;
     bool haveTime = false;
+    bool haveDischarge = false;
     auto hexValue = [&](const Word &w, QByteArray &out) {
         static const QRegularExpression hex(QStringLiteral("^([0-9A-Fa-f]{2})*$"));
         if (!hex.match(w.value).hasMatch()) {
@@ -142,6 +143,24 @@ bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QStri
                             .arg(w.value);
                 return false;
             }
+        } else if (w.key == u"kind") {
+            if (w.value != u"report" && w.value != u"message") {
+                error = QStringLiteral("kind must be message or report, not %1").arg(w.value);
+                return false;
+            }
+            sms.report = w.value == u"report";
+        } else if (w.key == u"mr" || w.key == u"st") {
+            bool ok = false;
+            const int value = w.value.toInt(&ok, 0);
+            if (!ok || value < 0 || value > 255) {
+                error =
+                    QStringLiteral("%1 must be a number from 0 to 255, not %2").arg(w.key, w.value);
+                return false;
+            }
+            (w.key == u"mr" ? sms.reference : sms.reportStatus) = value;
+        } else if (w.key == u"discharge") {
+            sms.discharge = w.value;
+            haveDischarge = true;
         } else if (w.key == u"slot") {
             bool ok = false;
             slot = w.value.toInt(&ok);
@@ -154,6 +173,31 @@ bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QStri
                         .arg(w.key.isEmpty() ? w.value : w.key + QLatin1Char('='));
             return false;
         }
+    }
+    static const QRegularExpression shape(
+        QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d$"));
+    if (sms.report) {
+        // Only the shape is checked: a test may want an impossible date on purpose.
+        if (!haveNumber || sms.number.isEmpty() || haveText || haveData ||
+            sms.status == SmsStatus::StoUnsent || sms.status == SmsStatus::StoSent) {
+            error = QStringLiteral("a received report needs number= and no text");
+            return false;
+        }
+        for (const QString *stamp : {&sms.timeStamp, &sms.discharge}) {
+            if (!stamp->isEmpty() && !shape.match(*stamp).hasMatch()) {
+                error = QStringLiteral("times look like yy/MM/dd,hh:mm:ss+zz, not %1").arg(*stamp);
+                return false;
+            }
+        }
+        if (!haveTime)
+            sms.timeStamp = CurrentTimeStamp();
+        if (!haveDischarge)
+            sms.discharge = sms.timeStamp;
+        if (!IsGsmWritable(sms.number)) {
+            error = QStringLiteral("number must be written in the GSM alphabet");
+            return false;
+        }
+        return true;
     }
     if (!haveNumber || sms.number.isEmpty() || haveText == haveData) {
         error = QStringLiteral("a message needs number= and either text= or data=");
@@ -198,9 +242,6 @@ bool MessageFromWords(const QList<Word> &words, StoredSms &sms, int &slot, QStri
         error = QStringLiteral("text has characters outside the GSM alphabet; use alphabet=ucs2");
         return false;
     }
-    // Only the shape is checked: a test may want an impossible date on purpose.
-    static const QRegularExpression shape(
-        QStringLiteral("^\\d\\d/\\d\\d/\\d\\d,\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d$"));
     if (haveTime && !shape.match(sms.timeStamp).hasMatch()) {
         error =
             QStringLiteral("time must look like yy/MM/dd,hh:mm:ss+zz, not %1").arg(sms.timeStamp);
@@ -220,6 +261,11 @@ QString MessageToLine(int slot, const StoredSms &sms)
         line += QStringLiteral(" name=") + QuoteValue(sms.name);
     if (sms.status == SmsStatus::RecUnread || sms.status == SmsStatus::RecRead)
         line += QStringLiteral(" time=") + QuoteValue(sms.timeStamp);
+    if (sms.report)
+        return line + QStringLiteral(" kind=report mr=%1 st=%2 discharge=%3")
+                          .arg(sms.reference)
+                          .arg(sms.reportStatus)
+                          .arg(QuoteValue(sms.discharge));
     if (sms.dcs >= 0)
         line += QStringLiteral(" dcs=0x") + Hex(QByteArray(1, char(sms.dcs)));
     if (!sms.udh.isEmpty())

@@ -37,6 +37,13 @@ struct StoredSms
     int dcs = -1;      // the coding scheme shown; -1: the plain one of the alphabet (0, 8, 4)
     QByteArray data{}; // 8-bit data
     QByteArray udh{};  // a user data header, its length octet included; empty: none
+    // A status report about a message this SIM sent (SMS-STATUS-REPORT):
+    // `number` is its recipient, `timeStamp` when the centre took the
+    // message; no text.
+    bool report = false;
+    int reference = 0;    // TP-MR of the message reported on
+    int reportStatus = 0; // TP-ST: 0 received, 0x20.. still trying, 0x40.. failed
+    QString discharge{};  // TP-DT, "yy/MM/dd,hh:mm:ss+zz"
 };
 
 // The alphabet a coding scheme names (TS 23.038 coding groups); false for a
@@ -55,6 +62,8 @@ QString CurrentTimeStamp();
 // Builds a message from the words of a message line:
 //   number=TEXT text=TEXT|data=HEX [name=TEXT] [alphabet=gsm|ucs2|8bit|auto]
 //   [dcs=N] [udh=HEX] [time=yy/MM/dd,hh:mm:ss+zz] [status=unread|read|unsent|sent] [slot=N]
+// or a status report about a message sent to `number`:
+//   number=TEXT kind=report [mr=N] [st=N] [time=...] [discharge=...] [status=...] [slot=N]
 // `slot` is -1 when the line names none. The alphabet "auto" (the default)
 // picks gsm when the default alphabet can write the text, else ucs2; data=
 // makes 8-bit data. dcs= shows another coding scheme (a flash message 0x10,

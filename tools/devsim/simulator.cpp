@@ -11,6 +11,12 @@ namespace devsim {
 
 namespace {
 
+const QStringList kLengths{"characters", "septets", "longer", "shorter"};
+const QStringList kHeaders{"detailed", "short", "refused"};
+const QStringList kStamps{"standard", "four-digit-year", "blank"};
+const QStringList kSpacings{"standard", "wide", "tight"};
+const QStringList kPrefixes{"skip", "strict"};
+
 bool ToNumber(const QString &text, int low, int high, int &value)
 {
     bool ok = false;
@@ -271,24 +277,32 @@ QString Simulator::faultSummary() const
                           "exception=%7 exception-share=%8 exception-scope=%9 pin=%10 silent=%11 "
                           "storages=%12 cmee=%13 lengths=%14 urc-answers=%15 urc-delivery=%16 "
                           "direct=%17")
-        .arg(m.latencyMs)
-        .arg(m.charsPerSecond)
-        .arg(m_port.baud())
-        .arg(f.badCrcPercent)
-        .arg(f.dropPercent)
-        .arg(f.truncatePercent)
-        .arg(f.exceptionCode)
-        .arg(f.exceptionPercent)
-        .arg(f.exceptionAllFunctions ? QStringLiteral("all") : QStringLiteral("at"))
-        .arg(m.pinWait ? QStringLiteral("on") : QStringLiteral("off"))
-        .arg(f.silent ? QStringLiteral("on") : QStringLiteral("off"))
-        .arg(m.storages)
-        .arg(m.cmee)
-        .arg(m.septetLengths ? QStringLiteral("septets") : QStringLiteral("characters"))
-        .arg(QStringList{"off", "before", "after", "around", "inside"}.at(
-            int(m_modem.volunteering())))
-        .arg(m_modem.indicatesDeliveries() ? QStringLiteral("on") : QStringLiteral("off"))
-        .arg(m_direct ? QStringLiteral("on") : QStringLiteral("off"));
+               .arg(m.latencyMs)
+               .arg(m.charsPerSecond)
+               .arg(m_port.baud())
+               .arg(f.badCrcPercent)
+               .arg(f.dropPercent)
+               .arg(f.truncatePercent)
+               .arg(f.exceptionCode)
+               .arg(f.exceptionPercent)
+               .arg(f.exceptionAllFunctions ? QStringLiteral("all") : QStringLiteral("at"))
+               .arg(m.pinWait ? QStringLiteral("on") : QStringLiteral("off"))
+               .arg(f.silent ? QStringLiteral("on") : QStringLiteral("off"))
+               .arg(m.storages)
+               .arg(m.cmee)
+               .arg(kLengths.at(m.lengthSkew > 0   ? 2
+                                : m.lengthSkew < 0 ? 3
+                                                   : (m.septetLengths ? 1 : 0)))
+               .arg(QStringList{"off", "before", "after", "around", "inside"}.at(
+                   int(m_modem.volunteering())))
+               .arg(m_modem.indicatesDeliveries() ? QStringLiteral("on") : QStringLiteral("off"))
+               .arg(m_direct ? QStringLiteral("on") : QStringLiteral("off")) +
+           QStringLiteral(" headers=%1 stamps=%2 spacing=%3 cpms-ok=%4 memories=%5 prefix=%6")
+               .arg(kHeaders.at(int(m.headers)), kStamps.at(int(m.stamps)),
+                    kSpacings.at(int(m.spacing)),
+                    m.storageQueryOK ? QStringLiteral("on") : QStringLiteral("off"))
+               .arg(m.memories)
+               .arg(kPrefixes.at(m.strictPrefix ? 1 : 0));
 }
 
 QString Simulator::execute(const QString &line)
@@ -430,10 +444,36 @@ QString Simulator::execute(const QString &line)
         return Error(QStringLiteral(
             "urc takes delivery on|off, answers off|before|after|around|inside, or say TEXT"));
     }
+    // One of a few named ways; the index in `names` is the setting.
+    auto choose = [&](const QStringList &names, auto &target) {
+        if (args.size() != 1 || !names.contains(arg))
+            return Error(command + QStringLiteral(" takes ") + names.join(u'|'));
+        target = std::remove_reference_t<decltype(target)>(names.indexOf(arg));
+        return Ok();
+    };
     if (command == u"lengths") {
-        if (args.size() != 1 || (arg != u"septets" && arg != u"characters"))
-            return Error(QStringLiteral("lengths takes septets or characters"));
-        modem.septetLengths = arg == u"septets";
+        int way = 0;
+        const QString answer = choose(kLengths, way);
+        if (answer == Ok()) {
+            modem.septetLengths = way == 1;
+            modem.lengthSkew = way == 2 ? 1 : way == 3 ? -1 : 0;
+        }
+        return answer;
+    }
+    if (command == u"headers")
+        return choose(kHeaders, modem.headers);
+    if (command == u"stamps")
+        return choose(kStamps, modem.stamps);
+    if (command == u"spacing")
+        return choose(kSpacings, modem.spacing);
+    if (command == u"prefix")
+        return choose(kPrefixes, modem.strictPrefix);
+    if (command == u"cpms-ok")
+        return onOff(modem.storageQueryOK);
+    if (command == u"memories") {
+        if (args.size() != 1 || !ToNumber(args[0], 1, 3, value))
+            return Error(QStringLiteral("memories takes 1, 2 or 3"));
+        modem.memories = value;
         return Ok();
     }
     if (command == u"pin")
@@ -485,6 +525,8 @@ QString Simulator::CommandHelp()
         "                      0x18 ...); parts= cuts it into a concatenated message, part i\n"
         "                      into slot Si (- leaves it out); a number that is no telephone\n"
         "                      number is an alphanumeric sender\n"
+        "  deliver number=N kind=report [mr=N] [st=N] [time=...] [discharge=...] [slot=N]\n"
+        "                      a status report about a message sent to N\n"
         "  delete SLOT | delete all\n"
         "                      empty one slot or the whole store\n"
         "  dump [FILE]         the store as message lines (to FILE when given)\n"
@@ -505,8 +547,21 @@ QString Simulator::CommandHelp()
         "                      volunteered lines (+CREG, ^RSSI, RING ...) around every\n"
         "                      answer, or inside AT+CPMS? answers\n"
         "  urc say TEXT        the modem volunteers TEXT now\n"
-        "  lengths septets|characters\n"
-        "                      what the length field of a GSM text counts\n"
+        "  lengths characters|septets|longer|shorter\n"
+        "                      what the length field of a GSM text counts (longer and\n"
+        "                      shorter: characters, miscounted by one)\n"
+        "  headers detailed|short|refused\n"
+        "                      AT+CSDH=1 taken; taken but short headers all the same;\n"
+        "                      answered ERROR\n"
+        "  stamps standard|four-digit-year|blank\n"
+        "                      time stamps as yy/MM/dd,hh:mm:ss+zz; yyyy/M/d,hh:mm:ss;\n"
+        "                      yyyy/MM/dd hh:mm:ss+zz\n"
+        "  spacing standard|wide|tight\n"
+        "                      +CMGR headers as written; a blank after every comma; no\n"
+        "                      blank after the colon\n"
+        "  cpms-ok on|off      AT+CPMS? ends with OK, or with its line alone\n"
+        "  memories 1|2|3      memories AT+CPMS= takes (more get ERROR)\n"
+        "  prefix skip|strict  whether the modem looks past what comes before AT\n"
         "  pin on|off          the SIM waits for its PIN\n"
         "  silent on|off|SECONDS\n"
         "                      the device stops answering (for SECONDS, then comes back)\n"

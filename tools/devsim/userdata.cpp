@@ -114,6 +114,8 @@ int AddressType(const QString &number)
 
 int FirstOctet(const StoredSms &sms)
 {
+    if (sms.report)
+        return 0x06; // SMS-STATUS-REPORT (TP-MTI 10), no more messages waiting
     const int header = sms.udh.isEmpty() ? 0 : 0x40;
     return (IsReceived(sms) ? 0x04 : 0x11) | header;
 }
@@ -166,8 +168,15 @@ QString TextModeBody(const StoredSms &sms, bool septetLengths, int &length)
 
 QString Pdu(const StoredSms &sms, const QString &serviceCentre, int &tpduLength)
 {
-    const UserData ud = EncodeUserData(sms);
     QByteArray tpdu(1, char(FirstOctet(sms)));
+    if (sms.report) {
+        // TP-MR, TP-RA, TP-SCTS, TP-DT, TP-ST.
+        tpdu += char(sms.reference) + Address(sms.number) + TimeStamp(sms.timeStamp) +
+                TimeStamp(sms.discharge) + char(sms.reportStatus);
+        tpduLength = int(tpdu.size());
+        return Hex(CentreAddress(serviceCentre) + tpdu);
+    }
+    const UserData ud = EncodeUserData(sms);
     if (IsReceived(sms)) {
         tpdu += Address(sms.number) + '\0' + char(SchemeOf(sms)) + TimeStamp(sms.timeStamp);
     } else {

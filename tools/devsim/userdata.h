@@ -26,7 +26,8 @@ UserData EncodeUserData(const StoredSms &sms);
 QString TextModeBody(const StoredSms &sms, bool septetLengths, int &length);
 
 // The first octet: SMS-DELIVER for received messages, SMS-SUBMIT with a
-// relative validity period for stored ones; TP-UDHI when a header is there.
+// relative validity period for stored ones, SMS-STATUS-REPORT for a report;
+// TP-UDHI when a header is there.
 int FirstOctet(const StoredSms &sms);
 
 // The PDU a modem in PDU mode shows (service centre address, then the

@@ -72,6 +72,10 @@ QList<Delivery> awkwardStore()
     return d;
 }
 
+// The stored outgoing message stays on the SIM: no alarm, and not the
+// logger's to delete.
+const QList<int> kStoredOutgoing{5};
+
 QByteArray expectedAwkwardLog()
 {
     QByteArray log = "03/07/2024 14:05:09 [North Pump Station]  Pump failure\r\n"
@@ -247,7 +251,7 @@ private slots:
 
         m_pipeline->PollSIM();
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
-        QCOMPARE(storedSlots(*m_sim), QList<int>{});
+        QCOMPARE(storedSlots(*m_sim), kStoredOutgoing);
         QCOMPARE(int(m_pipeline->ReceivedSMSCount), 19); // the stored outgoing one is no alarm
         QCOMPARE(form.statusPanelText(QStringLiteral("Action")), QStringLiteral("SMS count : 19"));
         QCOMPARE(m_pipeline->LastSMSPhoneNo, QStringLiteral("+447914"));
@@ -307,8 +311,8 @@ private slots:
         prepare(awkwardStore(), {QStringLiteral("--bad-crc"), QStringLiteral("5"),
                                  QStringLiteral("--seed"), QStringLiteral("7")});
         QVERIFY(m_pipeline->GoOnline() || m_pipeline->GoOnline());
-        pollUntil([&] { return storedSlots(*m_sim).isEmpty(); }, 30);
-        QCOMPARE(storedSlots(*m_sim), QList<int>{});
+        pollUntil([&] { return storedSlots(*m_sim) == kStoredOutgoing; }, 30);
+        QCOMPARE(storedSlots(*m_sim), kStoredOutgoing);
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
     }
 
@@ -496,9 +500,9 @@ private slots:
             if (line.startsWith(QLatin1String("TotalReadSMSCount=")) && ++reads == 5)
                 m_sim->control(QStringLiteral("silent 4"));
         });
-        pollUntil([&] { return storedSlots(*m_sim).isEmpty(); }, 20);
+        pollUntil([&] { return storedSlots(*m_sim) == kStoredOutgoing; }, 20);
         SetTraceHandler(previous);
-        QCOMPARE(storedSlots(*m_sim), QList<int>{});
+        QCOMPARE(storedSlots(*m_sim), kStoredOutgoing);
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")), expectedAwkwardLog());
     }
 
@@ -534,8 +538,8 @@ private slots:
         }
         QVERIFY(m_pipeline->GoOnline());
         m_pipeline->PollSIM();
-        // Only the stored outgoing message may go: it is no alarm.
-        QCOMPARE(storedSlots(*m_sim).size(), 19);
+        // Every message stays, the stored outgoing one as always.
+        QCOMPARE(storedSlots(*m_sim).size(), 20);
         QVERIFY(ReadFileBytes(locked ? QStringLiteral("Quillet.log")
                                      : QStringLiteral("blocked/Quillet.log"))
                     .isEmpty());
@@ -548,7 +552,7 @@ private slots:
             QVERIFY(QFile::remove(QStringLiteral("blocked")));
         m_pipeline->PollSIM();
         m_pipeline->PollSIM();
-        QCOMPARE(storedSlots(*m_sim), QList<int>{});
+        QCOMPARE(storedSlots(*m_sim), kStoredOutgoing);
         QCOMPARE(ReadFileBytes(G.LogFilePath), expectedAwkwardLog());
         QCOMPARE(form.statusPanelText(QStringLiteral("Note")), QString());
         m_pipeline->Log().setLockWaitMs(wait);

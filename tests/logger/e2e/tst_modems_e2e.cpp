@@ -219,6 +219,101 @@ private slots:
         QCOMPARE(logFile(), log);
     }
 
+    // Replies as other modems and phones write them, each found with the
+    // port set to find the line on its own: every alarm logged once with
+    // its header's caller and stamp and its exact text; status reports
+    // deleted at once and stored messages left, each traced once.
+    void everyReplyShapeRead_data()
+    {
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QStringList>("deliveries");
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<QList<int>>("left");    // slots still holding a message
+        QTest::addColumn<QString>("tracedOnce"); // a trace fragment seen once over two polls
+
+        const QStringList senders{
+            "slot=1 number=0912345601 name=\"\" time=24/05/01,08:00:01+32 text=\"National, "
+            "no name\"",
+            "slot=2 number=+85291110002 time=24/05/01,08:00:02-16 text=International",
+            "slot=3 number=WaterCo time=24/05/01,08:00:03+32 text=\"Cut at 2\"",
+            "slot=4 number=+85291110004 time=24/05/01,08:00:04+32 text=00410042"};
+        const QByteArray sendersLog = "05/01/2024 08:00:01 [0912345601] National, no name\r\n"
+                                      "05/01/2024 08:00:02 [+85291110002] International\r\n"
+                                      "05/01/2024 08:00:03 [WaterCo] Cut at 2\r\n"
+                                      "05/01/2024 08:00:04 [+85291110004] 00410042\r\n";
+        const QList<QPair<const char *, QStringList>> spellings{
+            {"short headers, AT+CSDH=1 refused", {"--headers", "refused"}},
+            {"short headers all the same", {"--headers", "short"}},
+            {"blanks after the commas", {"--spacing", "wide"}},
+            {"no blank after the colon", {"--spacing", "tight"}},
+            {"four-digit year, no zone", {"--stamps", "four-digit-year"}},
+            {"a blank for the comma", {"--stamps", "blank"}},
+            {"storage query without OK", {"--cpms-ok", "off"}},
+            {"storage selection of one memory", {"--memories", "1"}},
+            {"a modem that does not look past the probe", {"--prefix", "strict"}},
+        };
+        for (const auto &[name, args] : spellings) {
+            NewRowOnBothLines(name, [&](QTestData &row) {
+                row << args << senders << sendersLog << QList<int>{} << QString();
+            });
+        }
+
+        const QStringList two{senders.at(1), senders.at(3)};
+        const QByteArray twoLog = "05/01/2024 08:00:02 [+85291110002] International\r\n"
+                                  "05/01/2024 08:00:04 [+85291110004] 00410042\r\n";
+        for (const char *length : {"longer", "shorter"}) {
+            NewRowOnBothLines(QStringLiteral("length field %1 than the body").arg(length),
+                              [&](QTestData &row) {
+                                  row << QStringList{"--lengths", length} << two << twoLog
+                                      << QList<int>{} << QString();
+                              });
+        }
+        NewRowOnBothLines("status report", [&](QTestData &row) {
+            row << QStringList{}
+                << QStringList{senders.at(1),
+                               "slot=3 number=+85291110005 kind=report mr=12 st=0 "
+                               "time=24/05/01,08:00:05+32 discharge=24/05/01,08:00:09+32",
+                               senders.at(3)}
+                << twoLog << QList<int>{} << QStringLiteral("message 12 to +85291110005");
+        });
+        NewRowOnBothLines("stored, never received", [&](QTestData &row) {
+            row << QStringList{}
+                << QStringList{senders.at(1), "slot=3 status=unsent number=+85291110006 text=draft",
+                               senders.at(3), "slot=5 status=sent number=+85291110007 text=sent"}
+                << twoLog << QList<int>{3, 5} << QStringLiteral("STO UNSENT to +85291110006");
+        });
+    }
+
+    void everyReplyShapeRead()
+    {
+        QFETCH(int, line);
+        QFETCH(QStringList, simArgs);
+        QFETCH(QStringList, deliveries);
+        QFETCH(QByteArray, log);
+        QFETCH(QList<int>, left);
+        QFETCH(QString, tracedOnce);
+
+        QList<Delivery> store;
+        for (const QString &d : deliveries)
+            store.append({-1, d});
+        prepare(store, simArgs, Line(line));
+        G.DEVICE = QStringLiteral("auto");
+        int traced = 0;
+        const auto previous = SetTraceHandler([&](const QString &trace) {
+            traced += !tracedOnce.isEmpty() && trace.contains(tracedOnce);
+        });
+        QVERIFY(m_pipeline->GoOnline());
+        QCOMPARE(m_pipeline->Device()->IsPlainModem(), Line(line) == Line::PlainModem);
+        m_pipeline->PollSIM();
+        m_pipeline->PollSIM();
+        SetTraceHandler(previous);
+        QCOMPARE(logFile(), log);
+        QCOMPARE(int(m_pipeline->ReceivedSMSCount), records(log));
+        QCOMPARE(StoredSlots(*m_sim), left);
+        QCOMPARE(traced, tracedOnce.isEmpty() ? 0 : 1);
+    }
+
     void unreadableRecordedAtTheThirdPoll_data()
     {
         QTest::addColumn<int>("line");
@@ -321,6 +416,72 @@ private slots:
         QCOMPARE(logFile(), once);
         QCOMPARE(StoredSlots(*m_sim), (QList<int>{3, 5}));
         QCOMPARE(int(m_pipeline->ReceivedSMSCount), 1);
+    }
+
+    // A hundred first parts whose second parts never come wait for ten
+    // minutes (a hundred messages stored and never received wait for good);
+    // a plain alarm stored among them is logged by the next poll, which
+    // reads its slot and not theirs. Their slots are read again at most once
+    // a minute, a few at each poll.
+    void waitingMessagesHoldNoAlarmUp_data()
+    {
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("waiting"); // %1 its number, %2 its slot
+        NewRowOnBothLines("a hundred first parts", [](QTestData &row) {
+            row << QStringLiteral("number=+852912%1 time=24/05/01,07:00:00+32 text=\"part one of "
+                                  "two\" parts=2 ref=%2 slots=%2,-");
+        });
+        NewRowOnBothLines("a hundred stored, never received", [](QTestData &row) {
+            row << QStringLiteral("slot=%2 status=unsent number=+852912%1 text=draft");
+        });
+    }
+    void waitingMessagesHoldNoAlarmUp()
+    {
+        QFETCH(int, line);
+        QFETCH(QString, waiting);
+        QList<Delivery> stored;
+        for (int i = 0; i < 100; ++i)
+            stored.append(
+                {-1, waiting.arg(i, 3, 10, QLatin1Char('0')).arg(i < 50 ? i + 1 : i + 2)});
+        prepare(stored, {"--capacity", "120"}, Line(line));
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
+        QCOMPARE(StoredSlots(*m_sim).size(), 100);
+        auto commands = [this] { return m_sim->control("counts").section(u'=', 1).toInt(); };
+
+        quillet::test::Deliver(*m_sim, {51, "number=+85291110051 time=24/05/01,08:00:51+32 "
+                                            "text=\"Plain alarm\""});
+        int before = commands();
+        m_pipeline->PollSIM();
+        const int alarmPoll = commands() - before;
+        QCOMPARE(logFile(), QByteArray("05/01/2024 08:00:51 [+85291110051] Plain alarm\r\n"));
+        QCOMPARE(StoredSlots(*m_sim).size(), 100);
+        // The count (two commands), slot 0 (where a store may start), the
+        // alarm's read and its delete.
+        qInfo("AT commands in the poll after the alarm came: %d", alarmPoll);
+        QCOMPARE(alarmPoll, 5);
+
+        m_now = m_now.addSecs(60);
+        int reread = 0;
+        for (int poll = 0; poll < 100 && reread < 100; ++poll) {
+            before = commands();
+            m_pipeline->PollSIM();
+            const int reads = commands() - before - 2;
+            QVERIFY2(reads >= 1 && reads <= 10, qPrintable(QString::number(reads)));
+            reread += reads;
+        }
+        QCOMPARE(reread, 100);
+        QCOMPARE(records(logFile()), 1);
+
+        // Opened again: one of them gave way to an alarm while the device
+        // was away, the count the same. The first poll reads every slot.
+        control(QStringLiteral("delete 1"));
+        quillet::test::Deliver(*m_sim, {1, "number=+85291110001 time=24/05/01,08:00:01+32 "
+                                           "text=\"While away\""});
+        QVERIFY(m_pipeline->GoOnline());
+        m_pipeline->PollSIM();
+        QCOMPARE(records(logFile()), 2);
+        QCOMPARE(StoredSlots(*m_sim).size(), 99);
     }
 
     void plainModemFoundOnItsOwn()
