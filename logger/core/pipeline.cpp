@@ -272,6 +272,11 @@ QString AlarmPipeline::Problems() const
     return notes.join(QStringLiteral("; "));
 }
 
+const SupervisionState &AlarmPipeline::Supervision() const
+{
+    return m_supervision;
+}
+
 void AlarmPipeline::CallAfterPoll(std::function<void()> call)
 {
     if (m_polling)

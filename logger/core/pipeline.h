@@ -20,6 +20,7 @@
 #include "multipart.h"
 #include "receivedstore.h"
 #include "serialtransport.h"
+#include "supervision.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -96,6 +97,10 @@ public:
     // What keeps the logger from its work: the connection's problem and the
     // log's, joined; empty when nothing does.
     QString Problems() const;
+    // What the logger watches of its own alarm path: the modem's health
+    // figures and the conditions on (healthChanged, conditionBegan and
+    // conditionEnded tell each change).
+    const SupervisionState &Supervision() const;
     // Runs `call` now, or once the running poll is over (an answer given in
     // the middle of a poll that must not cut it short).
     void CallAfterPoll(std::function<void()> call);
@@ -165,6 +170,13 @@ signals:
     void pollProgressed();
     // A tick's work is over.
     void pollFinished();
+    // The health figures changed: a check's answer, or the SIM fill a poll
+    // left behind.
+    void healthChanged(const quillet::HealthFigures &figures);
+    // A condition began, or ended, once its record has taken the alarm's
+    // road. `detail` is the end record's text after its keyword.
+    void conditionBegan(const quillet::SupervisionCondition &condition);
+    void conditionEnded(const quillet::SupervisionCondition &condition, const QString &detail);
     // The exit question is about to be put; the end is on its way.
     void exitAsked();
     void exiting();
@@ -202,6 +214,7 @@ private:
     // While online: the device stopped answering the count.
     QString m_pollProblem;
     QString m_problems; // as last told
+    SupervisionState m_supervision;
     std::vector<std::function<void()>> m_afterPoll;
     int m_exits = 0;
     bool m_shutDown = false;
