@@ -28,6 +28,14 @@ enum class LinkMode
     Modem,  // a plain GSM modem: AT text straight to the port
 };
 
+// What a question that not every modem knows got.
+enum class QueryAnswer
+{
+    Answered,
+    Refused,  // an error, or no line to read: the modem does not know it
+    NoAnswer, // nothing complete came back
+};
+
 class CommSMS
 {
 public:
@@ -92,6 +100,22 @@ public:
     // once more.
     bool ReadSIMMessage(qint16 index, SIMMessage &message);
     bool DeleteSMSOnSIM(qint16 index);
+    // Whether the last DeleteSMSOnSIM was answered with an error: the modem
+    // heard it and said no (silence is no refusal); the error it gave.
+    bool DeleteRefused() const { return !m_deleteRefusal.isEmpty(); }
+    QString DeleteRefusal() const { return m_deleteRefusal; }
+    // AT+CREG? (network registration): <stat>, one exchange.
+    QueryAnswer QueryRegistration(int &stat);
+    // AT+CSQ (signal quality): <rssi>, one exchange.
+    QueryAnswer QuerySignal(int &rssi);
+    // The modes the readers rely on set again (echo off, numeric errors,
+    // text mode, detailed headers, the GSM character set); true when the
+    // modem took every one.
+    bool RestoreProfile();
+    // AT+CFUN=1,1: the modem restarts with full functionality. It answers
+    // before it restarts (a USB modem leaves the bus meanwhile) and must be
+    // initialised again afterwards.
+    bool ResetModem();
     bool SendSMS(const QString &phoneNo, const QString &message, bool isUnicode = false);
 
     // Hands an already terminated AT text to the device; true when the
@@ -188,7 +212,8 @@ private:
     bool storageCount(bool wantTotal, qint16 &value);
     bool openAndInitialize(const QString &commSetting);
     bool probeLink();
-    void setProfile(bool withErrorMode);
+    bool setProfile(bool withErrorMode);
+    QueryAnswer query(const QString &command, const std::function<bool(const QString &)> &parse);
     void noteEcho(const ExchangeResult &r);
     void restoreProfileIfLost();
     bool readSlot(qint16 index, SIMMessage &message, bool mayRestore);
@@ -214,6 +239,7 @@ private:
     bool m_profileLost = false; // a reply showed the modem's factory profile
     QString m_storage = QStringLiteral("MT");
     bool m_abandoned = false; // Terminate ran inside the exchange in progress
+    QString m_deleteRefusal;  // the error the last delete got
 };
 
 } // namespace quillet
