@@ -20,7 +20,7 @@
 #include "multipart.h"
 #include "receivedstore.h"
 #include "serialtransport.h"
-#include "supervision.h"
+#include "supervisor.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -101,6 +101,7 @@ public:
     // figures and the conditions on (healthChanged, conditionBegan and
     // conditionEnded tell each change).
     const SupervisionState &Supervision() const;
+    Supervisor &supervisor() { return m_supervisor; }
     // Runs `call` now, or once the running poll is over (an answer given in
     // the middle of a poll that must not cut it short).
     void CallAfterPoll(std::function<void()> call);
@@ -173,7 +174,7 @@ signals:
     // The health figures changed: a check's answer, or the SIM fill a poll
     // left behind.
     void healthChanged(const quillet::HealthFigures &figures);
-    // A condition began, or ended, once its record has taken the alarm's
+    // A condition began, or ended; its record is on its way down the alarm's
     // road. `detail` is the end record's text after its keyword.
     void conditionBegan(const quillet::SupervisionCondition &condition);
     void conditionEnded(const quillet::SupervisionCondition &condition, const QString &detail);
@@ -192,6 +193,8 @@ private:
     void writeReceivedStore();
     void finishPoll();
     void showAndSound(const QDateTime &smsDate, const QString &phoneNo, const QString &sms);
+    bool recordOwn(const QDateTime &date, const QString &text);
+    void supervise(bool sawWholeStore);
     QString portName() const;
 
     GlobalState &m_settings;
@@ -214,7 +217,9 @@ private:
     // While online: the device stopped answering the count.
     QString m_pollProblem;
     QString m_problems; // as last told
-    SupervisionState m_supervision;
+    Supervisor m_supervisor;
+    quint64 m_pollNumber = 0;
+    int m_deletedInPoll = 0;
     std::vector<std::function<void()>> m_afterPoll;
     int m_exits = 0;
     bool m_shutDown = false;
