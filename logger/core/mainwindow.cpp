@@ -280,6 +280,17 @@ void frmMain::setStatusPanelText(const QString &key, const QString &text)
     if (panel == m_panelNote) {
         panel->setToolTip(text);
         panel->setVisible(!text.isEmpty());
+    } else if (!panel->isHidden()) {
+        // The window's first width leaves little room once the health panel
+        // shows: it grows (never shrinks) so that no panel is cut.
+        int wanted = 12; // the bar's margins
+        for (const QLabel *p :
+             {m_panelStatus, m_panelAction, m_panelHealth, m_panelDate, m_panelTime})
+            if (!p->isHidden())
+                wanted += p->sizeHint().width() + 8; // spacing beside it
+
+        if (wanted > width())
+            resize(wanted, height());
     }
     emit statusPanelsChanged();
 }
@@ -315,34 +326,35 @@ void frmMain::ShowHealth()
     const SupervisionState &state = m_pipeline->Supervision();
     const HealthFigures &f = state.figures;
     const bool on = !state.conditions.isEmpty();
-    m_panelHealth->setVisible(state.healthChecks || on);
 
-    const QString signal =
-        f.signalDbm ? QStringLiteral("%1 dBm").arg(*f.signalDbm) : QStringLiteral("? dBm");
-    QString network = QStringLiteral("?");
-    if (f.registration >= 0) {
-        const bool roaming = f.registration == 5 || f.registration == 7 || f.registration == 10;
-        network = f.registered ? (roaming ? QStringLiteral("roaming") : QStringLiteral("home"))
-                               : QStringLiteral("no network");
-    }
-    const QString sim = f.simTotal > 0 ? QStringLiteral("SIM %1/%2").arg(f.simUsed).arg(f.simTotal)
-                                       : QStringLiteral("SIM ?");
+    // The window is narrow: a condition on takes the whole panel (the
+    // tooltip has the figures), otherwise only the figures known so far.
     QStringList parts;
-    if (on)
+    if (on) {
         parts << state.conditions.first().keyword +
                      (state.conditions.size() > 1
                           ? QStringLiteral(" +%1").arg(state.conditions.size() - 1)
                           : QString());
-    if (state.healthChecks)
-        parts << signal << network << sim;
-    setStatusPanelText(QStringLiteral("Health"), parts.join(QStringLiteral(" · ")));
+    } else if (state.healthChecks) {
+        if (f.signalDbm)
+            parts << QStringLiteral("%1 dBm").arg(*f.signalDbm);
+        // Registered (home or roaming) goes without saying.
+        if (f.registration >= 0 && !f.registered)
+            parts << QStringLiteral("no network");
+        if (f.simTotal > 0)
+            parts << QStringLiteral("%1/%2").arg(f.simUsed).arg(f.simTotal);
+    }
+    m_panelHealth->setVisible(!parts.isEmpty());
+    setStatusPanelText(QStringLiteral("Health"), parts.join(QLatin1Char(' ')));
     m_panelHealth->setStyleSheet(on ? QStringLiteral("color: #c00000;") : QString());
 
     QStringList tip;
     if (state.healthChecks) {
         tip << QStringLiteral("Network: ") +
                    (f.registration >= 0 ? f.registrationName : QStringLiteral("not known yet"));
-        tip << QStringLiteral("Signal: ") + (f.signalDbm ? signal : QStringLiteral("not known"));
+        tip << QStringLiteral("Signal: ") + (f.signalDbm
+                                                 ? QStringLiteral("%1 dBm").arg(*f.signalDbm)
+                                                 : QStringLiteral("not known"));
         tip << (f.simTotal > 0
                     ? QStringLiteral("SIM: %1 of %2 messages").arg(f.simUsed).arg(f.simTotal)
                     : QStringLiteral("SIM: not counted yet"));
