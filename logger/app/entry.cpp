@@ -3,6 +3,7 @@
 #include "cleanexit.h"
 #include "debuglog.h"
 #include "globals.h"
+#include "headless.h"
 #include "hostservices.h"
 #include "mainwindow.h"
 #include "pipeline.h"
@@ -37,6 +38,7 @@ int RunLogger(bool headless)
     // returns.
     QObject::connect(&pipeline, &AlarmPipeline::pollProgressed, &service,
                      [&service] { service.pollProgress(); });
+    JournalSupervision(pipeline);
     CleanExit cleanExit(pipeline);
     bool inStartUp = false;
     SetTerminateHandler([&] {

@@ -5,6 +5,7 @@
 // What runs (the counters, the connection state, the newest message) belongs
 // to the pipeline; the window and the sound keep their own.
 
+#include <QList>
 #include <QString>
 #include <array>
 
@@ -21,6 +22,14 @@ struct DDEEntry
     QString MessagePrefix;
     QString DDEItem;
     double DDEValue = 0.0;
+};
+
+// A site that must be heard from: a sender whose number ends with PhoneNo
+// and that sends nothing for Hours is a silent site.
+struct SilentSiteEntry
+{
+    QString PhoneNo;
+    double Hours = 24;
 };
 
 constexpr int MapSlots = 256;
@@ -67,6 +76,18 @@ struct GlobalState
     QString TOPIC;
     std::array<DDEEntry, MapSlots> DDEMap;
     qint16 DDEMapCount = 0;
+
+    // [SUPERVISION]: what the logger watches of its own alarm path. Times
+    // may be fractional.
+    double HealthCheckSeconds = 60; // 0: no health checks, nor their conditions
+    double NoNetworkMinutes = 3;
+    int WeakSignalDbm = -107;
+    double WeakSignalMinutes = 10;
+    int SimFullPercent = 80; // 0: never full
+    QList<SilentSiteEntry> SiteSilent;
+    QString LoopTestNumber; // empty: no loop test
+    double LoopTestHours = 24;
+    double LoopTestTimeoutMinutes = 15;
 };
 
 // The program's settings. The database, DDE and central outputs are the

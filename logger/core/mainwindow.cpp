@@ -164,6 +164,10 @@ void frmMain::attach(AlarmPipeline &pipeline)
         ApplyConnectionState(online);
         LoadFormObj();
     });
+    connect(&pipeline, &AlarmPipeline::healthChanged, this, &frmMain::ShowHealth);
+    connect(&pipeline, &AlarmPipeline::conditionBegan, this, &frmMain::ShowHealth);
+    connect(&pipeline, &AlarmPipeline::conditionEnded, this, &frmMain::ShowHealth);
+    ShowHealth();
     connect(&pipeline, &AlarmPipeline::exitAsked, this, [this] {
         if (IsInTray)
             show();
@@ -233,6 +237,8 @@ void frmMain::buildStatusBar()
     };
     m_panelStatus = panel(QStringLiteral("Offline"), 0);
     m_panelAction = panel(QString(), 1);
+    m_panelHealth = panel(QString(), 0);
+    m_panelHealth->hide();
     m_panelDate = panel(QString(), 0);
     m_panelTime = panel(QString(), 0);
     statusBar()->setSizeGripEnabled(false);
@@ -256,6 +262,8 @@ QString frmMain::statusPanelText(const QString &key) const
         return m_panelAction->text();
     if (key == QLatin1String("Note"))
         return m_panelNote->text();
+    if (key == QLatin1String("Health"))
+        return m_panelHealth->text();
     return QString();
 }
 
@@ -264,6 +272,7 @@ void frmMain::setStatusPanelText(const QString &key, const QString &text)
     QLabel *panel = key == QLatin1String("Status")   ? m_panelStatus
                     : key == QLatin1String("Action") ? m_panelAction
                     : key == QLatin1String("Note")   ? m_panelNote
+                    : key == QLatin1String("Health") ? m_panelHealth
                                                      : nullptr;
     if (!panel || panel->text() == text)
         return;
@@ -271,6 +280,17 @@ void frmMain::setStatusPanelText(const QString &key, const QString &text)
     if (panel == m_panelNote) {
         panel->setToolTip(text);
         panel->setVisible(!text.isEmpty());
+    } else if (!panel->isHidden()) {
+        // The window's first width leaves little room once the health panel
+        // shows: it grows (never shrinks) so that no panel is cut.
+        int wanted = 12; // the bar's margins
+        for (const QLabel *p :
+             {m_panelStatus, m_panelAction, m_panelHealth, m_panelDate, m_panelTime})
+            if (!p->isHidden())
+                wanted += p->sizeHint().width() + 8; // spacing beside it
+
+        if (wanted > width())
+            resize(wanted, height());
     }
     emit statusPanelsChanged();
 }
@@ -297,6 +317,55 @@ void frmMain::LoadFormObj()
                                                            "and written again at every poll.")
                                           : CentralStatusDetail());
     setStatusPanelText(QStringLiteral("Note"), m_pipeline ? m_pipeline->Problems() : QString());
+}
+
+void frmMain::ShowHealth()
+{
+    if (!m_pipeline)
+        return;
+    const SupervisionState &state = m_pipeline->Supervision();
+    const HealthFigures &f = state.figures;
+    const bool on = !state.conditions.isEmpty();
+
+    // The window is narrow: a condition on takes the whole panel (the
+    // tooltip has the figures), otherwise only the figures known so far.
+    QStringList parts;
+    if (on) {
+        parts << state.conditions.first().keyword +
+                     (state.conditions.size() > 1
+                          ? QStringLiteral(" +%1").arg(state.conditions.size() - 1)
+                          : QString());
+    } else if (state.healthChecks) {
+        if (f.signalDbm)
+            parts << QStringLiteral("%1 dBm").arg(*f.signalDbm);
+        // Registered (home or roaming) goes without saying.
+        if (f.registration >= 0 && !f.registered)
+            parts << QStringLiteral("no network");
+        if (f.simTotal > 0)
+            parts << QStringLiteral("%1/%2").arg(f.simUsed).arg(f.simTotal);
+    }
+    m_panelHealth->setVisible(!parts.isEmpty());
+    setStatusPanelText(QStringLiteral("Health"), parts.join(QLatin1Char(' ')));
+    m_panelHealth->setStyleSheet(on ? QStringLiteral("color: #c00000;") : QString());
+
+    QStringList tip;
+    if (state.healthChecks) {
+        tip << QStringLiteral("Network: ") +
+                   (f.registration >= 0 ? f.registrationName : QStringLiteral("not known yet"));
+        tip << QStringLiteral("Signal: ") + (f.signalDbm
+                                                 ? QStringLiteral("%1 dBm").arg(*f.signalDbm)
+                                                 : QStringLiteral("not known"));
+        tip << (f.simTotal > 0
+                    ? QStringLiteral("SIM: %1 of %2 messages").arg(f.simUsed).arg(f.simTotal)
+                    : QStringLiteral("SIM: not counted yet"));
+        if (f.checkedAt.isValid())
+            tip << QStringLiteral("Last checked: ") + timetext::Format(f.checkedAt);
+    }
+    for (const SupervisionCondition &c : state.conditions)
+        tip << c.keyword + QLatin1Char(' ') + c.detail;
+    if (!on)
+        tip << QStringLiteral("No condition of the alarm path is on.");
+    m_panelHealth->setToolTip(tip.join(QLatin1Char('\n')));
 }
 
 void frmMain::ShowSMSInForm()

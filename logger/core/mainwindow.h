@@ -56,6 +56,10 @@ public:
     void LoadFormObj();
     // Redraws the newest message (sender, date and text, centred).
     void ShowSMSInForm();
+    // The health panel: signal, registration and SIM fill, in red while a
+    // condition of the watch over the alarm path is on; its tooltip tells
+    // all. Hidden while there are no health checks and no condition.
+    void ShowHealth();
     bool SetTrayIcon(TrayAction action);
     // Shows the window again (tray double click, "Open Quillet").
     void ShowFromTray();
@@ -122,6 +126,7 @@ private:
     QLabel *m_panelStatus = nullptr;
     QLabel *m_panelNote = nullptr;
     QLabel *m_panelAction = nullptr;
+    QLabel *m_panelHealth = nullptr;
     QLabel *m_panelDate = nullptr;
     QLabel *m_panelTime = nullptr;
     QTimer *m_clock = nullptr;

@@ -44,7 +44,7 @@ int PollIntervalMs()
 }
 
 AlarmPipeline::AlarmPipeline(GlobalState &settings, QObject *parent)
-    : QObject(parent), m_settings(settings), m_log(&settings)
+    : QObject(parent), m_settings(settings), m_log(&settings), m_supervisor(settings)
 {
     tmrAlarmLogger.setInterval(PollIntervalMs());
     tmrRetryOnline.setInterval(PollIntervalMs());
@@ -60,6 +60,14 @@ AlarmPipeline::AlarmPipeline(GlobalState &settings, QObject *parent)
     // Offline or the end, chosen while a record waits for the log's lock,
     // ends the wait.
     m_log.stopWaiting = [this] { return IsOffline; };
+    connect(&m_supervisor, &Supervisor::healthChanged, this, &AlarmPipeline::healthChanged);
+    connect(&m_supervisor, &Supervisor::conditionBegan, this, &AlarmPipeline::conditionBegan);
+    connect(&m_supervisor, &Supervisor::conditionEnded, this, &AlarmPipeline::conditionEnded);
+    m_supervisor.setRecordRoad(
+        [this](const QDateTime &date, const QString &text) { return recordOwn(date, text); });
+    // A modem restarted after a failed loop test is opened anew, as one that
+    // went away.
+    m_supervisor.onModemReset = [this](const QString &why) { enterTrying(why); };
 }
 
 AlarmPipeline::~AlarmPipeline() = default;
@@ -82,6 +90,7 @@ void AlarmPipeline::LoadReceivedStore()
         folder += QLatin1Char('/');
     m_received.load(folder + QStringLiteral("Quillet.rcv"));
     m_parts.LoadWaitingParts(folder + QStringLiteral("Quillet.prt"));
+    m_supervisor.load(folder + QStringLiteral("Quillet.sup"));
 }
 
 QString AlarmPipeline::portName() const
@@ -155,6 +164,7 @@ bool AlarmPipeline::connectAndLearn(QString &why)
 
 void AlarmPipeline::enterOnline()
 {
+    m_supervisor.deviceOpened();
     m_trying = false;
     m_offlineReason.clear();
     m_pollProblem.clear();
@@ -274,6 +284,11 @@ QString AlarmPipeline::Problems() const
     return notes.join(QStringLiteral("; "));
 }
 
+const SupervisionState &AlarmPipeline::Supervision() const
+{
+    return m_supervisor.state();
+}
+
 void AlarmPipeline::CallAfterPoll(std::function<void()> call)
 {
     if (m_polling)
@@ -292,6 +307,12 @@ bool AlarmPipeline::DeleteSMS(qint16 index)
 {
     const bool ok = m_device && m_device->DeleteSMSOnSIM(index);
     WriteDebugTrace(QStringLiteral("DeleteSMS(%1)=%2").arg(index).arg(ok ? "True" : "False"));
+    if (ok)
+        ++m_deletedInPoll;
+    // A delete that got no answer tells nothing; one the modem refused does.
+    if (ok || (m_device && m_device->DeleteRefused()))
+        m_supervisor.deleteTried(index, m_pollNumber, !ok,
+                                 ok ? QString() : m_device->DeleteRefusal());
     return ok;
 }
 
@@ -308,7 +329,36 @@ void AlarmPipeline::showAndSound(const QDateTime &smsDate, const QString &phoneN
 AlarmOutcome AlarmPipeline::ProcessAlarmSMS(const QString &key, const QDateTime &smsDate,
                                             const QString &phoneNo, const QString &sms)
 {
-    return RecordAlarm(key, smsDate, phoneNo, sms);
+    const AlarmOutcome outcome = RecordAlarm(key, smsDate, phoneNo, sms);
+    // A message kept on the SIM and read again is not the site heard again.
+    if (outcome == AlarmOutcome::Recorded || outcome == AlarmOutcome::Dropped)
+        m_supervisor.heard(phoneNo);
+    return outcome;
+}
+
+// A record of the logger's own (a condition that began or ended): the whole
+// road of an alarm, caller "Quillet". Only the newest of them is remembered
+// in the received store: the supervision file notes which are still to go.
+bool AlarmPipeline::recordOwn(const QDateTime &date, const QString &text)
+{
+    const QString own = QStringLiteral("Quillet");
+    const QString key = ReceivedStore::Key(-1, date, own, text);
+    if (RecordAlarm(key, date, own, text, own) == AlarmOutcome::Failed)
+        return false;
+    m_received.slotHolds(-1, key);
+    return true;
+}
+
+// Between this poll and the next: what the poll saw, then one action on the
+// device, and the records these make.
+void AlarmPipeline::supervise(bool sawWholeStore)
+{
+    m_supervisor.pollDone(CurrentSMSCount - m_deletedInPoll, SMSMaxCount, sawWholeStore);
+    m_supervisor.recordPending();
+    if (IsOffline || m_trying)
+        return;
+    m_supervisor.deviceStep(*m_device);
+    m_supervisor.recordPending();
 }
 
 AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &smsDate,
@@ -431,6 +481,8 @@ void AlarmPipeline::PollSIM()
         return;
     }
     setPollProblem({});
+    ++m_pollNumber;
+    m_deletedInPoll = 0;
     ProcessPendingEvents();
 
     // New slots first: the slots of waiting parts count as there unread, so
@@ -470,7 +522,8 @@ void AlarmPipeline::PollSIM()
     if (changedBehind)
         scan();
     // Parts are joined only after a poll that saw the whole store.
-    if (read >= CurrentSMSCount || (SMSMaxCount > 0 && index > SMSMaxCount)) {
+    const bool sawWholeStore = read >= CurrentSMSCount || (SMSMaxCount > 0 && index > SMSMaxCount);
+    if (sawWholeStore) {
         PartJoiner::Road road;
         road.record = [this](const QString &key, const QDateTime &date, const QString &phoneNo,
                              const QString &sms) {
@@ -480,6 +533,8 @@ void AlarmPipeline::PollSIM()
             road.deleteSlot = [this](qint16 slot) { return DeleteSMS(slot); };
         m_parts.FinishParts(road);
     }
+    if (!IsOffline)
+        supervise(sawWholeStore);
 }
 
 // One slot: read, recorded and deleted as configured, what the received
@@ -491,15 +546,21 @@ SlotRead AlarmPipeline::readSlotAt(qint16 index)
     const SlotRead slot = m_parts.ReadSlot(*m_device, index, smsDate, phoneNo, sms, status, key);
     if (slot == SlotRead::Message) {
         bool mayDelete = true;
-        if (status == QLatin1String("UNREAD") || status == QLatin1String("READ"))
+        const bool received =
+            status == QLatin1String("UNREAD") || status == QLatin1String("READ");
+        // A loop test text back from the network is no alarm, and ours to
+        // delete whatever the settings say.
+        const bool loopText = received && m_supervisor.takeLoopText(phoneNo, sms);
+        if (received && !loopText)
             mayDelete = RecordReceived(key, smsDate, phoneNo, sms);
         else
-            key.clear(); // a status report is no alarm
+            key.clear(); // a status report or a loop text is no alarm
         m_received.slotHolds(index, key);
-        if (m_settings.IsDeleteSMS && mayDelete && DeleteSMS(index))
+        if ((m_settings.IsDeleteSMS || loopText) && mayDelete && DeleteSMS(index))
             m_received.slotHolds(index);
     } else if (slot == SlotRead::Empty && m_device->ErrorCode() == kNoMessageInSlot) {
         m_received.slotHolds(index);
+        m_supervisor.slotEmptied(index);
     }
     // A held slot (a waiting part, an odd reply before its third poll)
     // proves nothing about what the store noted for it: a joined message's

@@ -20,6 +20,7 @@
 #include "multipart.h"
 #include "receivedstore.h"
 #include "serialtransport.h"
+#include "supervisor.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -96,6 +97,11 @@ public:
     // What keeps the logger from its work: the connection's problem and the
     // log's, joined; empty when nothing does.
     QString Problems() const;
+    // What the logger watches of its own alarm path: the modem's health
+    // figures and the conditions on (healthChanged, conditionBegan and
+    // conditionEnded tell each change).
+    const SupervisionState &Supervision() const;
+    Supervisor &supervisor() { return m_supervisor; }
     // Runs `call` now, or once the running poll is over (an answer given in
     // the middle of a poll that must not cut it short).
     void CallAfterPoll(std::function<void()> call);
@@ -165,6 +171,13 @@ signals:
     void pollProgressed();
     // A tick's work is over.
     void pollFinished();
+    // The health figures changed: a check's answer, or the SIM fill a poll
+    // left behind.
+    void healthChanged(const quillet::HealthFigures &figures);
+    // A condition began, or ended; its record is on its way down the alarm's
+    // road. `detail` is the end record's text after its keyword.
+    void conditionBegan(const quillet::SupervisionCondition &condition);
+    void conditionEnded(const quillet::SupervisionCondition &condition, const QString &detail);
     // The exit question is about to be put; the end is on its way.
     void exitAsked();
     void exiting();
@@ -181,6 +194,8 @@ private:
     void finishPoll();
     SlotRead readSlotAt(qint16 index);
     void showAndSound(const QDateTime &smsDate, const QString &phoneNo, const QString &sms);
+    bool recordOwn(const QDateTime &date, const QString &text);
+    void supervise(bool sawWholeStore);
     QString portName() const;
 
     GlobalState &m_settings;
@@ -203,6 +218,9 @@ private:
     // While online: the device stopped answering the count.
     QString m_pollProblem;
     QString m_problems; // as last told
+    Supervisor m_supervisor;
+    quint64 m_pollNumber = 0;
+    int m_deletedInPoll = 0;
     std::vector<std::function<void()>> m_afterPoll;
     int m_exits = 0;
     bool m_shutDown = false;

@@ -4,6 +4,7 @@
 #include "debuglog.h"
 #include "filehelpers.h"
 #include "globals.h"
+#include "hostservices.h"
 #include "outputpaths.h"
 
 #include <QCoreApplication>
@@ -33,6 +34,63 @@ QString trimSpaces(const QString &s)
     while (e > b && s.at(e - 1) == QLatin1Char(' '))
         --e;
     return s.mid(b, e - b);
+}
+
+// A number of the [SUPERVISION] section: a decimal (fractions allowed, so
+// that tests and commissioning can use seconds) within its range, else its
+// default.
+double supervisionNumber(const QString &value, double low, double high, double def)
+{
+    bool ok = false;
+    const double v = QLocale::c().toDouble(value.trimmed(), &ok);
+    return ok && v >= low && v <= high ? v : def;
+}
+
+// Fills [SUPERVISION] from the file's lines.
+void loadSupervision(GlobalState &s, const QStringList &lines, int count)
+{
+    const GlobalState defaults;
+    auto value = [&](const QString &key) {
+        return GetIniValue(QStringLiteral("SUPERVISION"), key, QString(), lines, count);
+    };
+    constexpr double week = 7 * 24 * 3600;
+    s.HealthCheckSeconds = supervisionNumber(value(QStringLiteral("HealthCheckSeconds")), 0, week,
+                                             defaults.HealthCheckSeconds);
+    s.NoNetworkMinutes = supervisionNumber(value(QStringLiteral("NoNetworkMinutes")), 0, week / 60,
+                                           defaults.NoNetworkMinutes);
+    s.WeakSignalDbm = int(
+        supervisionNumber(value(QStringLiteral("WeakSignalDbm")), -150, 0, defaults.WeakSignalDbm));
+    s.WeakSignalMinutes = supervisionNumber(value(QStringLiteral("WeakSignalMinutes")), 0,
+                                            week / 60, defaults.WeakSignalMinutes);
+    s.SimFullPercent = int(supervisionNumber(value(QStringLiteral("SimFullPercent")), 0, 100,
+                                             defaults.SimFullPercent));
+    s.LoopTestNumber = value(QStringLiteral("LoopTestNumber"));
+    s.LoopTestHours = supervisionNumber(value(QStringLiteral("LoopTestHours")), 1.0 / 3600,
+                                        24 * 366, defaults.LoopTestHours);
+    s.LoopTestTimeoutMinutes =
+        supervisionNumber(value(QStringLiteral("LoopTestTimeoutMinutes")), 1.0 / 60, week / 60,
+                          defaults.LoopTestTimeoutMinutes);
+    s.SiteSilent.clear();
+    for (int n = 1; n <= MapSlots; ++n) {
+        const QString entry = value(QStringLiteral("SiteSilent%1").arg(n));
+        if (entry.isEmpty())
+            break;
+        const QStringList fields = entry.split(QLatin1Char(','));
+        const double hours =
+            fields.size() == 2 ? supervisionNumber(fields[1], 1.0 / 3600, 24 * 366, -1) : -1;
+        if (fields[0].trimmed().isEmpty() || hours < 0) {
+            WriteDebugTrace(QStringLiteral("Settings: SiteSilent%1=%2 is not <number>,<hours>")
+                                .arg(n)
+                                .arg(entry));
+            continue;
+        }
+        s.SiteSilent.append({fields[0].trimmed(), hours});
+    }
+}
+
+QString numberText(double value)
+{
+    return QLocale::c().toString(value, 'g', QLocale::FloatingPointShortest);
 }
 
 } // namespace
@@ -233,6 +291,7 @@ bool LoadSettings()
         slot.DDEItem = fields.at(1);
         slot.DDEValue = number;
     }
+    loadSupervision(G, lines, count);
     return true;
 }
 
@@ -284,6 +343,20 @@ bool Save2SettingFile()
                    .arg(n)
                    .arg(e.MessagePrefix, e.DDEItem, DDEValueText(e.DDEValue));
     }
+
+    out << QString() << QStringLiteral("[SUPERVISION]")
+        << QStringLiteral("HealthCheckSeconds=") + numberText(G.HealthCheckSeconds)
+        << QStringLiteral("NoNetworkMinutes=") + numberText(G.NoNetworkMinutes)
+        << QStringLiteral("WeakSignalDbm=%1").arg(G.WeakSignalDbm)
+        << QStringLiteral("WeakSignalMinutes=") + numberText(G.WeakSignalMinutes)
+        << QStringLiteral("SimFullPercent=%1").arg(G.SimFullPercent);
+    for (qsizetype n = 1; n <= G.SiteSilent.size(); ++n) {
+        const SilentSiteEntry &e = G.SiteSilent.at(n - 1);
+        out << QStringLiteral("SiteSilent%1=%2,%3").arg(n).arg(e.PhoneNo, numberText(e.Hours));
+    }
+    out << QStringLiteral("LoopTestNumber=") + G.LoopTestNumber
+        << QStringLiteral("LoopTestHours=") + numberText(G.LoopTestHours)
+        << QStringLiteral("LoopTestTimeoutMinutes=") + numberText(G.LoopTestTimeoutMinutes);
 
     QByteArray bytes;
     for (const QString &line : std::as_const(out))

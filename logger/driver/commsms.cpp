@@ -2,6 +2,7 @@
 
 #include "gsmcodemapfile.h"
 #include "hostservices.h"
+#include "networkreply.h"
 #include "uievents.h"
 
 namespace quillet {
@@ -484,27 +485,31 @@ bool CommSMS::probeLink()
 
 // The modes the readers rely on; a mode the modem refuses costs only its
 // own exchange. Without detailed headers messages are read from the short
-// ones, their texts as they stand.
-void CommSMS::setProfile(bool withErrorMode)
+// ones, their texts as they stand. True when every one was taken.
+bool CommSMS::setProfile(bool withErrorMode)
 {
-    auto set = [this](const QString &command) {
+    bool all = true;
+    auto set = [this, &all](const QString &command) {
         Exchange x;
         x.command = command;
         x.ending1 = kLineOK;
         x.timeout = m_commTimeout;
         const ExchangeResult r = exchangeAT(x);
         const bool refused = r.completed && IsErrorReply(r.reply);
-        if (!r.completed || refused)
+        if (!r.completed || refused) {
             WriteDebugTrace(QStringLiteral("%1 not taken: '%2'").arg(command, r.reply));
+            all = false;
+        }
         return !refused;
     };
     set(QStringLiteral("ATE0"));
     if (withErrorMode)
-        setErrorReportMode();
+        all = setErrorReportMode() && m_modemGivesCodes && all;
     set(QStringLiteral("AT+CMGF=1"));
     if (!set(QStringLiteral("AT+CSDH=1")))
         m_shortHeaders = true;
     set(QStringLiteral("AT+CSCS=\"GSM\""));
+    return all;
 }
 
 void CommSMS::noteEcho(const ExchangeResult &r)
@@ -829,6 +834,7 @@ void CommSMS::noteOnce(qint16 index, const SIMMessage &m)
 
 bool CommSMS::DeleteSMSOnSIM(qint16 index)
 {
+    m_deleteRefusal.clear();
     ExchangeGuard guard(*this);
     if (!guard)
         return false;
@@ -841,15 +847,85 @@ bool CommSMS::DeleteSMSOnSIM(qint16 index)
         if (r.reply.contains(kOK)) {
             m_noted.remove(index);
             m_errorCode = 0;
+            m_deleteRefusal.clear();
             return true;
         }
         m_errorCode = 1;
+        if (IsErrorReply(r.reply))
+            m_deleteRefusal = r.reply.simplified();
     }
     // Polls the device answered leave code 0 behind; a failed delete must
     // not read as "Success.".
     if (m_errorCode == 0)
         m_errorCode = 1;
     return false;
+}
+
+// ---- The modem's own state ----------------------------------------------
+
+QueryAnswer CommSMS::query(const QString &command,
+                           const std::function<bool(const QString &)> &parse)
+{
+    ExchangeGuard guard(*this);
+    if (!guard)
+        return QueryAnswer::NoAnswer;
+    restoreProfileIfLost();
+    Exchange x;
+    x.command = command;
+    x.timeout = m_commTimeout;
+    x.ending1 = kLineOK;
+    const ExchangeResult r = exchangeAT(x);
+    noteEcho(r);
+    if (!r.completed) {
+        m_errorCode = 1;
+        return QueryAnswer::NoAnswer;
+    }
+    if (!IsErrorReply(r.reply) && parse(r.reply)) {
+        m_errorCode = 0;
+        return QueryAnswer::Answered;
+    }
+    WriteDebugTrace(QStringLiteral("%1 refused: '%2'").arg(command, r.reply));
+    m_errorCode = -1;
+    return QueryAnswer::Refused;
+}
+
+QueryAnswer CommSMS::QueryRegistration(int &stat)
+{
+    return query(QStringLiteral("AT+CREG?"),
+                 [&stat](const QString &reply) { return ParseCREGQueryReply(reply, stat); });
+}
+
+QueryAnswer CommSMS::QuerySignal(int &rssi)
+{
+    return query(QStringLiteral("AT+CSQ"), [&rssi](const QString &reply) {
+        int ber = 0;
+        return ParseCSQReply(reply, rssi, ber);
+    });
+}
+
+bool CommSMS::RestoreProfile()
+{
+    ExchangeGuard guard(*this);
+    if (!guard)
+        return false;
+    m_profileLost = false;
+    return setProfile(true);
+}
+
+bool CommSMS::ResetModem()
+{
+    ExchangeGuard guard(*this);
+    if (!guard)
+        return false;
+    // Once: a second one would restart the modem again.
+    Exchange x;
+    x.command = QStringLiteral("AT+CFUN=1,1");
+    x.timeout = m_commTimeout;
+    x.ending1 = kLineOK;
+    const ExchangeResult r = exchangeAT(x);
+    const bool taken = r.completed && !IsErrorReply(r.reply);
+    m_errorCode = taken ? 0 : 1;
+    return taken;
 }
 
 // ---- Sending -------------------------------------------------------------

@@ -29,6 +29,14 @@ enum class LinkMode
     Modem,  // a plain GSM modem: AT text straight to the port
 };
 
+// What a question that not every modem knows got.
+enum class QueryAnswer
+{
+    Answered,
+    Refused,  // an error, or no line to read: the modem does not know it
+    NoAnswer, // nothing complete came back
+};
+
 class CommSMS
 {
 public:
@@ -96,6 +104,22 @@ public:
     // there and never received is traced once while it stays in its slot.
     bool ReadSIMMessage(qint16 index, SIMMessage &message);
     bool DeleteSMSOnSIM(qint16 index);
+    // Whether the last DeleteSMSOnSIM was answered with an error: the modem
+    // heard it and said no (silence is no refusal); the error it gave.
+    bool DeleteRefused() const { return !m_deleteRefusal.isEmpty(); }
+    QString DeleteRefusal() const { return m_deleteRefusal; }
+    // AT+CREG? (network registration): <stat>, one exchange.
+    QueryAnswer QueryRegistration(int &stat);
+    // AT+CSQ (signal quality): <rssi>, one exchange.
+    QueryAnswer QuerySignal(int &rssi);
+    // The modes the readers rely on set again (echo off, numeric errors,
+    // text mode, detailed headers, the GSM character set); true when the
+    // modem took every one.
+    bool RestoreProfile();
+    // AT+CFUN=1,1: the modem restarts with full functionality. It answers
+    // before it restarts (a USB modem leaves the bus meanwhile) and must be
+    // initialised again afterwards.
+    bool ResetModem();
     bool SendSMS(const QString &phoneNo, const QString &message, bool isUnicode = false);
 
     // Hands an already terminated AT text to the device; true when the
@@ -193,7 +217,8 @@ private:
     bool storageCount(bool wantTotal, qint16 &value);
     bool openAndInitialize(const QString &commSetting);
     bool probeLink();
-    void setProfile(bool withErrorMode);
+    bool setProfile(bool withErrorMode);
+    QueryAnswer query(const QString &command, const std::function<bool(const QString &)> &parse);
     void noteEcho(const ExchangeResult &r);
     void restoreProfileIfLost();
     bool readSlot(qint16 index, SIMMessage &message, bool mayRestore);
@@ -224,6 +249,7 @@ private:
     bool m_cpmsWithoutOK = false;   // AT+CPMS? ends with its line, no OK
     QHash<qint16, QString> m_noted; // per slot: what was traced about a message that is no alarm
     bool m_abandoned = false;       // Terminate ran inside the exchange in progress
+    QString m_deleteRefusal;        // the error the last delete got
 };
 
 } // namespace quillet

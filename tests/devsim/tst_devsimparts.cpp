@@ -197,7 +197,14 @@ void TestDevSimParts::modemCommands_data()
     QTest::newRow("noise before the prefix") << QStringList{QString::fromLatin1("\xf7\x04"
                                                                                 "AT")}
                                              << ok << all;
-    QTest::newRow("unknown command") << QStringList{"AT+CFUN=1"} << error << all;
+    QTest::newRow("unknown command") << QStringList{"AT+COPS?"} << error << all;
+    QTest::newRow("registration with area and cell")
+        << QStringList{"AT+CREG=2", "AT+CREG?"}
+        << "\r\n+CREG: 2,1,\"1A2B\",\"01C3D4E5\",0\r\n" + ok << all;
+    QTest::newRow("signal") << QStringList{"AT+CSQ"} << "\r\n+CSQ: 20,99\r\n" + ok << all;
+    QTest::newRow("signal has no query form") << QStringList{"AT+CSQ?"} << error << all;
+    QTest::newRow("restart brings the factory profile")
+        << QStringList{"ATE0", "AT+CFUN=1,1", "AT"} << "AT\r" + ok << all;
     QTest::newRow("not a command") << QStringList{"HELLO"} << error << all;
     QTest::newRow("reset ends error numbers")
         << QStringList{"AT+CMEE=1", "ATZ", "AT+CMGR=9"} << error << all;

@@ -1,8 +1,9 @@
 // The reply readers on their own: line-end counting, the final error line,
-// when a growing +CMGR reply is complete, empty slots and storage counts; and
-// the user data readers: coding schemes, the user data header, septets.
+// when a growing +CMGR reply is complete, empty slots and storage counts, the
+// network's registration and signal; and the user data readers: coding schemes, the user data header, septets.
 #include "atreply.h"
 #include "gsmcodemapfile.h"
+#include "networkreply.h"
 #include "smsdata.h"
 
 #include <QTest>
@@ -29,6 +30,8 @@ private slots:
     void noMessage();
     void cpms_data();
     void cpms();
+    void network_data();
+    void network();
     void codingScheme_data();
     void codingScheme();
     void userDataHeader_data();
@@ -222,6 +225,50 @@ void TestATReply::cpms_data()
         << true << 3 << 30;
     QTest::newRow("no +CPMS line") << "\r\n+CMTI: \"SM\",3,4,5,6,7\r\n\r\nOK\r\n"
                                    << false << 0 << 0;
+}
+
+// A row's reply is read as AT+CREG? or AT+CSQ by its first answer line;
+// `value` is <stat>, or the signal in dBm (0: not known).
+void TestATReply::network_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("value");
+    QTest::newRow("CREG home") << "\r\n+CREG: 0,1\r\n\r\nOK\r\n" << true << 1;
+    QTest::newRow("CREG n=2 with area and cell")
+        << "+CREG: 2,5,\"1A2B\",\"01C3D4E5\",0\r\nOK" << true << 5;
+    QTest::newRow("CREG volunteered stat in front is passed by")
+        << "\r\n+CREG: 1\r\n\r\n+CREG: 1,2\r\n\r\nOK\r\n" << true << 2;
+    QTest::newRow("CREG volunteered with area only") << "+CREG: 1,\"00AB\",\"1C2D\"\r\nOK"
+                                                     << false << 0;
+    QTest::newRow("CREG behind the final result") << "OK\r\n+CREG: 0,1\r\n" << false << 0;
+    QTest::newRow("CREG refused") << "\r\nERROR\r\n" << false << 0;
+    QTest::newRow("CSQ -73 dBm") << "\r\n+CSQ: 20,99\r\n\r\nOK\r\n" << true << -73;
+    QTest::newRow("CSQ floor") << "+CSQ: 0,0\r\nOK" << true << -113;
+    QTest::newRow("CSQ ceiling") << "+CSQ: 31,99\r\nOK" << true << -51;
+    QTest::newRow("CSQ not known") << "+CSQ: 99,99\r\nOK" << true << 0;
+    QTest::newRow("CSQ TD-SCDMA") << "+CSQ: 100,99\r\nOK" << true << -116;
+    QTest::newRow("CSQ out of the table") << "+CSQ: 32,99\r\nOK" << true << 0;
+    QTest::newRow("CSQ one field") << "+CSQ: 20\r\nOK" << false << 0;
+    QTest::newRow("CSQ refused") << "+CME ERROR: 4\r\n" << false << 0;
+}
+
+void TestATReply::network()
+{
+    QFETCH(QString, reply);
+    int value = 0;
+    bool ok = false;
+    if (reply.contains(QLatin1String("CSQ")) || reply.contains(QLatin1String("CME"))) {
+        int rssi = -1, ber = -1;
+        ok = ParseCSQReply(reply, rssi, ber);
+        value = ok ? SignalDbm(rssi).value_or(0) : 0;
+    } else {
+        ok = ParseCREGQueryReply(reply, value);
+        if (!ok)
+            value = 0;
+    }
+    QTEST(ok, "ok");
+    QTEST(value, "value");
 }
 
 void TestATReply::codingScheme_data()

@@ -25,8 +25,12 @@ QString CmsText(int code)
         return QStringLiteral("SIM PIN required");
     case 314:
         return QStringLiteral("SIM busy");
+    case 320:
+        return QStringLiteral("memory failure");
     case 321:
         return QStringLiteral("invalid memory index");
+    case 331:
+        return QStringLiteral("no network service");
     case 515:
         return QStringLiteral("please wait, init or command processing in progress");
     default:
@@ -173,6 +177,14 @@ void Modem::storeChanged()
 
 void Modem::execute(const QString &received)
 {
+    if (m_restartPending) {
+        // Restarted since the last answer: the factory profile again.
+        m_restartPending = false;
+        m_echo = true;
+        m_cmgf = 0;
+        m_csdh = 0;
+        m_settings.cmee = 0;
+    }
     startAnswer();
     if (m_echo)
         reply(received + u'\r');
@@ -287,6 +299,8 @@ void Modem::executeExtended(const QString &name, Form form, const QStringList &a
         cmsError(311);
         return;
     }
+    if (form != Form::Malformed && executeNetwork(name, form, args))
+        return;
     if (form == Form::Malformed) {
         error();
     } else if (name == u"CMEE") {
@@ -522,6 +536,10 @@ void Modem::setBusy(int slot, int reads, int code)
 
 void Modem::deleteMessages(const QStringList &args)
 {
+    if (m_settings.deleteRefusal > 0) {
+        cmsError(m_settings.deleteRefusal);
+        return;
+    }
     bool numeric = false;
     const int slot = args.isEmpty() ? 0 : args[0].toInt(&numeric);
     int flag = 0;
@@ -577,15 +595,93 @@ void Modem::finishMessage(bool send)
         } else {
             sms.text = typed;
         }
+        if (!registered()) {
+            cmsError(331);
+            m_answerGsm = ToGsm(m_answer);
+            return;
+        }
         sms.reference = m_nextReference;
         m_nextReference = m_nextReference % 255 + 1;
         m_sent.append(sms);
         info(QStringLiteral("+CMGS: %1").arg(sms.reference));
         ok();
         storeChanged();
+        if (onSent)
+            onSent(sms);
     }
     m_messageBytes.clear();
     m_answerGsm = ToGsm(m_answer);
+}
+
+bool Modem::registered() const
+{
+    // TS 27.007 <stat>: home, roaming, and their "SMS only" and "CSFB not
+    // preferred" forms.
+    return QList<int>{1, 5, 6, 7, 9, 10}.contains(m_settings.registration);
+}
+
+bool Modem::executeNetwork(const QString &name, Form form, const QStringList &args)
+{
+    if (name == u"CREG") {
+        bool numeric = false;
+        const int mode = args.value(0).toInt(&numeric);
+        if (!m_settings.knowsRegistration) {
+            error();
+        } else if (form == Form::Query) {
+            // +CREG: <n>,<stat>[,<lac>,<ci>[,<AcT>]]; area and cell only for n=2.
+            QString line =
+                QStringLiteral("+CREG: %1,%2").arg(m_cregMode).arg(m_settings.registration);
+            if (m_cregMode == 2)
+                line += QStringLiteral(",\"1A2B\",\"01C3D4E5\",0");
+            info(line);
+            ok();
+        } else if (form == Form::Test) {
+            info(QStringLiteral("+CREG: (0-2)"));
+            ok();
+        } else if (form == Form::Set && args.size() == 1 && numeric && mode >= 0 && mode <= 2) {
+            m_cregMode = mode;
+            ok();
+        } else {
+            cmeError(4);
+        }
+        return true;
+    }
+    if (name == u"CSQ") {
+        if (!m_settings.knowsSignal || form == Form::Query || form == Form::Set) {
+            error();
+        } else if (form == Form::Test) {
+            info(QStringLiteral("+CSQ: (0-31,99),(0-7,99)"));
+            ok();
+        } else {
+            // <ber> 99: not known, as modems in idle report it.
+            info(QStringLiteral("+CSQ: %1,99").arg(m_settings.rssi));
+            ok();
+        }
+        return true;
+    }
+    if (name == u"CFUN") {
+        if (form == Form::Query) {
+            info(QStringLiteral("+CFUN: 1"));
+            ok();
+        } else if (form == Form::Test) {
+            info(QStringLiteral("+CFUN: (0,1,4),(0,1)"));
+            ok();
+        } else if (form == Form::Set && !args.isEmpty() && args.size() <= 2 &&
+                   QStringList{"0", "1", "4"}.contains(args[0]) &&
+                   (args.size() == 1 || args[1] == u"0" || args[1] == u"1")) {
+            ok();
+            // <rst> 1: the modem restarts once it has answered, with its
+            // factory profile.
+            if (args.size() == 2 && args[1] == u"1") {
+                m_restartPending = true;
+                ++m_restarts;
+            }
+        } else {
+            cmeError(4);
+        }
+        return true;
+    }
+    return false;
 }
 
 } // namespace devsim

@@ -62,6 +62,16 @@ struct ModemSettings
     bool storageQueryOK = true; // AT+CPMS? ends with OK (some end with their line)
     int memories = 3;           // memories AT+CPMS= takes; more get ERROR
     bool strictPrefix = false;  // a command line must begin with AT: nothing is skipped
+    // The network as AT+CREG? and AT+CSQ report it (TS 27.007): <stat> (1
+    // registered at home) and <rssi> (20 is -73 dBm); a modem that does not
+    // know the question answers ERROR.
+    int registration = 1;
+    int rssi = 20;
+    bool knowsRegistration = true;
+    bool knowsSignal = true;
+    // AT+CMGD answers "+CMS ERROR: <deleteRefusal>" (320: memory failure)
+    // instead of deleting; 0 deletes.
+    int deleteRefusal = 0;
 };
 
 // Where the modem volunteers lines around its answers.
@@ -139,6 +149,12 @@ public:
 
     // Called whenever the store changed (a read marked a message, a delete).
     std::function<void()> onStoreChanged;
+    // Called for every message sent with AT+CMGS.
+    std::function<void(const SentSms &)> onSent;
+    // Whether messages move in the state AT+CREG? reports.
+    bool registered() const;
+    // Restarts asked for with AT+CFUN=<fun>,1.
+    int restarts() const { return m_restarts; }
 
 private:
     void execute(const QString &line);
@@ -162,6 +178,8 @@ private:
     void readMessage(const QStringList &args);
     void deleteMessages(const QStringList &args);
     void selectStorage(Form form, const QStringList &args);
+    // AT+CREG, AT+CSQ and AT+CFUN; false for any other command.
+    bool executeNetwork(const QString &name, Form form, const QStringList &args);
 
     SimStore &m_store;
     Clock m_clock;
@@ -185,6 +203,9 @@ private:
     int m_volunteered = 0;
     quint64 m_answerNumber = 0;
     int m_csmp[4] = {17, 167, 0, 0};
+    int m_cregMode = 0;            // <n> of AT+CREG=<n>
+    bool m_restartPending = false; // AT+CFUN=1,1 answered: the next command meets a fresh modem
+    int m_restarts = 0;
     QStringList m_memories{QStringLiteral("MT"), QStringLiteral("MT"), QStringLiteral("MT")};
     int m_nextReference = 1;
     QList<SentSms> m_sent;

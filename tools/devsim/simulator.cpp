@@ -45,6 +45,10 @@ Simulator::Simulator(int capacity, int firstSlot, QObject *parent)
 {
     m_clock.start();
     m_modem.onStoreChanged = [this] { storeChanged(); };
+    m_modem.onSent = [this](const SentSms &sent) {
+        if (m_loopbackMs >= 0)
+            QTimer::singleShot(m_loopbackMs, this, [this, sent] { loopBack(sent); });
+    };
     m_gap.setSingleShot(true);
     m_gap.setInterval(50);
     connect(&m_gap, &QTimer::timeout, this, [this] { serve(m_assembler.gap()); });
@@ -338,6 +342,8 @@ QString Simulator::execute(const QString &line)
         return Ok();
     };
 
+    if (const QString answer = executeNetwork(command, args); !answer.isEmpty())
+        return answer;
     if (command == u"deliver") {
         QString answer;
         const QString rest = line.trimmed().mid(command.size());
@@ -512,6 +518,84 @@ QString Simulator::execute(const QString &line)
     return Error(QStringLiteral("unknown command %1 (try help)").arg(line.trimmed()));
 }
 
+void Simulator::loopBack(const SentSms &sent)
+{
+    // The network holds a message while the modem is not registered or its
+    // store is full, and tries again.
+    const int slot = m_store.firstFree();
+    if (slot < 0 || !m_modem.registered()) {
+        QTimer::singleShot(500, this, [this, sent] { loopBack(sent); });
+        return;
+    }
+    StoredSms sms;
+    sms.number = sent.number;
+    sms.alphabet = sent.alphabet;
+    sms.text = sent.text;
+    sms.timeStamp = CurrentTimeStamp();
+    m_store.put(slot, sms);
+    log(QStringLiteral("sent message %1 back in slot %2").arg(sent.reference).arg(slot));
+    m_modem.delivered(slot);
+    pumpTyped();
+    storeChanged();
+}
+
+QString Simulator::executeNetwork(const QString &command, const QStringList &args)
+{
+    ModemSettings &modem = m_modem.settings();
+    const QString arg = args.value(0).toLower();
+    int value = 0;
+    if (command == u"registration") {
+        if (args.size() == 1 && arg == u"unsupported") {
+            modem.knowsRegistration = false;
+            return Ok();
+        }
+        if (args.size() != 1 || !ToNumber(args[0], 0, 11, value))
+            return Error(QStringLiteral("registration takes a state 0..11 (1 home, 2 searching, "
+                                        "5 roaming) or unsupported"));
+        modem.knowsRegistration = true;
+        modem.registration = value;
+        return Ok();
+    }
+    if (command == u"signal") {
+        if (args.size() == 1 && arg == u"unsupported") {
+            modem.knowsSignal = false;
+            return Ok();
+        }
+        if (args.size() != 1 || !ToNumber(args[0], 0, 199, value) ||
+            (value > 31 && value != 99 && value < 100))
+            return Error(QStringLiteral("signal takes an rssi 0..31 (-113 to -51 dBm), 99 (not "
+                                        "known), 100..191, 199, or unsupported"));
+        modem.knowsSignal = true;
+        modem.rssi = value;
+        return Ok();
+    }
+    if (command == u"deletes") {
+        if (args.size() == 1 && arg == u"accept") {
+            modem.deleteRefusal = 0;
+            return Ok();
+        }
+        value = 320;
+        if (arg != u"refuse" || args.size() > 2 ||
+            (args.size() == 2 && !ToNumber(args[1], 1, 999, value)))
+            return Error(QStringLiteral("deletes takes accept, or refuse [CODE] (320)"));
+        modem.deleteRefusal = value;
+        return Ok(QStringLiteral("AT+CMGD answers +CMS ERROR: %1").arg(value));
+    }
+    if (command == u"loopback") {
+        if (args.size() == 1 && (arg == u"off" || arg == u"never")) {
+            m_loopbackMs = -1;
+            return Ok();
+        }
+        if (args.size() != 1 || !ToNumber(args[0], 0, 86400000, value))
+            return Error(QStringLiteral("loopback takes milliseconds, or off"));
+        m_loopbackMs = value;
+        return Ok(QStringLiteral("sent messages come back after %1 ms").arg(value));
+    }
+    if (command == u"restarts")
+        return Ok(QStringLiteral("restarts=%1").arg(m_modem.restarts()));
+    return QString();
+}
+
 QString Simulator::CommandHelp()
 {
     return QStringLiteral(
@@ -567,6 +651,16 @@ QString Simulator::CommandHelp()
         "                      the device stops answering (for SECONDS, then comes back)\n"
         "  storages 2|3        storages listed by AT+CPMS?\n"
         "  cmee 0|1|2          the modem's error report mode\n"
+        "  registration STAT|unsupported\n"
+        "                      the network state AT+CREG? reports (0 not registered,\n"
+        "                      1 home, 2 searching, 3 denied, 5 roaming); no AT+CREG at all\n"
+        "  signal RSSI|unsupported\n"
+        "                      what AT+CSQ reports (0..31: -113 to -51 dBm, 99 not known)\n"
+        "  deletes accept|refuse [CODE]\n"
+        "                      AT+CMGD deletes, or answers +CMS ERROR: CODE (320)\n"
+        "  loopback MS|off     messages sent with AT+CMGS come back into the store after MS\n"
+        "                      (held while not registered), or never (a hung path)\n"
+        "  restarts            how often AT+CFUN=..,1 restarted the modem\n"
         "  faults              show the fault settings\n"
         "  counts              AT commands the modem has answered so far\n"
         "  help                this text\n"

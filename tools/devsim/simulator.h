@@ -49,6 +49,10 @@ public:
     bool writeDump(const QString &path, QString &error) const;
 
     void setGapMs(int ms) { m_gap.setInterval(ms); }
+    // Messages sent with AT+CMGS come back into the store (from the number
+    // they were sent to) after `ms`, once the modem is registered and the
+    // store has room; -1: they never come back (a hung path).
+    void setLoopbackMs(int ms) { m_loopbackMs = ms; }
     void setVerbose(bool on) { m_verbose = on; }
 
     static QString CommandHelp();
@@ -63,6 +67,10 @@ private:
     bool storeParts(const StoredSms &whole, const QList<Word> &partWords, QString &answer);
     void serve(const QList<QByteArray> &requests);
     void storeChanged();
+    // The commands for the modem's network and its sent messages
+    // (registration, signal, deletes, loopback); empty for any other.
+    QString executeNetwork(const QString &command, const QStringList &args);
+    void loopBack(const SentSms &sent);
     QString faultSummary() const;
     void log(const QString &text) const;
 
@@ -80,6 +88,7 @@ private:
     qsizetype m_pumped = 0;
     QString m_stateFile;
     bool m_verbose = false;
+    int m_loopbackMs = -1;
 };
 
 } // namespace devsim

@@ -143,8 +143,16 @@ private slots:
     void defaultsForMissingAndEmpty()
     {
         writeSettings("[BASIC]\r\nLogFilePath=\r\nIsUseSoundAlert=0\r\nSoundFilePath=x.wav\r\n"
-                      "[COMM]\r\nCOMPORT=\r\nBAUDRATE= \r\n");
+                      "[COMM]\r\nCOMPORT=\r\nBAUDRATE= \r\n[SUPERVISION]\r\n"
+                      "HealthCheckSeconds=-1\r\nWeakSignalDbm=weak\r\nSiteSilent1=5678\r\n"
+                      "SiteSilent2=1234,2\r\n");
         QVERIFY(LoadSettings());
+        // Out of range or no number: the default; a site entry without its
+        // hours is passed by, not the ones after it.
+        QCOMPARE(G.HealthCheckSeconds, 60.0);
+        QCOMPARE(G.WeakSignalDbm, -107);
+        QCOMPARE(G.SiteSilent.size(), 1);
+        QCOMPARE(G.SiteSilent[0].PhoneNo, QStringLiteral("1234"));
         QCOMPARE(G.LogFilePath, QStringLiteral("Quillet.log"));
         QCOMPARE(G.COMPORT, QStringLiteral("COM1"));
         QCOMPARE(G.BAUDRATE, QStringLiteral("9600"));
@@ -317,6 +325,9 @@ private slots:
         G.TOPIC = QStringLiteral("Alarms");
         G.DDEMapCount = 1;
         G.DDEMap[0] = {QStringLiteral("A1"), QStringLiteral("Zone1"), 1};
+        // Fractions survive the round: tests and commissioning work in seconds.
+        G.NoNetworkMinutes = 0.05;
+        G.SiteSilent = {{QStringLiteral("5678"), 26}, {QStringLiteral("1234"), 0.5}};
         QVERIFY(Save2SettingFile());
         QFile f(G.SettingFile);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -327,7 +338,11 @@ private slots:
             "STOPBIT=1\r\n\r\n[SitePhoneNumberMAP]\r\nEnableSitePhoneNumberMap=0\r\n"
             "IsGiveUpUnKnownSitePhoneNumberSMS=0\r\nSitePhoneNumberMAP1=5678,North\r\n\r\n"
             "[DDEMAP]\r\nIsUseDDE=0\r\nAPPLICATION=Display\r\nTOPIC=Alarms\r\n"
-            "DDEMAP1=A1,Zone1,1\r\n";
+            "DDEMAP1=A1,Zone1,1\r\n\r\n"
+            "[SUPERVISION]\r\nHealthCheckSeconds=60\r\nNoNetworkMinutes=0.05\r\n"
+            "WeakSignalDbm=-107\r\nWeakSignalMinutes=10\r\nSimFullPercent=80\r\n"
+            "SiteSilent1=5678,26\r\nSiteSilent2=1234,0.5\r\nLoopTestNumber=\r\n"
+            "LoopTestHours=24\r\nLoopTestTimeoutMinutes=15\r\n";
         QCOMPARE(f.readAll(), expected);
         f.close();
 
@@ -335,6 +350,9 @@ private slots:
         QVERIFY(LoadSettings());
         QCOMPARE(int(G.SitePhoneNumberCount), 1);
         QCOMPARE(int(G.DDEMapCount), 1);
+        QCOMPARE(G.NoNetworkMinutes, 0.05);
+        QCOMPARE(G.SiteSilent.size(), 2);
+        QCOMPARE(G.SiteSilent[1].Hours, 0.5);
     }
 
     void saveReplacesReadOnlyFile()

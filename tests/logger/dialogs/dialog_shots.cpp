@@ -113,6 +113,16 @@ int main(int argc, char *argv[])
     pipeline.Log().setProblem(QStringLiteral("cannot create the log folder /srv/alarms"));
     mainForm.show();
     save(&mainForm, folder + QStringLiteral("/main-note.png"));
+    // The health panel before the first health check has asked the modem
+    // anything: the SIM's fill, then a SIM left 24 of 30 full, in red.
+    pipeline.Log().setProblem(QString());
+    pipeline.supervisor().pollDone(3, 30, true);
+    save(&mainForm, folder + QStringLiteral("/main-health.png"));
+    pipeline.supervisor().pollDone(24, 30, true);
+    save(&mainForm, folder + QStringLiteral("/main-health-on.png"));
+    // The panel as wide as it gets on a 30-message SIM.
+    mainForm.setStatusPanelText(QStringLiteral("Health"), QStringLiteral("-107 dBm 29/30"));
+    save(&mainForm, folder + QStringLiteral("/main-health-wide.png"));
     InstallQtMessageBoxes(true);
     for (int i = 0; i < 50; ++i)
         MsgBoxNonBlocking(QStringLiteral("CRC is Error.CRC1=4660,CRC2=22136str=,F7,50,0,0,2"),
