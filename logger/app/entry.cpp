@@ -4,10 +4,12 @@
 #include "debuglog.h"
 #include "globals.h"
 #include "hostservices.h"
+#include "journal.h"
 #include "mainwindow.h"
 #include "pipeline.h"
 #include "service.h"
 #include "startup.h"
+#include "statuspublisher.h"
 
 #include <QApplication>
 #include <QLockFile>
@@ -37,6 +39,10 @@ int RunLogger(bool headless)
     // returns.
     QObject::connect(&pipeline, &AlarmPipeline::pollProgressed, &service,
                      [&service] { service.pollProgress(); });
+    Journal journal;
+    journal.attach(pipeline);
+    StatusPublisher status;
+    status.attach(pipeline, &journal);
     CleanExit cleanExit(pipeline);
     bool inStartUp = false;
     SetTerminateHandler([&] {

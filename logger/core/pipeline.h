@@ -164,6 +164,9 @@ signals:
     void problemNoted(const QString &problems);
     // The received store could not be written, or can be again.
     void storeStateChanged(bool writeFailed);
+    // An alarm's database row (or its row in the central outbox) could not
+    // be stored, with why; or one could again.
+    void databaseStateChanged(bool failing, const QString &why);
     // The poll cycle is alive: after every slot it reads and at the end of
     // every tick's work (a tick that only tries to re-open a lost device
     // counts). A tick skipped because a poll runs does not say so.
@@ -190,6 +193,7 @@ private:
     void enterTrying(const QString &why);
     void tryReconnect();
     void writeReceivedStore();
+    bool noteRowStored(bool stored);
     void finishPoll();
     void showAndSound(const QDateTime &smsDate, const QString &phoneNo, const QString &sms);
     QString portName() const;
@@ -214,6 +218,7 @@ private:
     // While online: the device stopped answering the count.
     QString m_pollProblem;
     QString m_problems; // as last told
+    bool m_rowsFailing = false;
     SupervisionState m_supervision;
     std::vector<std::function<void()>> m_afterPoll;
     int m_exits = 0;
