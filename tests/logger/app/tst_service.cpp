@@ -303,6 +303,7 @@ private slots:
             QRegularExpression::MultilineOption);
         QVERIFY2(box.match(err).hasMatch(), qPrintable(err));
         QCOMPARE(err.count(QStringLiteral("資料庫錯誤")), 1);
+        QVERIFY2(err.count(QStringLiteral("<3>Quillet: Database: ")) == 1, qPrintable(err));
     }
 
     // The test plays the service manager.
