@@ -143,7 +143,7 @@ void CleanExit::request(const char *why)
     if (m_requested)
         return;
     m_requested = true;
-    QTextStream(stderr) << "Quillet: " << why << ", ending" << Qt::endl;
+    QTextStream(stderr) << "<6>Quillet: " << why << ", ending" << Qt::endl;
     // A running poll stops before its next message.
     m_pipeline.IsOffline = true;
     if (mayFinishNow()) {

@@ -1,7 +1,7 @@
 #pragma once
 // The logger's command line: it takes its settings from Quillet.set in its
 // current folder, so the only arguments are the two that every program on
-// this system answers.
+// this system answers, and the question a monitoring system asks.
 
 #include <QString>
 #include <QStringList>
@@ -13,6 +13,7 @@ enum class CommandAction
     Run,
     Help,
     Version,
+    Status,
     Refuse
 };
 
@@ -22,6 +23,10 @@ struct CommandLine
     // Help and Version: the text for standard output. Refuse: the reason for
     // standard error.
     QString text;
+    // Status: the configuration folder (empty: the current one), and whether
+    // a program asks.
+    QString folder;
+    bool json = false;
 };
 
 // `arguments` without the program name.

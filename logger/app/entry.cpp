@@ -5,10 +5,12 @@
 #include "globals.h"
 #include "headless.h"
 #include "hostservices.h"
+#include "journal.h"
 #include "mainwindow.h"
 #include "pipeline.h"
 #include "service.h"
 #include "startup.h"
+#include "statuspublisher.h"
 
 #include <QApplication>
 #include <QLockFile>
@@ -38,7 +40,10 @@ int RunLogger(bool headless)
     // returns.
     QObject::connect(&pipeline, &AlarmPipeline::pollProgressed, &service,
                      [&service] { service.pollProgress(); });
-    JournalSupervision(pipeline);
+    Journal journal;
+    journal.attach(pipeline);
+    StatusPublisher status;
+    status.attach(pipeline, &journal);
     CleanExit cleanExit(pipeline);
     bool inStartUp = false;
     SetTerminateHandler([&] {

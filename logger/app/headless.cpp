@@ -1,10 +1,7 @@
 #include "headless.h"
 
-#include "pipeline.h"
-
 #include <QGuiApplication>
 #include <QLoggingCategory>
-#include <QTextStream>
 
 namespace quillet::app {
 
@@ -25,18 +22,6 @@ bool IsHeadless()
 {
     const QString platform = QGuiApplication::platformName();
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
-}
-
-void JournalSupervision(AlarmPipeline &pipeline)
-{
-    QObject::connect(&pipeline, &AlarmPipeline::conditionBegan, [](const SupervisionCondition &c) {
-        QTextStream(stderr) << "Quillet: " << c.keyword << ' ' << c.detail << Qt::endl;
-    });
-    QObject::connect(&pipeline, &AlarmPipeline::conditionEnded,
-                     [](const SupervisionCondition &c, const QString &detail) {
-                         QTextStream(stderr)
-                             << "Quillet: " << EndKeyword(c.kind) << ' ' << detail << Qt::endl;
-                     });
 }
 
 } // namespace quillet::app

@@ -3,6 +3,7 @@
 #include "entry.h"
 #include "headless.h"
 #include "qtboxes.h"
+#include "status.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -23,6 +24,10 @@ int main(int argc, char *argv[])
     case quillet::app::CommandAction::Refuse:
         std::fputs(command.text.toLocal8Bit().constData(), stderr);
         return quillet::app::RefusedExitCode;
+    case quillet::app::CommandAction::Status: {
+        QCoreApplication app(argc, argv);
+        return quillet::app::RunStatusCommand(command.folder, command.json);
+    }
     case quillet::app::CommandAction::Run:
         break;
     }

@@ -14,7 +14,6 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTextStream>
 #include <QThread>
 #include <QTimer>
 #include <QUuid>
@@ -174,14 +173,6 @@ void ApplyCentralReport(quint64 from, qint64 waiting, qint64 lastId, const QStri
     centralView().pending.removeIf([lastId](qint64 id) { return id <= lastId; });
     if (waiting >= 0)
         centralView().waiting = waiting + centralView().pending.size();
-    if (reason != centralView().reason) {
-        // Once per change, for the journal of a logger without a window.
-        QTextStream(stderr) << "Quillet: central database: "
-                            << (reason.isEmpty()
-                                    ? QStringLiteral("sending again")
-                                    : reason + QStringLiteral(" (") + detail + QLatin1Char(')'))
-                            << Qt::endl;
-    }
     centralView().reason = reason;
     centralView().detail = detail;
     // Last: the trace lets events through, and a newer report run among them
@@ -593,6 +584,12 @@ QString CentralStatusDetail()
         text += QStringLiteral(": ") + centralView().reason + QStringLiteral(" (") +
                 centralView().detail + QLatin1Char(')');
     return text;
+}
+
+CentralState CentralStatus()
+{
+    const View &view = centralView();
+    return {view.active, view.waiting, view.reason, view.detail};
 }
 
 bool StopCentralSender(int graceMs)

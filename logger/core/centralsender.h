@@ -36,6 +36,15 @@ QString CentralStatusText();
 // Runs `changed` (in `receiver`'s context) whenever the text above may have.
 QMetaObject::Connection OnCentralStatusChanged(QObject *receiver, std::function<void()> changed);
 QString CentralStatusDetail();
+// The same as figures, for the journal and the status file.
+struct CentralState
+{
+    bool active = false; // a central database is in use
+    qint64 waiting = 0;  // rows in the outbox
+    QString reason;      // why the server cannot take them; empty while it can
+    QString detail;
+};
+CentralState CentralStatus();
 
 // Stops the sender at the end of the program: a batch in flight is finished,
 // or cut when the network does not answer within graceMs (its rows stay in

@@ -59,6 +59,10 @@ struct GlobalState
     // The name of this logger's rows in a central database; empty: the host
     // name (and the key is not written).
     QString LoggerName;
+    // Where the logger writes its figures for a metrics collector after
+    // every poll (relative to the current folder); empty: nowhere, and the
+    // key is not written.
+    QString MetricsFile;
     QString COMPORT;
     QString BAUDRATE;
     QString DATABIT;

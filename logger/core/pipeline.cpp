@@ -211,6 +211,15 @@ void AlarmPipeline::writeReceivedStore()
         emit storeStateChanged(m_received.writeFailed());
 }
 
+bool AlarmPipeline::noteRowStored(bool stored)
+{
+    if (stored == m_rowsFailing) {
+        m_rowsFailing = !stored;
+        emit databaseStateChanged(m_rowsFailing, stored ? QString() : MDBLastError());
+    }
+    return stored;
+}
+
 bool AlarmPipeline::ConnectDevice()
 {
     if (!m_device)
@@ -386,7 +395,7 @@ AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &sms
 
     if (entry.state == State::Logged) {
         // Recorded, and shown, in an earlier poll; only its row failed.
-        if (StoreAlarmRow(true, entry.rowsBefore, smsDate, callerID, message))
+        if (noteRowStored(StoreAlarmRow(true, entry.rowsBefore, smsDate, callerID, message)))
             m_received.markRecorded(key);
         return AlarmOutcome::Known;
     }
@@ -414,7 +423,7 @@ AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &sms
 
     // Committed. Every step from here is one a crash may cut short.
     m_received.markLogged(key, rowsBefore);
-    if (StoreAlarmRow(inLog, rowsBefore, smsDate, callerID, message))
+    if (noteRowStored(StoreAlarmRow(inLog, rowsBefore, smsDate, callerID, message)))
         m_received.markRecorded(key);
     // The DDE lookup sees the text as received, zone identifier included.
     if (G.IsUseDDE)

@@ -165,6 +165,9 @@ signals:
     void problemNoted(const QString &problems);
     // The received store could not be written, or can be again.
     void storeStateChanged(bool writeFailed);
+    // An alarm's database row (or its row in the central outbox) could not
+    // be stored, with why; or one could again.
+    void databaseStateChanged(bool failing, const QString &why);
     // The poll cycle is alive: after every slot it reads and at the end of
     // every tick's work (a tick that only tries to re-open a lost device
     // counts). A tick skipped because a poll runs does not say so.
@@ -191,6 +194,7 @@ private:
     void enterTrying(const QString &why);
     void tryReconnect();
     void writeReceivedStore();
+    bool noteRowStored(bool stored);
     void finishPoll();
     SlotRead readSlotAt(qint16 index);
     void showAndSound(const QDateTime &smsDate, const QString &phoneNo, const QString &sms);
@@ -221,6 +225,7 @@ private:
     Supervisor m_supervisor;
     quint64 m_pollNumber = 0;
     int m_deletedInPoll = 0;
+    bool m_rowsFailing = false;
     std::vector<std::function<void()>> m_afterPoll;
     int m_exits = 0;
     bool m_shutDown = false;

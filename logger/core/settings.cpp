@@ -236,6 +236,7 @@ bool LoadSettings()
     if (G.IsDebugMode)
         CreateDebugLog();
     G.LoggerName = value("BASIC", QStringLiteral("LoggerName"));
+    G.MetricsFile = value("BASIC", QStringLiteral("MetricsFile"));
 
     G.COMPORT = orDefault(value("COMM", QStringLiteral("COMPORT"), "COM1"), "COM1");
     G.BAUDRATE = orDefault(value("COMM", QStringLiteral("BAUDRATE"), "9600"), "9600");
@@ -318,6 +319,8 @@ bool Save2SettingFile()
     out << flag("IsDebugMode", G.IsDebugMode);
     if (!G.LoggerName.isEmpty())
         out << QStringLiteral("LoggerName=") + G.LoggerName;
+    if (!G.MetricsFile.isEmpty())
+        out << QStringLiteral("MetricsFile=") + G.MetricsFile;
 
     out << QString() << QStringLiteral("[COMM]") << QStringLiteral("COMPORT=") + G.COMPORT
         << QStringLiteral("BAUDRATE=") + G.BAUDRATE << QStringLiteral("DATABIT=") + G.DATABIT

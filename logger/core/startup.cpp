@@ -14,6 +14,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace quillet {
 
@@ -23,23 +27,44 @@ namespace {
 // two loggers, each in a folder of its own. The lock lives in the folder
 // itself: every copy that uses the folder sees it, whatever private /tmp a
 // service manager gives each one.
-QString FolderLockPath()
+QString FolderLockPath(const QDir &folder)
 {
-    return QDir::current().absoluteFilePath(QStringLiteral("Quillet.lock"));
+    return folder.absoluteFilePath(QStringLiteral("Quillet.lock"));
 }
 
 // Where a folder the logger may not write in (its settings kept read-only)
 // has its lock instead: in the temp folder, under the folder's own name.
-QString TempLockPath()
+QString TempLockPath(const QDir &folder)
 {
-    const QByteArray folder = QFile::encodeName(QDir::current().canonicalPath());
-    return QDir::tempPath() + QStringLiteral("/quillet-") +
-           QString::fromLatin1(
-               QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(16)) +
-           QStringLiteral(".lock");
+    return QDir::tempPath() + QLatin1Char('/') + FolderFileName(folder, QStringLiteral(".lock"));
 }
 
 } // namespace
+
+QString FolderFileName(const QDir &folder, const QString &suffix)
+{
+    const QByteArray path = QFile::encodeName(folder.canonicalPath());
+    return QStringLiteral("quillet-") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(path, QCryptographicHash::Sha1).toHex().left(16)) +
+           suffix;
+}
+
+bool InstanceLockHeld(const QDir &folder)
+{
+    // A running owner keeps its lock file flock'ed; asking for a shared lock
+    // without waiting tells whether it does, and changes nothing.
+    for (const QString &path : {FolderLockPath(folder), TempLockPath(folder)}) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        ::close(fd);
+        if (held)
+            return true;
+    }
+    return false;
+}
 
 bool AcquireInstanceLock(QLockFile &lock)
 {
@@ -67,12 +92,13 @@ bool AcquireInstanceLock(QLockFile &lock)
 
 std::unique_ptr<QLockFile> TakeInstanceLock()
 {
-    auto lock = std::make_unique<QLockFile>(FolderLockPath());
+    const QDir here = QDir::current();
+    auto lock = std::make_unique<QLockFile>(FolderLockPath(here));
     if (AcquireInstanceLock(*lock))
         return lock;
     if (lock->error() == QLockFile::LockFailedError)
         return nullptr;
-    lock = std::make_unique<QLockFile>(TempLockPath());
+    lock = std::make_unique<QLockFile>(TempLockPath(here));
     return AcquireInstanceLock(*lock) ? std::move(lock) : nullptr;
 }
 

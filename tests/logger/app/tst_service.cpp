@@ -148,6 +148,7 @@ public:
              {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "NOTIFY_SOCKET", "WATCHDOG_USEC"})
             e.remove(QString::fromLatin1(name));
         e.insert(QStringLiteral("TMPDIR"), lockDir.path());
+        e.insert(QStringLiteral("XDG_RUNTIME_DIR"), lockDir.path());
         e.insert(QStringLiteral("QUILLET_POLL_INTERVAL_MS"), QStringLiteral("100"));
         for (const QString &kv : env)
             e.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
@@ -192,6 +193,14 @@ public:
         const QString answer = sim->control(QStringLiteral("counts"));
         return answer.section(QStringLiteral("commands="), 1).toInt();
     }
+    // quillet --status on the folder, as a monitoring agent asks it.
+    int status()
+    {
+        QProcess p;
+        p.setProcessEnvironment(logger.processEnvironment());
+        p.start(kBin + QStringLiteral("/quillet"), {QStringLiteral("--status"), dir.path()});
+        return p.waitForFinished(10000) ? p.exitCode() : -1;
+    }
     bool instanceLockHeld() const
     {
         return QFile::exists(dir.filePath(QStringLiteral("Quillet.lock")));
@@ -219,7 +228,8 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
-        QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: quillet [--help | --version]"
+        QTest::newRow("help") << QStringList{"--help"} << 0
+                              << "Usage: quillet [--help | --version | --status"
                               << "";
         QTest::newRow("version") << QStringList{"--version"} << 0 << "quillet " QUILLET_VERSION "\n"
                                  << "";
@@ -227,6 +237,14 @@ private slots:
                                      << "quillet: unexpected argument '-platform'";
         QTest::newRow("a file") << QStringList{"Quillet.set"} << 2 << ""
                                 << "quillet: unexpected argument 'Quillet.set'";
+        QTest::newRow("status, no logger")
+            << QStringList{"--status"} << 3 << "QUILLET UNKNOWN - no logger has published"
+            << "";
+        QTest::newRow("status for programs")
+            << QStringList{"--status", ".", "--json"} << 3 << "{\n    \"exitCode\": 3,"
+            << "";
+        QTest::newRow("status of two folders") << QStringList{"--status", "a", "b"} << 2 << ""
+                                               << "quillet: unexpected argument 'b'";
         QTest::newRow("help and more") << QStringList{"--help", "x"} << 2 << ""
                                        << "quillet: unexpected argument 'x'";
         // No arguments: it runs, and without its files cannot start: a
@@ -285,6 +303,7 @@ private slots:
             QRegularExpression::MultilineOption);
         QVERIFY2(box.match(err).hasMatch(), qPrintable(err));
         QCOMPARE(err.count(QStringLiteral("資料庫錯誤")), 1);
+        QVERIFY2(err.count(QStringLiteral("<3>Quillet: Database: ")) == 1, qPrintable(err));
     }
 
     // The test plays the service manager.
@@ -298,7 +317,7 @@ private slots:
     {
         QFETCH(bool, abstract);
         LoggerRig rig;
-        QVERIFY(rig.prepare(1, {}));
+        QVERIFY(rig.prepare(1, {}, "MetricsFile=quillet.prom\r\n"));
         const QString name = abstract ? QStringLiteral("@quillet-test-%1").arg(::getpid())
                                       : rig.lockDir.filePath(QStringLiteral("notify"));
         NotifySocket manager(name);
@@ -312,6 +331,18 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(manager.lastStatus(), QByteArray("STATUS=Online, SMS count : 1"),
                                   10000);
         QTRY_VERIFY_WITH_TIMEOUT(manager.countOf("WATCHDOG=1") >= 3, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.status(), 0, 5000); // polls every 100 ms, even here
+        const QByteArray label =
+            "{folder=\"" + QFile::encodeName(QDir(rig.dir.path()).canonicalPath()) + "\"}";
+        const QByteArray metrics = ReadFileBytes(rig.dir.filePath(QStringLiteral("quillet.prom")));
+        QVERIFY2(metrics.contains("\nquillet_alarms_total" + label + " 1\n") &&
+                     metrics.contains("\nquillet_online" + label + " 1\n"),
+                 metrics.constData());
+        const QString statusFile = QDir(rig.lockDir.filePath(QStringLiteral("quillet")))
+                                       .entryInfoList(QDir::Files)
+                                       .value(0)
+                                       .filePath();
+        const QByteArray lastWords = ReadFileBytes(statusFile);
 
         rig.sim.reset(); // the device goes away
         // Offline, why, and that it tries again.
@@ -321,11 +352,24 @@ private slots:
         // Still ticking and trying to re-open the port: alive.
         const int beats = manager.countOf("WATCHDOG=1");
         QTRY_VERIFY_WITH_TIMEOUT(manager.countOf("WATCHDOG=1") >= beats + 2, 5000);
+        QCOMPARE(rig.status(), 2);
 
         rig.logger.terminate();
         QVERIFY(rig.logger.waitForFinished(5000));
         QCOMPARE(manager.countOf("STOPPING=1"), 1);
         QCOMPARE(manager.countOf("READY=1"), 1);
+        // The journal heard each change once, with its priority.
+        const QByteArray err = rig.logger.readAllStandardError();
+        QVERIFY2(err.count("<6>Quillet: Online\n") == 1 &&
+                     err.contains("<3>Quillet: Offline: lost "),
+                 err.constData());
+        // Gone in order; and what a killed one leaves behind names no logger.
+        QCOMPARE(rig.status(), 3);
+        QVERIFY(!QFile::exists(statusFile));
+        QFile stale(statusFile);
+        QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write(lastWords) == lastWords.size());
+        stale.close();
+        QCOMPARE(rig.status(), 3);
     }
 
     // Five loggers at once, each meeting what a control room meets, none

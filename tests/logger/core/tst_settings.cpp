@@ -290,6 +290,9 @@ private slots:
         QTest::newRow("no name") << QByteArray() << "" << QByteArray();
         QTest::newRow("a name") << QByteArray("LoggerName = North Works \r\n") << "North Works"
                                 << QByteArray("IsDebugMode=0\r\nLoggerName=North Works\r\n");
+        QTest::newRow("a metrics file")
+            << QByteArray("MetricsFile=/var/lib/node/quillet.prom\r\nLoggerName=n\r\n") << "n"
+            << QByteArray("LoggerName=n\r\nMetricsFile=/var/lib/node/quillet.prom\r\n");
         QTest::newRow("URI ending in a slash")
             << QByteArray("IsSaveAsMDB=1\r\nMDBFilePath=postgresql://q@/alarms?host=/run/x/\r\n")
             << "" << QByteArray("MDBFilePath=postgresql://q@/alarms?host=/run/x/\r\n");

@@ -8,6 +8,7 @@
 #include "devsimclient.h"
 #include "globals.h"
 #include "hostservices.h"
+#include "journal.h"
 #include "logfile.h"
 #include "loggerrig.h"
 #include "mainwindow.h"
@@ -188,6 +189,26 @@ struct HeldLock
         if (fd >= 0)
             ::close(fd);
         fd = -1;
+    }
+};
+
+// The journal's lines, as the pipeline's changes write them.
+struct JournalLines
+{
+    quillet::app::Journal journal;
+    QList<QByteArray> lines;
+    explicit JournalLines(AlarmPipeline &pipeline)
+    {
+        journal.setSink([this](const QByteArray &line) { lines << line; });
+        journal.attach(pipeline);
+    }
+    QList<QByteArray> about(const QByteArray &topic) const
+    {
+        QList<QByteArray> found;
+        for (const QByteArray &line : lines)
+            if (line.contains("Quillet: " + topic))
+                found << line;
+        return found;
     }
 };
 
@@ -524,6 +545,7 @@ private slots:
         prepare(awkwardStore());
         frmMain form;
         form.attach(*m_pipeline);
+        JournalLines journal(*m_pipeline);
         std::unique_ptr<HeldLock> lock;
         const int wait = m_pipeline->Log().lockWaitMs();
         if (locked) {
@@ -556,6 +578,11 @@ private slots:
         QCOMPARE(ReadFileBytes(G.LogFilePath), expectedAwkwardLog());
         QCOMPARE(form.statusPanelText(QStringLiteral("Note")), QString());
         m_pipeline->Log().setLockWaitMs(wait);
+        const QList<QByteArray> logLines = journal.about("History log");
+        QCOMPARE(logLines.size(), 2);
+        QVERIFY2(logLines.at(0).startsWith("<3>Quillet: History log: " + note.toUtf8()),
+                 logLines.at(0).constData());
+        QCOMPARE(logLines.at(1), QByteArray("<6>Quillet: History log: written again\n"));
     }
 
     // Offline or Exit chosen while a record waits for the log's lock ends
@@ -645,6 +672,7 @@ private slots:
         G.COMPORT = link;
         frmMain form;
         form.attach(*m_pipeline);
+        JournalLines journal(*m_pipeline);
         QVERIFY(m_pipeline->GoOnline());
 
         m_sim.reset(); // the device goes away
@@ -654,7 +682,12 @@ private slots:
             },
             5);
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Offline"));
-        QVERIFY(!m_pipeline->IsOffline); // not the operator's Offline: the ticks go on
+        QVERIFY(!m_pipeline->IsOffline);    // not the operator's Offline: the ticks go on
+        pollUntil([] { return false; }, 3); // the ticks that try again tell nothing new
+        SupervisionCondition lost;
+        lost.keyword = BeginKeyword(lost.kind);
+        lost.detail = QStringLiteral("not registered (searching) since 12/08/2026 09:15:00");
+        emit m_pipeline->conditionBegan(lost);
 
         m_sim = std::make_unique<DevSimClient>();
         QVERIFY(m_sim->start({QStringLiteral("--link"), link}));
@@ -666,6 +699,19 @@ private slots:
         QCOMPARE(form.statusPanelText(QStringLiteral("Status")), QStringLiteral("Online"));
         QCOMPARE(ReadFileBytes(QStringLiteral("Quillet.log")),
                  QByteArray("12/08/2026 10:00:00 [+3212] back\r\n"));
+        emit m_pipeline->conditionEnded(lost, QStringLiteral("after 45 minutes"));
+
+        // Each change once, at its priority.
+        const QList<QByteArray> &lines = journal.lines;
+        const QByteArray online = "<6>Quillet: Online\n";
+        QVERIFY2(lines.size() >= 5 && lines.first() == online &&
+                     lines.last() == "<6>Quillet: NETWORK BACK after 45 minutes\n" &&
+                     lines.at(lines.size() - 2) == online,
+                 lines.join().constData());
+        QVERIFY(lines.at(1).startsWith("<3>Quillet: Offline: lost " + link.toUtf8()));
+        QVERIFY(lines.contains("<4>Quillet: NETWORK LOST " + lost.detail.toUtf8() + '\n'));
+        for (int i = 1; i < lines.size(); ++i)
+            QVERIFY2(lines.at(i) != lines.at(i - 1), lines.at(i).constData());
     }
 
     // The silence question and the exit confirmation, raised in the middle

@@ -13,6 +13,7 @@
 #include "frmsettings.h"
 #include "globals.h"
 #include "hostservices.h"
+#include "journal.h"
 #include "mainwindow.h"
 #include "outbox.h"
 #include "outputpaths.h"
@@ -312,6 +313,10 @@ private slots:
             QVERIFY2(m_server.exec(setup, db), qPrintable(m_server.error()));
         frmMain window;
         window.attach(*m_pipeline);
+        QList<QByteArray> journal;
+        quillet::app::Journal journalist;
+        journalist.setSink([&journal](const QByteArray &line) { journal << line; });
+        journalist.attach(*m_pipeline);
         useCentral(QString(uri)
                        .replace(QStringLiteral("%1"), db)
                        .replace(QStringLiteral("%2"), m_server.socketDir()));
@@ -366,6 +371,13 @@ private slots:
         QCOMPARE(window.statusPanelText(QStringLiteral("Action")),
                  QStringLiteral("SMS count : %1").arg(injected));
         qunsetenv("PGPASSFILE");
+        // The journal: why, once while the rows waited, and that it is over.
+        QVERIFY2(journal.size() >= 2 &&
+                     journal.first().startsWith("<4>Quillet: Central database: " + reason.toUtf8() +
+                                                " (") &&
+                     journal.last() == "<6>Quillet: Central database: sending again\n" &&
+                     journal.count(journal.last()) == 1,
+                 journal.join().constData());
     }
 
     // The sender's reports reach dbg.log in the order it made them, also
