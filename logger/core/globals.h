@@ -6,6 +6,7 @@
 // to the pipeline; the window and the sound keep their own.
 
 #include <QString>
+#include <QList>
 #include <array>
 
 namespace quillet {
@@ -21,6 +22,14 @@ struct DDEEntry
     QString MessagePrefix;
     QString DDEItem;
     double DDEValue = 0.0;
+};
+
+// An on-call number and the start an alarm's text must have to be texted to
+// it (empty: every alarm).
+struct ForwardEntry
+{
+    QString PhoneNo;
+    QString MessagePrefix;
 };
 
 constexpr int MapSlots = 256;
@@ -67,6 +76,11 @@ struct GlobalState
     QString TOPIC;
     std::array<DDEEntry, MapSlots> DDEMap;
     qint16 DDEMapCount = 0;
+    // The program run for every alarm with its fixed arguments (empty:
+    // none), and how long one run may take.
+    QString RunOnAlarm;
+    int RunOnAlarmTimeoutSeconds = 30;
+    QList<ForwardEntry> ForwardTo;
 };
 
 // The program's settings. The database, DDE and central outputs are the

@@ -82,6 +82,10 @@ void AlarmPipeline::LoadReceivedStore()
         folder += QLatin1Char('/');
     m_received.load(folder + QStringLiteral("Quillet.rcv"));
     m_parts.LoadWaitingParts(folder + QStringLiteral("Quillet.prt"));
+    m_hook.configure(m_settings.RunOnAlarm, m_settings.RunOnAlarmTimeoutSeconds);
+    m_hook.load(folder + QStringLiteral("Quillet.hook"));
+    m_forwarder.configure(m_settings.ForwardTo);
+    m_forwarder.load(folder + QStringLiteral("Quillet.fwd"));
 }
 
 QString AlarmPipeline::portName() const
@@ -365,15 +369,20 @@ AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &sms
         }
     }
 
-    // Committed. Every step from here is one a crash may cut short.
+    // Committed. Every step from here is one a crash may cut short. The
+    // received store reaches the disk only after the poll, so a crash before
+    // the queues hold the alarm finds it in the log and queues it then.
     m_received.markLogged(key, rowsBefore);
     if (StoreAlarmRow(inLog, rowsBefore, smsDate, callerID, message))
         m_received.markRecorded(key);
+    const AlarmRecord record{smsDate, phoneNo, callerID, text, message, key};
+    m_hook.enqueue(record);
+    m_forwarder.enqueue(record);
     // The DDE lookup sees the text as received, zone identifier included.
     if (G.IsUseDDE)
         ForwardAlarmToDDE(text, smsDate, callerID, message);
     ++ReceivedSMSCount;
-    emit alarmRecorded(AlarmRecord{smsDate, phoneNo, callerID, text, message});
+    emit alarmRecorded(record);
     if (m_received.takeAlerted(key)) {
         // Shown and sounded while it failed; a silenced alert stays silent.
         emit countChanged(ReceivedSMSCount);
@@ -479,6 +488,9 @@ void AlarmPipeline::PollSIM()
             road.deleteSlot = [this](qint16 slot) { DeleteSMS(slot); };
         m_parts.FinishParts(road);
     }
+    // After the reads, so that texting on never delays an alarm's record.
+    if (!IsOffline)
+        m_forwarder.sendOne(*m_device);
 }
 
 bool AlarmPipeline::ExitSystem(bool askConfirm)

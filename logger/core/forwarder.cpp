@@ -1,0 +1,76 @@
+#include "forwarder.h"
+
+#include "commsms.h"
+#include "hostservices.h"
+
+#include <cstdio>
+
+namespace quillet {
+
+namespace {
+
+// Said to the journal too: standard error with its syslog priority.
+void tell(int priority, const QString &line)
+{
+    WriteDebugTrace(line);
+    std::fprintf(stderr, "<%d>%s\n", priority, line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+} // namespace
+
+void AlarmForwarder::configure(const QList<ForwardEntry> &rules)
+{
+    m_rules.clear();
+    for (const ForwardEntry &rule : rules)
+        if (!rule.PhoneNo.trimmed().isEmpty())
+            m_rules << rule;
+}
+
+void AlarmForwarder::load(const QString &queuePath)
+{
+    m_queue.load(queuePath);
+    m_pause = QDeadlineTimer(0);
+    m_delayMs = m_firstDelayMs;
+}
+
+void AlarmForwarder::setRetryDelays(int firstMs, int longestMs)
+{
+    m_firstDelayMs = m_delayMs = firstMs;
+    m_longestDelayMs = longestMs;
+}
+
+void AlarmForwarder::enqueue(const AlarmRecord &r)
+{
+    for (const ForwardEntry &rule : std::as_const(m_rules)) {
+        if (!r.message.startsWith(rule.MessagePrefix))
+            continue;
+        // Named by alarm and number: an alarm recorded again after a crash
+        // finds its message waiting.
+        const QString name = r.key.isEmpty() ? QString() : r.key + u'\t' + rule.PhoneNo;
+        m_queue.append({name, rule.PhoneNo, r.callerID + QStringLiteral(": ") + r.message});
+    }
+}
+
+void AlarmForwarder::sendOne(CommSMS &device)
+{
+    if (m_queue.isEmpty() || !m_pause.hasExpired())
+        return;
+    const QString number = m_queue.first().value(1);
+    bool unicode = false;
+    const QString text = device.OneMessage(m_queue.first().value(2), unicode);
+    if (device.SendSMS(number, text, unicode)) {
+        m_queue.removeFirst();
+        m_delayMs = m_firstDelayMs;
+        tell(6, QStringLiteral("Forwarded to %1: %2").arg(number, text));
+        return;
+    }
+    tell(4, QStringLiteral("Forwarding to %1 failed (ErrorCode=%2); tried again in %3 s")
+                .arg(number)
+                .arg(device.ErrorCode())
+                .arg(m_delayMs / 1000.0));
+    m_pause = QDeadlineTimer(m_delayMs);
+    m_delayMs = qMin(m_delayMs * 2, m_longestDelayMs);
+}
+
+} // namespace quillet
