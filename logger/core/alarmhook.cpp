@@ -5,6 +5,7 @@
 #include "timetext.h"
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace quillet {
@@ -153,7 +154,12 @@ void AlarmHook::runNext()
     process->setProcessEnvironment(env);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
-    process->setChildProcessModifier([] { ::setsid(); });
+    // A session of its own, so that its end can reach what it started; and
+    // ended with the logger, whose restart runs it again from the queue.
+    process->setChildProcessModifier([] {
+        ::setsid();
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    });
     connect(process, &QProcess::readyReadStandardError, this, [this, process] {
         m_stderr += process->readAllStandardError();
         if (m_stderr.size() > kStderrKept)

@@ -199,6 +199,7 @@ private:
     AlarmForwarder m_forwarder;
 
     bool m_polling = false;
+    bool m_recordedInPoll = false;
     bool m_onlineAfterPoll = false;
     // Opening the device (Initialize, the SIM's state, its capacity): ticks wait.
     bool m_connecting = false;
