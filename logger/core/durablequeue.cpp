@@ -39,9 +39,9 @@ bool DurableQueue::append(const QStringList &fields)
     return flush();
 }
 
-void DurableQueue::removeFirst()
+void DurableQueue::removeAt(qsizetype i)
 {
-    m_entries.removeFirst();
+    m_entries.removeAt(i);
     m_dirty = true;
     flush();
 }

@@ -22,7 +22,9 @@ public:
     // same alarm seen again after a crash is not queued twice. True when the
     // queue's file holds it (or there is no file).
     bool append(const QStringList &fields);
-    void removeFirst();
+    void removeAt(qsizetype i);
+    void removeFirst() { removeAt(0); }
+    const QStringList &at(qsizetype i) const { return m_entries.at(i); }
     const QStringList &first() const { return m_entries.first(); }
     bool isEmpty() const { return m_entries.isEmpty(); }
     qsizetype size() const { return m_entries.size(); }

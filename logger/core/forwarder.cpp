@@ -30,13 +30,12 @@ void AlarmForwarder::configure(const QList<ForwardEntry> &rules)
 void AlarmForwarder::load(const QString &queuePath)
 {
     m_queue.load(queuePath);
-    m_pause = QDeadlineTimer(0);
-    m_delayMs = m_firstDelayMs;
+    m_pauses.clear();
 }
 
 void AlarmForwarder::setRetryDelays(int firstMs, int longestMs)
 {
-    m_firstDelayMs = m_delayMs = firstMs;
+    m_firstDelayMs = firstMs;
     m_longestDelayMs = longestMs;
 }
 
@@ -54,23 +53,30 @@ void AlarmForwarder::enqueue(const AlarmRecord &r)
 
 void AlarmForwarder::sendOne(CommSMS &device)
 {
-    if (m_queue.isEmpty() || !m_pause.hasExpired())
+    qsizetype i = 0;
+    for (; i < m_queue.size(); ++i) {
+        const auto pause = m_pauses.constFind(m_queue.at(i).value(1));
+        if (pause == m_pauses.cend() || pause->until.hasExpired())
+            break;
+    }
+    if (i == m_queue.size())
         return;
-    const QString number = m_queue.first().value(1);
+    const QString number = m_queue.at(i).value(1);
     bool unicode = false;
-    const QString text = device.OneMessage(m_queue.first().value(2), unicode);
+    const QString text = device.OneMessage(m_queue.at(i).value(2), unicode);
     if (device.SendSMS(number, text, unicode)) {
-        m_queue.removeFirst();
-        m_delayMs = m_firstDelayMs;
+        m_queue.removeAt(i);
+        m_pauses.remove(number);
         tell(6, QStringLiteral("Forwarded to %1: %2").arg(number, text));
         return;
     }
+    Pause &pause = m_pauses[number];
+    pause.delayMs = pause.delayMs ? qMin(pause.delayMs * 2, m_longestDelayMs) : m_firstDelayMs;
+    pause.until = QDeadlineTimer(pause.delayMs);
     tell(4, QStringLiteral("Forwarding to %1 failed (ErrorCode=%2); tried again in %3 s")
                 .arg(number)
                 .arg(device.ErrorCode())
-                .arg(m_delayMs / 1000.0));
-    m_pause = QDeadlineTimer(m_delayMs);
-    m_delayMs = qMin(m_delayMs * 2, m_longestDelayMs);
+                .arg(pause.delayMs / 1000.0));
 }
 
 } // namespace quillet
