@@ -84,15 +84,13 @@ AlarmHook::AlarmHook(QObject *parent) : QObject(parent)
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         if (!m_process)
             return;
-        WriteDebugTrace(QStringLiteral("RunOnAlarm: still running after %1 s, ended")
-                            .arg(m_timeoutMs / 1000));
+        WriteDebugTrace(
+            QStringLiteral("RunOnAlarm: still running after %1 s, ended").arg(m_timeoutMs / 1000));
         // The whole group: a script's own children must not outlive it.
         signalRun(m_process, SIGTERM);
         m_kill.start(kKillAfterMs);
     });
-    connect(&m_kill, &QTimer::timeout, this, [this] {
-        signalRun(m_process, SIGKILL);
-    });
+    connect(&m_kill, &QTimer::timeout, this, [this] { signalRun(m_process, SIGKILL); });
 }
 
 AlarmHook::~AlarmHook()
@@ -133,8 +131,8 @@ void AlarmHook::enqueue(const AlarmRecord &r)
 {
     if (m_command.isEmpty())
         return;
-    m_queue.append({r.key, timetext::Format(r.date), r.callerID, r.phoneNo, r.message,
-                    LoggerNameInUse()});
+    m_queue.append(
+        {r.key, timetext::Format(r.date), r.callerID, r.phoneNo, r.message, LoggerNameInUse()});
     // Started from the event loop: the poll that recorded it goes on at once.
     QTimer::singleShot(0, this, &AlarmHook::runNext);
 }
@@ -168,9 +166,8 @@ void AlarmHook::runNext()
     connect(process, &QProcess::finished, this,
             [this, process](int code, QProcess::ExitStatus status) {
                 finishRun(process, status == QProcess::NormalExit && code == 0,
-                          status == QProcess::NormalExit
-                              ? QStringLiteral("exit code %1").arg(code)
-                              : QStringLiteral("ended by a signal"));
+                          status == QProcess::NormalExit ? QStringLiteral("exit code %1").arg(code)
+                                                         : QStringLiteral("ended by a signal"));
             });
     connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart)

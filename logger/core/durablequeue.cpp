@@ -61,7 +61,8 @@ bool DurableQueue::flush()
     if (!failure.isEmpty()) {
         // Kept in memory and written again at the next change; said once.
         if (!m_failed)
-            WriteDebugTrace(QStringLiteral("%1 not written (%2): kept in memory").arg(m_path, failure));
+            WriteDebugTrace(
+                QStringLiteral("%1 not written (%2): kept in memory").arg(m_path, failure));
         m_failed = true;
         return false;
     }

@@ -9,8 +9,9 @@
 // RecordAlarm (any other source, the logger's own records among them): the
 // record appended to the history log and fsync'd (the commit: from here on it
 // is never recorded twice), the received store, the database row, the
-// program and the texts queued to pass it on, the DDE pokes, then alarmRecorded and messageShown (window, tray, sound), and last
-// the SIM delete. A crash at any step loses nothing and doubles nothing: the
+// program and the texts queued to pass it on, the DDE pokes, then
+// alarmRecorded and messageShown (window, tray, sound), and last the SIM
+// delete. A crash at any step loses nothing and doubles nothing: the
 // received store notes where the record goes before it is written, and each
 // later step looks for what a crash may have left behind.
 

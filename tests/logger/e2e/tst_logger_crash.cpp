@@ -68,7 +68,8 @@ QMap<QString, int> logCounts(const QString &path)
 {
     QMap<QString, int> counts;
     // A log record, or a line of the program run per alarm.
-    static const QRegularExpression textRe(QStringLiteral("(?:\\] |^)(Alarm \\d+ tank level)\\r?$"));
+    static const QRegularExpression textRe(
+        QStringLiteral("(?:\\] |^)(Alarm \\d+ tank level)\\r?$"));
     for (const QByteArray &line : ReadFileBytes(path).split('\n')) {
         const QRegularExpressionMatch m = textRe.match(QString::fromUtf8(line));
         if (m.hasMatch())
@@ -189,8 +190,8 @@ private slots:
         clock.start();
         for (bool done = false; !done; ++starts) {
             // Keep the SIM topped up until every alarm of the run is on it.
-            for (int onSim = storedCount(sim); injected < injectedTotal && onSim < (afterPoll ? 1 : 30);
-                 ++onSim) {
+            const int topUp = afterPoll ? 1 : 30;
+            for (int onSim = storedCount(sim); injected < injectedTotal && onSim < topUp; ++onSim) {
                 const QString answer =
                     sim.control(QStringLiteral("deliver number=+3210%1 text=\"%2\" time=%3+32")
                                     .arg(injected % 7)
@@ -252,7 +253,8 @@ private slots:
             logger.terminate();
             QVERIFY(logger.waitForFinished(10000));
         }
-        const Figures hook = figuresOf(logCounts(dir.filePath(QStringLiteral("hook.out"))), injected);
+        const Figures hook =
+            figuresOf(logCounts(dir.filePath(QStringLiteral("hook.out"))), injected);
         const int kills = killsAfterRecord + killsAtRandom + killsAfterPoll;
         qInfo("program per alarm: %d lost, %d extra runs after %d kills (%d at the end of a "
               "recording poll)",

@@ -33,7 +33,8 @@ QStringList sentTexts(const DevSimClient &sim)
     QStringList sent;
     for (const QString &line : QString::fromUtf8(ReadFileBytes(sim.stateFile())).split(u'\n'))
         if (line.startsWith(u"# sent "))
-            sent << line.section(" number=", 1).replace(QRegularExpression(" alphabet=\\w+ text=\"?(.*?)\"?$"), " \\1");
+            sent << line.section(" number=", 1)
+                        .replace(QRegularExpression(" alphabet=\\w+ text=\"?(.*?)\"?$"), " \\1");
     return sent;
 }
 
@@ -61,9 +62,9 @@ private slots:
         startChild(broker, QStringLiteral("/usr/sbin/mosquitto"), {"-c", conf.fileName()});
         QTRY_VERIFY(QFile::exists(socket));
         // Line-buffered, so that its SUBACK is seen before the first alarm.
-        startChild(subscriber, QStringLiteral("stdbuf"),
-                   {"-oL", "mosquitto_sub", "--unix", socket, "-q", "1", "-t", "quillet/#", "-v",
-                    "-d"});
+        startChild(
+            subscriber, QStringLiteral("stdbuf"),
+            {"-oL", "mosquitto_sub", "--unix", socket, "-q", "1", "-t", "quillet/#", "-v", "-d"});
         QByteArray published;
         QTRY_VERIFY((published += subscriber.readAllStandardOutput()).contains("SUBACK"));
 
@@ -75,20 +76,25 @@ private slots:
         const QString blackout = QString(32, u'停') + QString(33, u'電');
         const QStringList alarms{"Tank high", "FIRE zone 2", blackout};
         for (int n = 0; n < alarms.size(); ++n)
-            QVERIFY(sim.control(QStringLiteral("deliver number=+321%1 text=\"%2\" time=24/05/01,10:00:0%3+32")
-                                    .arg(n < 2 ? "5678" : "1234", alarms[n]).arg(n))
+            QVERIFY(sim.control(QStringLiteral(
+                                    "deliver number=+321%1 text=\"%2\" time=24/05/01,10:00:0%3+32")
+                                    .arg(n < 2 ? "5678" : "1234", alarms[n])
+                                    .arg(n))
                         .startsWith(QLatin1String("ok")));
         // The line the README shows, with the broker's socket for its host.
         const QByteArray hook = "sh -c 'exec mosquitto_pub --unix \"$0\" -q 1 -t "
                                 "\"quillet/$QUILLET_LOGGER/alarm\" -m \"$QUILLET_CALLER: "
-                                "$QUILLET_TEXT\"' " + QFile::encodeName(socket);
+                                "$QUILLET_TEXT\"' " +
+                                QFile::encodeName(socket);
         QVERIFY(quillet::test::WriteLoggerFolder(
             QDir(dir.path()),
             "[BASIC]\r\nLogFilePath=Quillet.log\r\nIsDeleteSMS=1\r\nLoggerName=north\r\n"
-            "[COMM]\r\nCOMPORT=" + sim.ptyPath().toUtf8() +
+            "[COMM]\r\nCOMPORT=" +
+                sim.ptyPath().toUtf8() +
                 "\r\n[SitePhoneNumberMAP]\r\nEnableSitePhoneNumberMap=1\r\n"
                 "SitePhoneNumberMap1=5678,North Pump\r\nSitePhoneNumberMap2=1234,東區配水池\r\n"
-                "[HOOK]\r\nRunOnAlarm=" + hook +
+                "[HOOK]\r\nRunOnAlarm=" +
+                hook +
                 "\r\n[FORWARD]\r\nForwardTo1=+85290000001\r\nForwardTo2=+85290000002\r\n"
                 "ForwardPrefix2=FIRE\r\n",
             QStringLiteral(QUILLET_BIN_DIR)));
@@ -119,10 +125,9 @@ private slots:
                                  "東區配水池: " + blackout};
         QCOMPARE(messages, passed);
         // The refused number's texts wait; the other number's do not.
-        QCOMPARE(sentTexts(sim), (QStringList{"+85290000002 " + passed[1],
-                                              "+85290000001 " + passed[0],
-                                              "+85290000001 " + passed[1],
-                                              "+85290000001 " + passed[2].left(70)}));
+        QCOMPARE(sentTexts(sim),
+                 (QStringList{"+85290000002 " + passed[1], "+85290000001 " + passed[0],
+                              "+85290000001 " + passed[1], "+85290000001 " + passed[2].left(70)}));
         const QString journal = QString::fromLocal8Bit(logger.readAllStandardError());
         QVERIFY2(journal.contains("<4>Forwarding to +85290000001 failed (ErrorCode=-1); tried "
                                   "again in 5 s"),

@@ -22,10 +22,10 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QStringList>("words");
         QTest::newRow("blanks") << " a  b\tc " << QStringList{"a", "b", "c"};
-        QTest::newRow("single quotes keep all") << "a 'b \"c\" \\d' e"
-                                                << QStringList{"a", "b \"c\" \\d", "e"};
-        QTest::newRow("double quotes, escapes") << "\"a \\\"b\\\" \\\\ \\n\"x"
-                                                << QStringList{"a \"b\" \\ \\nx"};
+        QTest::newRow("single quotes keep all")
+            << "a 'b \"c\" \\d' e" << QStringList{"a", "b \"c\" \\d", "e"};
+        QTest::newRow("double quotes, escapes")
+            << "\"a \\\"b\\\" \\\\ \\n\"x" << QStringList{"a \"b\" \\ \\nx"};
         QTest::newRow("empty quoted word") << "a '' b" << QStringList{"a", "", "b"};
         QTest::newRow("backslash blank") << "a\\ b" << QStringList{"a b"};
         QTest::newRow("unclosed quote") << "a 'b" << QStringList{};
@@ -44,8 +44,9 @@ private slots:
     {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("traced");
-        const QString record = "printf '%s|' \"$0\" \"$@\" \"$QUILLET_DATE\" \"$QUILLET_CALLER\" "
-                               "\"$QUILLET_NUMBER\" \"$QUILLET_TEXT\" \"$QUILLET_LOGGER\" >>out; echo >>out";
+        const QString record =
+            "printf '%s|' \"$0\" \"$@\" \"$QUILLET_DATE\" \"$QUILLET_CALLER\" "
+            "\"$QUILLET_NUMBER\" \"$QUILLET_TEXT\" \"$QUILLET_LOGGER\" >>out; echo >>out";
         QTest::newRow("once each") << record << "RunOnAlarm: sh exit code 0";
         QTest::newRow("failure retried, its stderr traced")
             << "[ -e failed ] || { touch failed; echo boom >&2; exit 3; }; " + record
@@ -76,8 +77,8 @@ private slots:
         const QString logger = QSysInfo::machineHostName();
         const QString first = "12/08/2026 09:15:02|North Pump|+85291234567|Tank high|" + logger;
         const QString second = "12/08/2026 09:15:03|東區配水池|0912|停電|" + logger;
-        QCOMPARE(QString::fromUtf8(ReadFileBytes("out")), "fixed|" + first + "|" + first + "|\n" +
-                                                              "fixed|" + second + "|" + second + "|\n");
+        QCOMPARE(QString::fromUtf8(ReadFileBytes("out")),
+                 "fixed|" + first + "|" + first + "|\n" + "fixed|" + second + "|" + second + "|\n");
         QVERIFY2(trace.contains(traced), qPrintable(trace.join('\n')));
         QVERIFY(clock.elapsed() < 8000); // the hung run did not wait for its end
     }
@@ -87,7 +88,8 @@ private slots:
     {
         quillet::test::TempWorkingFolder folder;
         const QString readme = QString::fromUtf8(ReadFileBytes(QUILLET_SOURCE_DIR "/README.md"));
-        const QString line = readme.section("    RunOnAlarm=sh -c 'f=/var/spool/sms/outgoing", 1, 1).section('\n', 0, 0);
+        const QString line = readme.section("    RunOnAlarm=sh -c 'f=/var/spool/sms/outgoing", 1, 1)
+                                 .section('\n', 0, 0);
         QVERIFY(!line.isEmpty());
         AlarmHook hook;
         hook.configure("sh -c 'f=" + folder.path() + line, 5);
