@@ -49,7 +49,6 @@ public:
 private:
     void runNext();
     void finishRun(QProcess *process, bool ok, const QString &how);
-    void endRun();
 
     QStringList m_command;
     int m_timeoutMs = 30000;
