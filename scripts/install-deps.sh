@@ -9,6 +9,7 @@ packages=(
     locales mbpoll tzdata
     dpkg-dev file lintian systemd adduser strace
     postgresql-15 libqt6sql6-psql libpq-dev
+    mosquitto mosquitto-clients
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -19,11 +20,12 @@ if ((${#missing[@]})); then
     # postgresql-15 creates a cluster and starts it through invoke-rc.d. With
     # no systemd (a container, CI) that runs the init script, whose failure
     # would fail the install: the start is refused here, only for postgresql
-    # and only while installing. The tests start private servers of their own.
+    # and mosquitto and only while installing. The tests start private
+    # servers of their own.
     policy=/usr/sbin/policy-rc.d
     own_policy=
     if [ ! -d /run/systemd/system ] && [ ! -e "$policy" ]; then
-        printf '#!/bin/sh\n[ "$1" = postgresql ] && exit 101\nexit 0\n' >"$policy"
+        printf '#!/bin/sh\ncase "$1" in postgresql|mosquitto) exit 101;; esac\nexit 0\n' >"$policy"
         chmod 755 "$policy"
         own_policy=1
         trap 'rm -f "$policy"' EXIT

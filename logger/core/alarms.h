@@ -11,6 +11,17 @@ namespace quillet {
 
 struct GlobalState;
 
+// An alarm as it was recorded: what the listeners of alarmRecorded get.
+struct AlarmRecord
+{
+    QDateTime date;   // the message's time stamp
+    QString phoneNo;  // the sender as received
+    QString callerID; // the site name, or the sender
+    QString text;     // the text as received
+    QString message;  // the text as logged (without its zone identifier when so set)
+    QString key;      // the message's name in the received store
+};
+
 enum class AlarmOutcome
 {
     Recorded, // the record landed now (or was found in the log after a crash)

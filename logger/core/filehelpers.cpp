@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace quillet {
@@ -100,6 +102,34 @@ bool WriteFully(int fd, const QByteArray &bytes)
         done += n;
     }
     return true;
+}
+
+QString ReplaceFileDurably(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temp = target + ".new";
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    const bool written = WriteFully(fd, bytes) && ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    ::close(fd);
+    if (!written) {
+        ::unlink(temp.constData());
+        return QString::fromLocal8Bit(std::strerror(writeErrno));
+    }
+    if (::rename(temp.constData(), target.constData()) != 0) {
+        const int renameErrno = errno;
+        ::unlink(temp.constData());
+        return QString::fromLocal8Bit(std::strerror(renameErrno));
+    }
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return {};
 }
 
 } // namespace quillet

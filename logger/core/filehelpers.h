@@ -23,5 +23,9 @@ bool EndsWithSeparator(const QString &path);
 // Writes every byte to a file descriptor, across short writes and signals.
 // False at the first error (errno tells which).
 bool WriteFully(int fd, const QByteArray &bytes);
+// Replaces the file with `bytes` so that a crash leaves either the old or
+// the new content: written beside it, synced, renamed over it, and the
+// rename synced too. Empty on success, else the reason.
+QString ReplaceFileDurably(const QString &path, const QByteArray &bytes);
 
 } // namespace quillet

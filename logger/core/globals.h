@@ -32,6 +32,14 @@ struct SilentSiteEntry
     double Hours = 24;
 };
 
+// An on-call number and the start an alarm's text must have to be texted to
+// it (empty: every alarm).
+struct ForwardEntry
+{
+    QString PhoneNo;
+    QString MessagePrefix;
+};
+
 constexpr int MapSlots = 256;
 
 struct GlobalState
@@ -92,6 +100,12 @@ struct GlobalState
     QString LoopTestNumber; // empty: no loop test
     double LoopTestHours = 24;
     double LoopTestTimeoutMinutes = 15;
+
+    // The program run for every alarm with its fixed arguments (empty:
+    // none), and how long one run may take.
+    QString RunOnAlarm;
+    int RunOnAlarmTimeoutSeconds = 30;
+    QList<ForwardEntry> ForwardTo;
 };
 
 // The program's settings. The database, DDE and central outputs are the

@@ -10,6 +10,7 @@
 #include "timetext.h"
 #include "uievents.h"
 
+#include <csignal>
 #include <utility>
 
 namespace quillet {
@@ -29,6 +30,16 @@ void showCommunicationError()
                                      "Please check cable connection and communicaiton parameter "
                                      "settings."),
                       BoxIcon::Critical, QStringLiteral("Communicaiton Error"));
+}
+
+// Crash tests set QUILLET_KILL_AFTER_RECORDING_POLL: a poll that recorded an
+// alarm ends the process with SIGKILL once the poll's own writes are on disk
+// (the received store, the SIM delete), the latest moment a crash can cut
+// the steps that follow a record.
+bool killAfterRecordingPoll()
+{
+    static const bool kill = !qEnvironmentVariableIsEmpty("QUILLET_KILL_AFTER_RECORDING_POLL");
+    return kill;
 }
 
 } // namespace
@@ -91,6 +102,10 @@ void AlarmPipeline::LoadReceivedStore()
     m_received.load(folder + QStringLiteral("Quillet.rcv"));
     m_parts.LoadWaitingParts(folder + QStringLiteral("Quillet.prt"));
     m_supervisor.load(folder + QStringLiteral("Quillet.sup"));
+    m_hook.configure(m_settings.RunOnAlarm, m_settings.RunOnAlarmTimeoutSeconds);
+    m_hook.load(folder + QStringLiteral("Quillet.hook"));
+    m_forwarder.configure(m_settings.ForwardTo);
+    m_forwarder.load(folder + QStringLiteral("Quillet.fwd"));
 }
 
 QString AlarmPipeline::portName() const
@@ -421,15 +436,21 @@ AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &sms
         }
     }
 
-    // Committed. Every step from here is one a crash may cut short.
+    // Committed. Every step from here is one a crash may cut short. The
+    // received store reaches the disk only after the poll, so a crash before
+    // the queues hold the alarm finds it in the log and queues it then.
     m_received.markLogged(key, rowsBefore);
     if (noteRowStored(StoreAlarmRow(inLog, rowsBefore, smsDate, callerID, message)))
         m_received.markRecorded(key);
+    m_recordedInPoll = true;
+    const AlarmRecord record{smsDate, phoneNo, callerID, text, message, key};
+    m_hook.enqueue(record);
+    m_forwarder.enqueue(record);
     // The DDE lookup sees the text as received, zone identifier included.
     if (G.IsUseDDE)
         ForwardAlarmToDDE(text, smsDate, callerID, message);
     ++ReceivedSMSCount;
-    emit alarmRecorded(AlarmRecord{smsDate, phoneNo, callerID, text, message});
+    emit alarmRecorded(record);
     if (m_received.takeAlerted(key)) {
         // Shown and sounded while it failed; a silenced alert stays silent.
         emit countChanged(ReceivedSMSCount);
@@ -451,6 +472,8 @@ void AlarmPipeline::finishPoll()
 {
     m_log.RecheckFolder();
     writeReceivedStore();
+    if (std::exchange(m_recordedInPoll, false) && killAfterRecordingPoll())
+        ::raise(SIGKILL);
     m_polling = false;
     if (m_onlineAfterPoll) {
         m_onlineAfterPoll = false;
@@ -544,6 +567,9 @@ void AlarmPipeline::PollSIM()
     }
     if (!IsOffline)
         supervise(sawWholeStore);
+    // After the reads, so that texting on never delays an alarm's record.
+    if (!IsOffline)
+        m_forwarder.sendOne(*m_device);
 }
 
 // One slot: read, recorded and deleted as configured, what the received

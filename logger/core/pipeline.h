@@ -8,13 +8,16 @@
 // The road of one alarm starts at PollSIM (a message in a SIM slot) or at
 // RecordAlarm (any other source, the logger's own records among them): the
 // record appended to the history log and fsync'd (the commit: from here on it
-// is never recorded twice), the received store, the database row, the DDE
-// pokes, then alarmRecorded and messageShown (window, tray, sound), and last
-// the SIM delete. A crash at any step loses nothing and doubles nothing: the
+// is never recorded twice), the received store, the database row, the
+// program and the texts queued to pass it on, the DDE pokes, then
+// alarmRecorded and messageShown (window, tray, sound), and last the SIM
+// delete. A crash at any step loses nothing and doubles nothing: the
 // received store notes where the record goes before it is written, and each
 // later step looks for what a crash may have left behind.
 
+#include "alarmhook.h"
 #include "alarms.h"
+#include "forwarder.h"
 #include "globals.h"
 #include "logfile.h"
 #include "multipart.h"
@@ -33,16 +36,6 @@
 namespace quillet {
 
 class CommSMS;
-
-// An alarm as it was recorded: what the listeners of alarmRecorded get.
-struct AlarmRecord
-{
-    QDateTime date;   // the message's time stamp
-    QString phoneNo;  // the sender as received
-    QString callerID; // the site name, or the sender
-    QString text;     // the text as received
-    QString message;  // the text as logged (without its zone identifier when so set)
-};
 
 // 5000 ms; QUILLET_POLL_INTERVAL_MS (10 to 5000) in the environment at
 // start-up shortens it, for tests and commissioning.
@@ -67,12 +60,16 @@ public:
     void TerminateDevice();
     CommSMS *Device() const { return m_device.get(); }
 
-    // What was already recorded, and the parts waiting for their message
-    // (kept beside the settings file once loaded).
+    // What was already recorded, the parts waiting for their message, and
+    // the alarms waiting for the RunOnAlarm program and to be texted on
+    // (kept beside the settings file once loaded, the latter two set up from
+    // the settings).
     ReceivedStore &Received() { return m_received; }
     const ReceivedStore &Received() const { return m_received; }
     void LoadReceivedStore();
     PartJoiner &Parts() { return m_parts; }
+    AlarmHook &Hook() { return m_hook; }
+    AlarmForwarder &Forwarder() { return m_forwarder; }
     HistoryLog &Log() { return m_log; }
     const HistoryLog &Log() const { return m_log; }
 
@@ -207,8 +204,11 @@ private:
     ReceivedStore m_received;
     PartJoiner m_parts;
     HistoryLog m_log;
+    AlarmHook m_hook;
+    AlarmForwarder m_forwarder;
 
     bool m_polling = false;
+    bool m_recordedInPoll = false;
     bool m_onlineAfterPoll = false;
     // Opening the device (Initialize, the SIM's state, its capacity): ticks wait.
     bool m_connecting = false;

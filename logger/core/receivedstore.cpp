@@ -4,11 +4,6 @@
 #include "hostservices.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace quillet {
 
@@ -68,36 +63,6 @@ bool parseLine(const QString &line, QString &key, ReceivedStore::Entry &e)
         return false;
     }
     return ok;
-}
-
-// The new content beside the file, made durable, renamed over it, and the
-// rename made durable too. Empty on success, else the reason.
-QString replaceFile(const QString &path, const QByteArray &bytes)
-{
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temp = target + ".new";
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    const bool written = WriteFully(fd, bytes) && ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    ::close(fd);
-    if (!written) {
-        ::unlink(temp.constData());
-        return QString::fromLocal8Bit(std::strerror(writeErrno));
-    }
-    if (::rename(temp.constData(), target.constData()) != 0) {
-        const int renameErrno = errno;
-        ::unlink(temp.constData());
-        return QString::fromLocal8Bit(std::strerror(renameErrno));
-    }
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return {};
 }
 
 } // namespace
@@ -201,7 +166,7 @@ bool ReceivedStore::save()
     QByteArray bytes;
     for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
         bytes += lineOf(it.key(), it.value());
-    const QString failure = replaceFile(m_path, bytes);
+    const QString failure = ReplaceFileDurably(m_path, bytes);
     m_failed = !failure.isEmpty();
     if (m_failed) {
         WriteDebugTrace(QStringLiteral("%1 not written (%2): kept in memory, written again at the "

@@ -293,6 +293,18 @@ bool LoadSettings()
         slot.DDEValue = number;
     }
     loadSupervision(G, lines, count);
+
+    G.RunOnAlarm = value("HOOK", QStringLiteral("RunOnAlarm"));
+    const qint16 timeout = LeadingNumber(value("HOOK", QStringLiteral("RunOnAlarmTimeoutSeconds")));
+    G.RunOnAlarmTimeoutSeconds = timeout > 0 ? timeout : 30;
+    G.ForwardTo.clear();
+    for (int n = 1; n <= MapSlots; ++n) {
+        const QString number = value("FORWARD", QStringLiteral("ForwardTo%1").arg(n));
+        if (number.isEmpty())
+            break;
+        G.ForwardTo << ForwardEntry{number,
+                                    value("FORWARD", QStringLiteral("ForwardPrefix%1").arg(n))};
+    }
     return true;
 }
 
@@ -360,6 +372,14 @@ bool Save2SettingFile()
     out << QStringLiteral("LoopTestNumber=") + G.LoopTestNumber
         << QStringLiteral("LoopTestHours=") + numberText(G.LoopTestHours)
         << QStringLiteral("LoopTestTimeoutMinutes=") + numberText(G.LoopTestTimeoutMinutes);
+    if (!G.RunOnAlarm.isEmpty() || G.RunOnAlarmTimeoutSeconds != 30)
+        out << QString() << QStringLiteral("[HOOK]") << QStringLiteral("RunOnAlarm=") + G.RunOnAlarm
+            << QStringLiteral("RunOnAlarmTimeoutSeconds=%1").arg(G.RunOnAlarmTimeoutSeconds);
+    if (!G.ForwardTo.isEmpty())
+        out << QString() << QStringLiteral("[FORWARD]");
+    for (int n = 1; n <= G.ForwardTo.size(); ++n)
+        out << QStringLiteral("ForwardTo%1=%2").arg(n).arg(G.ForwardTo[n - 1].PhoneNo)
+            << QStringLiteral("ForwardPrefix%1=%2").arg(n).arg(G.ForwardTo[n - 1].MessagePrefix);
 
     QByteArray bytes;
     for (const QString &line : std::as_const(out))

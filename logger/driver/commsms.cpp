@@ -930,6 +930,30 @@ bool CommSMS::ResetModem()
 
 // ---- Sending -------------------------------------------------------------
 
+QString CommSMS::OneMessage(const QString &text, bool &isUnicode) const
+{
+    QByteArray gsm;
+    QString unmapped;
+    isUnicode = !TextToGSM(m_codeMap, text, gsm, unmapped);
+    if (isUnicode) {
+        QString cut = text.left(kMaxUCS2Characters);
+        if (!cut.isEmpty() && cut.back().isHighSurrogate())
+            cut.chop(1);
+        return cut;
+    }
+    if (gsm.size() <= kMaxGSMBytes)
+        return text;
+    qsizetype bytes = 0;
+    qsizetype fits = 0;
+    for (; fits < text.size(); ++fits) {
+        TextToGSM(m_codeMap, text.mid(fits, 1), gsm, unmapped);
+        if (bytes + gsm.size() > kMaxGSMBytes)
+            break;
+        bytes += gsm.size();
+    }
+    return text.left(fits);
+}
+
 bool CommSMS::SendSMS(const QString &phoneNo, const QString &message, bool isUnicode)
 {
     ExchangeGuard guard(*this);

@@ -121,6 +121,11 @@ public:
     // initialised again afterwards.
     bool ResetModem();
     bool SendSMS(const QString &phoneNo, const QString &message, bool isUnicode = false);
+    // The longest start of `text` that SendSMS takes as one message: in the
+    // GSM alphabet when the code map writes every character of it (160
+    // bytes, two for an escaped character), else in UCS2 (70 characters),
+    // which `isUnicode` tells.
+    QString OneMessage(const QString &text, bool &isUnicode) const;
 
     // Hands an already terminated AT text to the device; true when the
     // device acknowledged the frame.

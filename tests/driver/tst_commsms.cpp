@@ -662,6 +662,17 @@ void TestCommSMS::sendSMSChecks()
     QTEST(rig.dev->atTexts, "texts");
     if (errorCode == 0)
         QCOMPARE(trace.lines.last(), QStringLiteral("SendSMS=True, RetryTime=1"));
+
+    // Cut to one message, a text is what SendSMS takes whole: unchanged when
+    // it fits, one character shorter when it was one too long, and in UCS2
+    // exactly when the alphabet cannot write it.
+    bool cutUnicode = false;
+    const QString cut = rig.sms->OneMessage(message, cutUnicode);
+    if (errorCode == 0 || errorCode == 6)
+        QCOMPARE(cut, message);
+    if (errorCode == 8)
+        QCOMPARE(cut, message.chopped(1));
+    QCOMPARE(cutUnicode, errorCode == 6 ? !message.isEmpty() : unicode && message != u"AB");
 }
 
 void TestCommSMS::sendSMSFailures_data()

@@ -581,7 +581,10 @@ void Modem::finishMessage(bool send)
 {
     m_enteringText = false;
     startAnswer();
-    if (send) {
+    if (send && m_sendFailures > 0) {
+        --m_sendFailures;
+        cmsError(500);
+    } else if (send) {
         SentSms sms;
         sms.number = m_destination;
         const QString typed = QString::fromUtf8(m_messageBytes);

@@ -131,6 +131,9 @@ public:
     // busy, 515: please wait) whatever the slot holds, as a real modem does
     // while its SIM is busy; 0 reads clears it.
     void setBusy(int slot, int reads, int code = 314);
+    // The next `texts` messages typed after AT+CMGS are refused with
+    // "+CMS ERROR: 500" instead of being sent, as when the network is down.
+    void setSendFailures(int texts) { m_sendFailures = texts; }
 
     // A restart with the factory profile: echo on, PDU mode, short headers,
     // error codes off.
@@ -209,6 +212,7 @@ private:
     QStringList m_memories{QStringLiteral("MT"), QStringLiteral("MT"), QStringLiteral("MT")};
     int m_nextReference = 1;
     QList<SentSms> m_sent;
+    int m_sendFailures = 0;
     struct Busy
     {
         int reads = 0;

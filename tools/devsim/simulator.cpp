@@ -427,6 +427,12 @@ QString Simulator::execute(const QString &line)
                       .arg(value)
                       .arg(code));
     }
+    if (command == u"sendfail") {
+        if (args.size() != 1 || !ToNumber(args[0], 0, 1000, value))
+            return Error(QStringLiteral("sendfail takes TEXTS"));
+        m_modem.setSendFailures(value);
+        return Ok();
+    }
     if (command == u"reset") {
         m_modem.factoryReset();
         return Ok(QStringLiteral("the modem restarted with its factory profile"));
@@ -624,6 +630,7 @@ QString Simulator::CommandHelp()
         "                      answer pass-through (at) or all requests with an exception\n"
         "  busy SLOT READS [CODE]\n"
         "                      the next READS reads of SLOT answer +CMS ERROR: CODE (314)\n"
+        "  sendfail TEXTS      the next TEXTS messages sent are refused (+CMS ERROR: 500)\n"
         "  reset               the modem restarts with its factory profile (echo on,\n"
         "                      PDU mode, short headers, no error codes)\n"
         "  urc delivery on|off +CMTI for every message delivered\n"

@@ -232,6 +232,10 @@ private slots:
         G.TOPIC = QStringLiteral("Alarms");
         G.DDEMapCount = 1;
         G.DDEMap[0] = {QStringLiteral("A3"), QStringLiteral("Zone3"), 2.5};
+        G.RunOnAlarm = QStringLiteral("mosquitto_pub -t 'quillet/a b'");
+        G.RunOnAlarmTimeoutSeconds = 5;
+        G.ForwardTo = {{QStringLiteral("+85291234567"), QString()},
+                       {QStringLiteral("0912"), QStringLiteral("A1")}};
         const GlobalState saved = G;
         QVERIFY(Save2SettingFile());
 
@@ -251,6 +255,11 @@ private slots:
         QCOMPARE(G.SitePhoneNumberMap[1].SiteName, saved.SitePhoneNumberMap[1].SiteName);
         QCOMPARE(int(G.DDEMapCount), 1);
         QCOMPARE(G.DDEMap[0].DDEValue, 2.5);
+        QCOMPARE(G.RunOnAlarm, saved.RunOnAlarm);
+        QCOMPARE(G.RunOnAlarmTimeoutSeconds, 5);
+        QCOMPARE(G.ForwardTo.size(), 2);
+        QCOMPARE(G.ForwardTo[1].PhoneNo, saved.ForwardTo[1].PhoneNo);
+        QCOMPARE(G.ForwardTo[1].MessagePrefix, saved.ForwardTo[1].MessagePrefix);
     }
 
     void deviceKey_data()

@@ -2,7 +2,8 @@
 // it records a burst of alarms from the simulator with the database on: right
 // after a record reaches the log (the moment the file grows), and at random
 // moments. Restarted after each kill, it must end with every alarm exactly
-// once in the log and once in the database.
+// once in the log and once in the database, and its RunOnAlarm program run
+// at least once per alarm and at most once more per kill.
 //
 // QUILLET_CRASH_MESSAGES (default 32) and QUILLET_CRASH_SEED change the run;
 // scripts/crash-run.sh runs it with 1,000 messages.
@@ -66,7 +67,9 @@ int storedCount(const DevSimClient &sim)
 QMap<QString, int> logCounts(const QString &path)
 {
     QMap<QString, int> counts;
-    static const QRegularExpression textRe(QStringLiteral("\\] (Alarm \\d+ tank level)\\r$"));
+    // A log record, or a line of the program run per alarm.
+    static const QRegularExpression textRe(
+        QStringLiteral("(?:\\] |^)(Alarm \\d+ tank level)\\r?$"));
     for (const QByteArray &line : ReadFileBytes(path).split('\n')) {
         const QRegularExpressionMatch m = textRe.match(QString::fromUtf8(line));
         if (m.hasMatch())
@@ -137,8 +140,18 @@ class tst_LoggerCrash : public QObject
     Q_OBJECT
 
 private slots:
+    // The second row kills every start at the end of its first poll that
+    // recorded (the record, the received store and the SIM delete done, the
+    // program for the alarm not run yet), with one alarm on the SIM at a time.
+    void everyAlarmOnceAcrossKills_data()
+    {
+        QTest::addColumn<bool>("afterPoll");
+        QTest::newRow("at the record and at random") << false;
+        QTest::newRow("at the end of a recording poll") << true;
+    }
     void everyAlarmOnceAcrossKills()
     {
+        QFETCH(bool, afterPoll);
         const int injectedTotal = envInt("QUILLET_CRASH_MESSAGES", 32);
         QRandomGenerator dice(quint32(envInt("QUILLET_CRASH_SEED", 13)));
         QTemporaryDir dir;
@@ -153,8 +166,15 @@ private slots:
             "[BASIC]\r\nLogFilePath=Quillet.log\r\nIsSaveAsMDB=1\r\n"
             "MDBFilePath=Quillet.mdb\r\nIsDeleteSMS=1\r\nIsUseSoundAlert=0\r\n"
             "[COMM]\r\nCOMPORT=" +
-                sim.ptyPath().toUtf8() + "\r\n[DDEMAP]\r\nIsUseDDE=0\r\n",
+                sim.ptyPath().toUtf8() +
+                "\r\n[DDEMAP]\r\nIsUseDDE=0\r\n"
+                "[HOOK]\r\nRunOnAlarm=sh -c '[ ! -e slow ] || sleep 1; echo \"$QUILLET_TEXT\" "
+                ">>hook.out'\r\n",
             kBin));
+        // Slow programs are still running at the kills: only the queue brings
+        // their alarms back.
+        if (afterPoll)
+            QFile(dir.filePath(QStringLiteral("slow"))).open(QIODevice::WriteOnly);
         const QString logPath = dir.filePath(QStringLiteral("Quillet.log"));
         QFile(logPath).open(QIODevice::WriteOnly); // watched from the first start
 
@@ -164,12 +184,14 @@ private slots:
         env.insert(QStringLiteral("QUILLET_POLL_INTERVAL_MS"), QStringLiteral("20"));
         env.insert(QStringLiteral("TMPDIR"), lockDir.path());
 
-        int injected = 0, starts = 0, killsAfterRecord = 0, killsAtRandom = 0, rowBehind = 0;
+        int injected = 0, starts = 0, killsAfterRecord = 0, killsAtRandom = 0, rowBehind = 0,
+            killsAfterPoll = 0;
         QElapsedTimer clock;
         clock.start();
         for (bool done = false; !done; ++starts) {
             // Keep the SIM topped up until every alarm of the run is on it.
-            for (int onSim = storedCount(sim); injected < injectedTotal && onSim < 30; ++onSim) {
+            const int topUp = afterPoll ? 1 : 30;
+            for (int onSim = storedCount(sim); injected < injectedTotal && onSim < topUp; ++onSim) {
                 const QString answer =
                     sim.control(QStringLiteral("deliver number=+3210%1 text=\"%2\" time=%3+32")
                                     .arg(injected % 7)
@@ -181,17 +203,23 @@ private slots:
             const qint64 sizeAtStart = QFileInfo(logPath).size();
             QProcess logger;
             logger.setWorkingDirectory(dir.path());
-            logger.setProcessEnvironment(env);
+            QProcessEnvironment startEnv = env;
+            if (afterPoll)
+                startEnv.insert(QStringLiteral("QUILLET_KILL_AFTER_RECORDING_POLL"), "1");
+            logger.setProcessEnvironment(startEnv);
             logger.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             logger.start(kBin + QStringLiteral("/quillet"), {});
             QVERIFY2(logger.waitForStarted(5000), qPrintable(logger.errorString()));
 
-            if (starts % 4 != 3) {
+            const auto allGone = [&] {
+                return injected == injectedTotal && storedCount(sim) == 0;
+            };
+            if (afterPoll) {
+                killsAfterPoll += logger.waitForFinished(10000);
+                done = allGone();
+            } else if (starts % 4 != 3) {
                 // The instant the record is in the file: before the received
                 // store notes it, before its row, before the SIM delete.
-                const auto allGone = [&] {
-                    return injected == injectedTotal && storedCount(sim) == 0;
-                };
                 if (waitForGrowth(logPath, sizeAtStart, allGone)) {
                     ::kill(pid_t(logger.processId()), SIGKILL);
                     ++killsAfterRecord;
@@ -210,8 +238,30 @@ private slots:
                 ::kill(pid_t(logger.processId()), SIGKILL);
                 ++killsAtRandom;
             }
-            QVERIFY(logger.waitForFinished(5000));
+            QVERIFY(logger.state() == QProcess::NotRunning || logger.waitForFinished(5000));
         }
+
+        // One clean run more for the programs still queued at the last kill.
+        QFile::remove(dir.filePath(QStringLiteral("slow")));
+        {
+            QProcess logger;
+            logger.setWorkingDirectory(dir.path());
+            logger.setProcessEnvironment(env);
+            logger.start(kBin + QStringLiteral("/quillet"), {});
+            QTRY_VERIFY_WITH_TIMEOUT(
+                QFileInfo(dir.filePath(QStringLiteral("Quillet.hook"))).size() == 0, 30000);
+            logger.terminate();
+            QVERIFY(logger.waitForFinished(10000));
+        }
+        const Figures hook =
+            figuresOf(logCounts(dir.filePath(QStringLiteral("hook.out"))), injected);
+        const int kills = killsAfterRecord + killsAtRandom + killsAfterPoll;
+        qInfo("program per alarm: %d lost, %d extra runs after %d kills (%d at the end of a "
+              "recording poll)",
+              hook.lost, hook.duplicated, kills, killsAfterPoll);
+        QCOMPARE(hook.lost, 0);
+        QVERIFY(hook.duplicated <= kills);
+        QVERIFY(killsAfterPoll >= (afterPoll ? injectedTotal / 2 : 0));
 
         const QMap<QString, int> inLog = logCounts(logPath);
         const QMap<QString, int> inDatabase =
@@ -231,7 +281,7 @@ private slots:
         QCOMPARE(log.duplicated, 0);
         QCOMPARE(db.lost, 0);
         QCOMPARE(db.duplicated, 0);
-        QVERIFY(killsAfterRecord >= injectedTotal / 2);
+        QVERIFY(killsAfterRecord >= (afterPoll ? 0 : injectedTotal / 2));
     }
 };
 
