@@ -299,10 +299,11 @@ bool AlarmPipeline::DeleteSMS(qint16 index)
 }
 
 void AlarmPipeline::showAndSound(const QDateTime &smsDate, const QString &phoneNo,
-                                 const QString &sms)
+                                 const QString &callerID, const QString &sms)
 {
     LastSMSDate = timetext::Format(smsDate);
     LastSMSPhoneNo = phoneNo;
+    LastSMSCallerID = callerID;
     LastSMSText = sms;
     emit messageShown();
     emit countChanged(ReceivedSMSCount);
@@ -332,7 +333,7 @@ AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &sms
         } else if (m_settings.IsGiveUpUnknownSitePhoneNumberSMS) {
             m_received.markRecorded(key);
             ++ReceivedSMSCount;
-            showAndSound(smsDate, phoneNo, text);
+            showAndSound(smsDate, phoneNo, callerID, text);
             return AlarmOutcome::Dropped;
         }
     }
@@ -360,7 +361,7 @@ AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &sms
         if (!appended) {
             m_received.abandon(key);
             if (m_received.noteAlerted(key))
-                showAndSound(smsDate, phoneNo, text);
+                showAndSound(smsDate, phoneNo, callerID, text);
             return AlarmOutcome::Failed;
         }
     }
@@ -378,7 +379,7 @@ AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &sms
         // Shown and sounded while it failed; a silenced alert stays silent.
         emit countChanged(ReceivedSMSCount);
     } else {
-        showAndSound(smsDate, phoneNo, text);
+        showAndSound(smsDate, phoneNo, callerID, text);
     }
     return AlarmOutcome::Recorded;
 }

@@ -143,6 +143,8 @@ public:
     qint16 ReceivedSMSCount = 0;
     QString LastSMSDate;
     QString LastSMSPhoneNo;
+    // The site name it was logged under (the sender where no site is known).
+    QString LastSMSCallerID;
     QString LastSMSText;
     // The poll, running exactly while Online; and while the device is to be
     // online but does not answer, the tries to go online again.
@@ -191,7 +193,8 @@ private:
     void tryReconnect();
     void writeReceivedStore();
     void finishPoll();
-    void showAndSound(const QDateTime &smsDate, const QString &phoneNo, const QString &sms);
+    void showAndSound(const QDateTime &smsDate, const QString &phoneNo, const QString &callerID,
+                      const QString &sms);
     QString portName() const;
 
     GlobalState &m_settings;
