@@ -24,11 +24,14 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTranslator>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace quillet {
 
@@ -79,13 +82,16 @@ QIcon makeStateIcon(TrayImage image)
     return icon;
 }
 
+// The desktop font's size times this is a label's at the window's first size.
+constexpr char FontScale[] = "quilletFontScale";
+
 // A label that scales the desktop's font, wraps, and leaves the mouse to the
 // window (a right click there is the silence question).
 QLabel *scaledLabel(QWidget *parent, qreal scale, bool bold)
 {
     auto *label = new QLabel(parent);
+    label->setProperty(FontScale, scale);
     QFont f = label->font();
-    f.setPointSizeF(f.pointSizeF() * scale);
     f.setBold(bold);
     label->setFont(f);
     label->setWordWrap(true);
@@ -93,6 +99,27 @@ QLabel *scaledLabel(QWidget *parent, qreal scale, bool bold)
     label->setTextInteractionFlags(Qt::NoTextInteraction);
     return label;
 }
+
+// Wraps a long alarm text in the last column: the view asks for a row's
+// height without the column's width, which alone tells where the text breaks.
+// The other columns size themselves to their contents, unbroken.
+class WrappingDelegate : public QStyledItemDelegate
+{
+public:
+    explicit WrappingDelegate(QTreeView *view) : QStyledItemDelegate(view), m_view(view) {}
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        if (index.column() != index.model()->columnCount() - 1)
+            return QStyledItemDelegate::sizeHint(option, index);
+        // The style breaks lines only inside a valid rectangle.
+        QStyleOptionViewItem sized(option);
+        sized.rect = QRect(0, 0, m_view->columnWidth(index.column()), option.fontMetrics.height());
+        return QStyledItemDelegate::sizeHint(sized, index);
+    }
+
+private:
+    QTreeView *m_view;
+};
 
 // How many recent alarms the list keeps; the log keeps them all.
 constexpr int MaxAlarmRows = 500;
@@ -162,6 +189,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     refreshAlerts();
 
     resize(720, 540);
+    scaleFonts();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
@@ -215,6 +243,7 @@ QWidget *frmMain::buildClient()
     buttonFont.setPointSizeF(buttonFont.pointSizeF() * 1.2);
     buttonFont.setBold(true);
     m_acknowledge->setFont(buttonFont);
+    m_listCaption->setFont(buttonFont);
     connect(m_acknowledge, &QPushButton::clicked, this, &frmMain::Acknowledge);
     bar->addWidget(m_listCaption, 1);
     bar->addWidget(m_acknowledge);
@@ -235,6 +264,12 @@ QWidget *frmMain::buildClient()
     m_list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_list->header()->setSectionResizeMode(1, QHeaderView::Interactive);
     m_list->header()->resizeSection(1, QFontMetrics(listFont).horizontalAdvance(u'M') * 14);
+    m_list->setTextElideMode(Qt::ElideNone);
+    m_list->setItemDelegate(new WrappingDelegate(m_list));
+    // Long texts wrap: the rows' heights follow the columns' widths.
+    connect(m_list->header(), &QHeaderView::sectionResized, m_list, [this] {
+        m_list->doItemsLayout();
+    });
     layout->addWidget(m_list, 1);
     return client;
 }
@@ -505,11 +540,16 @@ QString frmMain::trayToolTip() const
     QStringList lines{QStringLiteral("Quillet")};
     if (m_unacknowledged > 0) {
         lines << tr("Not acknowledged: %1").arg(m_unacknowledged);
-        const QString newest = m_newest.size() > 120 ? m_newest.left(119) + QChar(0x2026)
-                                                     : m_newest;
-        lines << tr("Newest: %1").arg(newest);
+        lines << tr("Newest: %1").arg(m_newest);
     }
-    lines << m_bandTitle->text();
+    // The state with its first reason, as the band shows it.
+    const QString reason = m_bandDetail->text().section(u'\n', 0, 0);
+    lines << (reason.isEmpty() ? m_bandTitle->text()
+                               : tr("%1: %2").arg(m_bandTitle->text(), reason));
+    // Tooltips are read at a glance; a long text is in the window.
+    for (QString &line : lines)
+        if (line.size() > 120)
+            line = line.left(119) + QChar(0x2026);
     return lines.join(u'\n');
 }
 
@@ -682,9 +722,34 @@ void frmMain::closeEvent(QCloseEvent *event)
     HideToTray();
 }
 
+void frmMain::scaleFonts()
+{
+    // Enlarged, the window is read from further away: the band and the newest
+    // message grow with it, in the desktop's font.
+    const qreal grow = std::clamp(std::min(width() / 720.0, height() / 540.0), 1.0, 2.0);
+    const qreal base = font().pointSizeF();
+    for (QLabel *label : centralWidget()->findChildren<QLabel *>()) {
+        const QVariant scale = label->property(FontScale);
+        if (!scale.isValid())
+            continue;
+        QFont f = font();
+        f.setBold(label->font().bold());
+        f.setPointSizeF(base * scale.toReal() * grow);
+        label->setFont(f);
+    }
+}
+
+void frmMain::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    scaleFonts();
+}
+
 void frmMain::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        scaleFonts();
     if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_unloading &&
         QSystemTrayIcon::isSystemTrayAvailable()) {
         // Hide to the tray; the next show brings the window back un-minimised.

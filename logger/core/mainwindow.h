@@ -148,12 +148,14 @@ signals:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void buildMenus();
     void buildStatusBar();
     QWidget *buildClient();
+    void scaleFonts();
     QIcon stateIcon() const;
     void refreshBand();
     void refreshAlerts();

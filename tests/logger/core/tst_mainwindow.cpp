@@ -152,7 +152,7 @@ private slots:
                                   ->palette()
                                   .color(QPalette::Window);
         QCOMPARE(colour.green() > colour.red(), calm);
-        QVERIFY(form.trayToolTip().endsWith(text.section(u'\n', 0, 0)));
+        QVERIFY(form.trayToolTip().endsWith(text.section(u'\n', 0, 1).replace(u'\n', ": ")));
     }
 
     void acknowledgeClearsAlerts_data()
