@@ -72,9 +72,9 @@ public:
     SoundAlert &sound() { return m_sound; }
 
     // Sets the "Action" panel to the message count, and says so while the
-    // received store cannot be written; the "Note" line above the message
-    // says what keeps the logger from its work (why it is offline and
-    // trying, why the log takes no records), and is hidden while nothing
+    // received store cannot be written; the "Note" (shown in the state
+    // band) says what keeps the logger from its work (why it is offline and
+    // trying, why the log takes no records), and is empty while nothing
     // does.
     void LoadFormObj();
     // Shows the newest message (site and number, date, text) and adds it to
