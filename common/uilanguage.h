@@ -17,9 +17,8 @@ inline bool IsTraditionalChinese(const QString &localeName)
     if (locale.language() != QLocale::Chinese)
         return false;
     const auto territory = locale.territory();
-    return locale.script() == QLocale::TraditionalChineseScript ||
-           territory == QLocale::Taiwan || territory == QLocale::HongKong ||
-           territory == QLocale::Macau;
+    return locale.script() == QLocale::TraditionalChineseScript || territory == QLocale::Taiwan ||
+           territory == QLocale::HongKong || territory == QLocale::Macau;
 }
 
 // The locale whose language the texts follow: `overrideVariable` when set,

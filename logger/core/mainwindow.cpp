@@ -30,7 +30,6 @@
 #include <QTranslator>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 namespace quillet {
@@ -267,9 +266,8 @@ QWidget *frmMain::buildClient()
     m_list->setTextElideMode(Qt::ElideNone);
     m_list->setItemDelegate(new WrappingDelegate(m_list));
     // Long texts wrap: the rows' heights follow the columns' widths.
-    connect(m_list->header(), &QHeaderView::sectionResized, m_list, [this] {
-        m_list->doItemsLayout();
-    });
+    connect(m_list->header(), &QHeaderView::sectionResized, m_list,
+            [this] { m_list->doItemsLayout(); });
     layout->addWidget(m_list, 1);
     return client;
 }
@@ -451,7 +449,9 @@ void frmMain::LoadFormObj()
 
 void frmMain::ShowSMSInForm()
 {
-    if (!m_pipeline || m_pipeline->LastSMSPhoneNo.isEmpty())
+    // The logger's own records may come without a number, never without a name.
+    if (!m_pipeline ||
+        (m_pipeline->LastSMSPhoneNo.isEmpty() && m_pipeline->LastSMSCallerID.isEmpty()))
         return;
     const AlarmPipeline &p = *m_pipeline;
     const QString site = p.LastSMSCallerID.isEmpty() ? p.LastSMSPhoneNo : p.LastSMSCallerID;
@@ -527,6 +527,7 @@ void frmMain::notify(const QString &site, const QString &text)
     if (m_notifier)
         m_notifier(title, text);
     else if (IsInTray)
+        // No time-out: an alarm's notification stays until someone sees it.
         m_tray->showMessage(title, text, stateIcon(), 0);
 }
 

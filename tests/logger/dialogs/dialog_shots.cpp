@@ -24,7 +24,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
@@ -33,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
+#include <QVBoxLayout>
 
 using namespace quillet;
 
@@ -47,88 +47,73 @@ void save(QWidget *w, const QString &path)
     QTextStream(stdout) << path << " " << w->width() << "x" << w->height() << Qt::endl;
 }
 
+// One alarm as the pipeline shows it.
+void showAlarm(AlarmPipeline &pipeline, const QDateTime &moment, const QString &site,
+               const QString &number, const QString &text)
+{
+    pipeline.LastSMSDate = timetext::Format(moment);
+    pipeline.LastSMSCallerID = site;
+    pipeline.LastSMSPhoneNo = number;
+    pipeline.LastSMSText = text;
+    ++pipeline.ReceivedSMSCount;
+    emit pipeline.messageShown();
+}
+
 // A dozen alarms, the older eight acknowledged; the newest text is long.
 void feedAlarms(AlarmPipeline &pipeline, frmMain &form)
 {
-    const char *alarms[][3] = {
-        {"North Pump Station", "0912345001", "A3 Pump failure"},
-        {"南區水廠", "0912345002", "水位過高警報，請派員檢查"},
-        {"West Reservoir", "0912345003", "Flow below set point on line 2"},
-        {"0987654321", "0987654321", "Door opened"},
-        {"東門加壓站", "0912345004", "電源異常 已切換備援電源"},
-        {"North Pump Station", "0912345001", "A3 Pump running again"},
-        {"中央監控室", "0912345005", "通訊中斷後恢復"},
-        {"West Reservoir", "0912345003", "Chlorine level low"},
-        {"新竹淨水場", "0912345006", "泵浦故障 馬達溫度過高 已自動停機 請儘速派員到場處理"},
-        {"North Pump Station", "0912345001", "Intruder alarm gate 2"},
-        {"南區水廠", "0912345002", "Tank 4 overflow"},
-        {"East Booster", "0912345007",
-         "HIGH LEVEL ALARM tank 3 at 97% - inlet valve V12 failed to close"},
-    };
+    const QStringList sites = QString::fromUtf8("North Pump Station,南區水廠,West Reservoir,"
+                                                "0987654321,東門加壓站,中央監控室")
+                                  .split(u',');
+    const QStringList texts =
+        QString::fromUtf8("A3 Pump failure,水位過高警報，請派員檢查,Flow below set point on line "
+                          "2,Door opened,泵浦故障 馬達溫度過高 已自動停機 請儘速派員到場處理,"
+                          "Tank 4 overflow,通訊中斷後恢復")
+            .split(u',');
     QDateTime moment(QDate(2026, 12, 8), QTime(6, 12, 40));
-    int n = 0;
-    for (const auto &a : alarms) {
+    for (int n = 0; n < 11; ++n) {
         moment = moment.addSecs(17 * 60 + n * 131);
-        pipeline.LastSMSDate = timetext::Format(moment);
-        pipeline.LastSMSCallerID = QString::fromUtf8(a[0]);
-        pipeline.LastSMSPhoneNo = QString::fromUtf8(a[1]);
-        pipeline.LastSMSText = QString::fromUtf8(a[2]);
-        ++pipeline.ReceivedSMSCount;
-        emit pipeline.messageShown();
-        if (++n == 8)
+        const QString &site = sites[n % sites.size()];
+        const QString number =
+            site.startsWith(u'0') ? site : QStringLiteral("091234500%1").arg(n % 6);
+        showAlarm(pipeline, moment, site, number, texts[n % texts.size()]);
+        if (n == 7)
             form.Acknowledge();
     }
+    showAlarm(pipeline, moment.addSecs(300), QStringLiteral("East Booster"),
+              QStringLiteral("0912345007"),
+              QStringLiteral("HIGH LEVEL ALARM tank 3 at 97% - inlet valve V12 failed to close"));
 }
 
-// The tray as a desktop shows it in its alarm state: the icon on a panel, its
-// tooltip, and the notification of the newest alarm. Drawn here because a
+// The tray as a desktop shows it in its alarm state: the icon on a dark panel,
+// its tooltip, and the notification of one more alarm. Drawn here because a
 // virtual display has no tray host to show the real one.
 void saveTray(frmMain &form, const QString &path)
 {
-    QWidget sheet;
-    sheet.setAutoFillBackground(true);
-    auto *layout = new QVBoxLayout(&sheet);
-    auto *panel = new QWidget(&sheet);
-    panel->setAutoFillBackground(true);
-    QPalette dark = panel->palette();
-    dark.setColor(QPalette::Window, QColor(0x30, 0x33, 0x38));
-    panel->setPalette(dark);
-    auto *panelLayout = new QHBoxLayout(panel);
-    panelLayout->addStretch(1);
-    for (int size : {22, 48}) {
-        auto *icon = new QLabel(panel);
-        icon->setPixmap(form.trayIcon()->icon().pixmap(size, size));
-        panelLayout->addWidget(icon);
-    }
-    layout->addWidget(panel);
-    auto *tip = new QLabel(form.trayToolTip(), &sheet);
-    tip->setFrameStyle(QFrame::Box);
-    tip->setMargin(6);
-    tip->setForegroundRole(QPalette::ToolTipText);
-    tip->setBackgroundRole(QPalette::ToolTipBase);
-    tip->setAutoFillBackground(true);
-    layout->addWidget(tip, 0, Qt::AlignRight);
-    QString title;
-    QString text;
-    form.setNotifier([&](const QString &t, const QString &x) {
-        title = t;
-        text = x;
+    QString notification;
+    form.setNotifier([&](const QString &title, const QString &text) {
+        notification =
+            QStringLiteral("<b>%1</b><br>%2").arg(title.toHtmlEscaped(), text.toHtmlEscaped());
     });
-    AlarmPipeline &pipeline = *form.pipeline();
-    pipeline.LastSMSCallerID = QStringLiteral("East Booster");
-    pipeline.LastSMSPhoneNo = QStringLiteral("0912345007");
-    pipeline.LastSMSText = QStringLiteral("Pump P2 tripped on overcurrent");
-    emit pipeline.messageShown();
-    tip->setText(form.trayToolTip());
-    auto *note = new QLabel(QStringLiteral("<b>%1</b><br>%2").arg(title.toHtmlEscaped(),
-                                                                   text.toHtmlEscaped()),
-                            &sheet);
-    note->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    note->setMargin(10);
-    note->setAutoFillBackground(true);
-    note->setBackgroundRole(QPalette::Base);
+    showAlarm(*form.pipeline(), QDateTime::currentDateTime(), QStringLiteral("East Booster"),
+              QStringLiteral("0912345007"), QStringLiteral("Pump P2 tripped on overcurrent"));
+    QWidget sheet;
+    auto *layout = new QVBoxLayout(&sheet);
+    auto *panel = new QLabel(&sheet);
+    panel->setPixmap(form.trayIcon()->icon().pixmap(32, 32));
+    panel->setAlignment(Qt::AlignRight);
+    panel->setMargin(6);
+    panel->setStyleSheet(QStringLiteral("background: #303338;"));
+    auto *tip = new QLabel(form.trayToolTip(), &sheet);
+    tip->setStyleSheet(QStringLiteral("QLabel { border: 1px solid gray; padding: 6px; }"));
+    tip->setAutoFillBackground(true);
+    tip->setBackgroundRole(QPalette::ToolTipBase);
+    tip->setForegroundRole(QPalette::ToolTipText);
+    auto *note = new QLabel(notification, &sheet);
+    note->setStyleSheet(QStringLiteral("QLabel { border: 1px solid gray; padding: 10px; }"));
+    layout->addWidget(panel);
+    layout->addWidget(tip, 0, Qt::AlignRight);
     layout->addWidget(note, 0, Qt::AlignRight);
-    sheet.resize(520, sheet.sizeHint().height());
     sheet.show();
     save(&sheet, path);
 }
@@ -188,36 +173,38 @@ int main(int argc, char *argv[])
     save(about, folder + QStringLiteral("/about.png"));
     about->close();
 
-    // The window as an operator sees it: a dozen alarms, four unacknowledged.
+    // The window as an operator sees it: a dozen alarms, four unacknowledged;
+    // calm, with two conditions on, then offline filling the screen (a virtual
+    // display has no window manager to maximise it).
     G.IsUseSoundAlert = false;
     feedAlarms(pipeline, mainForm);
     emit pipeline.stateChanged(true, QString());
     mainForm.show();
     mainForm.resize(800, 600);
     save(&mainForm, folder + QStringLiteral("/main-800x600.png"));
-    const SupervisionCondition conditions[] = {
-        {ConditionKind::NoNetwork, BeginKeyword(ConditionKind::NoNetwork), QString(),
-         QDateTime(), QStringLiteral("not registered (searching) since 12/08/2026 09:15:00")},
-        {ConditionKind::SiteSilent, BeginKeyword(ConditionKind::SiteSilent),
-         QStringLiteral("West Reservoir"), QDateTime(),
-         QStringLiteral("nothing since 12/07/2026 08:02:11 (24 hours)")}};
+    const SupervisionCondition conditions[] = {{ConditionKind::NoNetwork,
+                                                "NETWORK LOST",
+                                                {},
+                                                {},
+                                                "not registered (searching) since "
+                                                "12/08/2026 09:15:00"},
+                                               {ConditionKind::SiteSilent,
+                                                "SITE SILENT",
+                                                "West Reservoir",
+                                                {},
+                                                "nothing since 12/07/2026 08:02:11 (24 hours)"}};
     for (const SupervisionCondition &c : conditions)
         emit pipeline.conditionBegan(c);
     save(&mainForm, folder + QStringLiteral("/main-800x600-conditions.png"));
-    for (const SupervisionCondition &c : conditions)
-        emit pipeline.conditionEnded(c, QString());
-    // Filling the screen (a virtual display has no window manager to maximise).
     mainForm.setGeometry(mainForm.screen()->availableGeometry());
     emit pipeline.stateChanged(false, QString());
-    mainForm.setStatusPanelText(
-        QStringLiteral("Note"),
-        QStringLiteral("Device /dev/ttyUSB0 does not answer (unplugged?); retrying"));
+    mainForm.setStatusPanelText("Note", "Device /dev/ttyUSB0 does not answer; retrying");
     save(&mainForm, folder + QStringLiteral("/main-maximised.png"));
     saveTray(mainForm, folder + QStringLiteral("/tray.png"));
     mainForm.Acknowledge();
-    mainForm.setStatusPanelText(QStringLiteral("Note"), QString());
+    for (const SupervisionCondition &c : conditions)
+        emit pipeline.conditionEnded(c, QString());
     emit pipeline.stateChanged(true, QString());
-    mainForm.hide();
     mainForm.resize(720, 540);
 
     // The main window while rows wait for a central database that is down.
