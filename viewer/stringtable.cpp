@@ -1,5 +1,7 @@
 #include "stringtable.h"
 
+#include "uilanguage.h"
+
 #include <QLocale>
 #include <QStringList>
 #include <unordered_map>
@@ -170,29 +172,12 @@ Language g_language = Language::English;
 
 Language LanguageForLocale(const QString &localeName)
 {
-    if (localeName.isEmpty())
-        return Language::English;
-    const QLocale locale(localeName);
-    if (locale.language() != QLocale::Chinese)
-        return Language::English;
-    const auto territory = locale.territory();
-    if (locale.script() == QLocale::TraditionalChineseScript || territory == QLocale::Taiwan ||
-        territory == QLocale::HongKong || territory == QLocale::Macau)
-        return Language::Chinese;
-    return Language::English;
+    return uilanguage::IsTraditionalChinese(localeName) ? Language::Chinese : Language::English;
 }
 
 Language DetectLanguage()
 {
-    const QString forced = qEnvironmentVariable("ORVANE_LANG");
-    if (!forced.isEmpty())
-        return LanguageForLocale(forced);
-    // uiLanguages() reflects LANGUAGE/LC_MESSAGES, which is what picks a
-    // program's texts on Linux; name() alone would follow LC_ALL only.
-    const QStringList languages = QLocale::system().uiLanguages();
-    if (!languages.isEmpty())
-        return LanguageForLocale(QString(languages.first()).replace(u'-', u'_'));
-    return LanguageForLocale(QLocale::system().name());
+    return LanguageForLocale(uilanguage::UserLocaleName("ORVANE_LANG"));
 }
 
 void SetLanguage(Language language)

@@ -2,6 +2,7 @@
 #include "dialogs.h"
 #include "entry.h"
 #include "headless.h"
+#include "mainwindow.h"
 #include "qtboxes.h"
 #include "status.h"
 
@@ -38,6 +39,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(QUILLET_VERSION));
     // The logger lives on in the tray when its window is closed.
     QApplication::setQuitOnLastWindowClosed(false);
+    quillet::InstallTranslations();
     quillet::InstallQtMessageBoxes();
     const bool headless = quillet::app::IsHeadless();
     // Tools > Settings and Help > About open the dialogs, which live above the core.

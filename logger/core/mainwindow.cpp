@@ -5,30 +5,41 @@
 #include "hostservices.h"
 #include "pipeline.h"
 #include "timetext.h"
+#include "uilanguage.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QTranslator>
+#include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace quillet {
 
 namespace {
 
-// The two state icons: a bell on green (online) or grey (offline).
-QIcon makeStateIcon(bool online)
+// The tray's icons: a bell on green (online), on grey (offline), and ringing
+// on red while alarms wait to be acknowledged, told apart by shape as well as
+// colour.
+QIcon makeStateIcon(TrayImage image)
 {
     QIcon icon;
     for (int size : {16, 22, 32, 48, 64}) {
@@ -36,115 +47,229 @@ QIcon makeStateIcon(bool online)
         pixmap.fill(Qt::transparent);
         QPainter p(&pixmap);
         p.setRenderHint(QPainter::Antialiasing);
-        const QColor fill = online ? QColor(0x2e, 0x9d, 0x4f) : QColor(0x8a, 0x8f, 0x95);
+        const QColor fill = image == TrayImage::Online    ? QColor(0x2e, 0x9d, 0x4f)
+                            : image == TrayImage::Offline ? QColor(0x8a, 0x8f, 0x95)
+                                                          : QColor(0xd3, 0x2f, 0x2f);
         p.setBrush(fill);
         p.setPen(QPen(fill.darker(150), qMax(1.0, size / 16.0)));
         p.drawEllipse(QRectF(0.5, 0.5, size - 1.0, size - 1.0));
-        // Bell: dome, rim and clapper.
+        const qreal s = size;
+        // Bell: dome, rim and clapper; narrower when ringing, to leave room
+        // for the waves.
+        const qreal half = image == TrayImage::Alarm ? 0.16 : 0.20;
         p.setPen(Qt::NoPen);
         p.setBrush(Qt::white);
-        const qreal s = size;
         QPainterPath bell;
-        bell.moveTo(0.30 * s, 0.66 * s);
-        bell.cubicTo(0.30 * s, 0.30 * s, 0.38 * s, 0.22 * s, 0.50 * s, 0.22 * s);
-        bell.cubicTo(0.62 * s, 0.22 * s, 0.70 * s, 0.30 * s, 0.70 * s, 0.66 * s);
-        bell.lineTo(0.76 * s, 0.72 * s);
-        bell.lineTo(0.24 * s, 0.72 * s);
+        bell.moveTo((0.5 - half) * s, 0.66 * s);
+        bell.cubicTo((0.5 - half) * s, 0.30 * s, 0.42 * s, 0.22 * s, 0.50 * s, 0.22 * s);
+        bell.cubicTo(0.58 * s, 0.22 * s, (0.5 + half) * s, 0.30 * s, (0.5 + half) * s, 0.66 * s);
+        bell.lineTo((0.56 + half) * s, 0.72 * s);
+        bell.lineTo((0.44 - half) * s, 0.72 * s);
         bell.closeSubpath();
         p.drawPath(bell);
         p.drawEllipse(QPointF(0.5 * s, 0.78 * s), 0.07 * s, 0.07 * s);
+        if (image == TrayImage::Alarm) {
+            p.setPen(QPen(Qt::white, qMax(1.0, s / 14.0), Qt::SolidLine, Qt::RoundCap));
+            p.setBrush(Qt::NoBrush);
+            const QRectF wave(0.16 * s, 0.24 * s, 0.68 * s, 0.44 * s);
+            p.drawArc(wave, 150 * 16, 60 * 16);
+            p.drawArc(wave, -30 * 16, 60 * 16);
+        }
         p.end();
         icon.addPixmap(pixmap);
     }
     return icon;
 }
 
-// The client area: the newest message in three centred lines.
-class MessageDisplay : public QWidget
+// The desktop font's size times this is a label's at the window's first size.
+constexpr char FontScale[] = "quilletFontScale";
+
+// A label that scales the desktop's font, wraps, and leaves the mouse to the
+// window (a right click there is the silence question).
+QLabel *scaledLabel(QWidget *parent, qreal scale, bool bold)
+{
+    auto *label = new QLabel(parent);
+    label->setProperty(FontScale, scale);
+    QFont f = label->font();
+    f.setBold(bold);
+    label->setFont(f);
+    label->setWordWrap(true);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    return label;
+}
+
+// Wraps a long alarm text in the last column: the view asks for a row's
+// height without the column's width, which alone tells where the text breaks.
+// The other columns size themselves to their contents, unbroken.
+class WrappingDelegate : public QStyledItemDelegate
 {
 public:
-    explicit MessageDisplay(const frmMain &form, QWidget *parent) : QWidget(parent), m_form(form)
+    explicit WrappingDelegate(QTreeView *view) : QStyledItemDelegate(view), m_view(view) {}
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
-        QFont f = font();
-        f.setPointSizeF(f.pointSizeF() * 1.4);
-        setFont(f);
-        setAutoFillBackground(true);
-        setBackgroundRole(QPalette::Base);
-        // A right click belongs to the window (the silence question).
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        const AlarmPipeline *pipeline = m_form.pipeline();
-        if (!pipeline || pipeline->LastSMSPhoneNo.isEmpty())
-            return;
-        QPainter p(this);
-        const QFontMetrics fm(font());
-        const int h = fm.height();
-        const int y = (height() - h) / 2;
-        auto centred = [&](const QString &text, int top) {
-            const int w = fm.horizontalAdvance(text);
-            p.drawText(QRect((width() - w) / 2, top, w, h), Qt::AlignLeft | Qt::AlignTop, text);
-        };
-        centred(pipeline->LastSMSDate, y - h);
-        centred(pipeline->LastSMSPhoneNo, y);
-        centred(pipeline->LastSMSText, y + h);
+        if (index.column() != index.model()->columnCount() - 1)
+            return QStyledItemDelegate::sizeHint(option, index);
+        // The style breaks lines only inside a valid rectangle.
+        QStyleOptionViewItem sized(option);
+        sized.rect = QRect(0, 0, m_view->columnWidth(index.column()), option.fontMetrics.height());
+        return QStyledItemDelegate::sizeHint(sized, index);
     }
 
 private:
-    const frmMain &m_form;
+    QTreeView *m_view;
 };
 
+// How many recent alarms the list keeps; the log keeps them all.
+constexpr int MaxAlarmRows = 500;
+
+// White on these reads from across a room, on light and dark desktops alike.
+const QColor CalmColour(0x2e, 0x7d, 0x32);
+const QColor AlarmColour(0xc6, 0x28, 0x28);
+
+QString conditionLine(const SupervisionCondition &c)
+{
+    QString line = c.keyword;
+    if (!c.subject.isEmpty())
+        line += QLatin1Char(' ') + c.subject;
+    if (!c.detail.isEmpty())
+        line += QStringLiteral(": ") + c.detail;
+    return line;
+}
+
 } // namespace
+
+bool InstallTranslations()
+{
+    if (!uilanguage::IsTraditionalChinese(uilanguage::UserLocaleName("QUILLET_LANG")))
+        return false;
+    static QTranslator own;
+    static QTranslator qtTexts;
+    if (!own.load(QStringLiteral(":/i18n/quillet_zh_TW.qm")))
+        return false;
+    QCoreApplication::installTranslator(&own);
+    // The buttons of Qt's own boxes.
+    if (qtTexts.load(QStringLiteral("qtbase_zh_TW"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
+    return true;
+}
 
 ProcessStarter frmMain::setProcessStarter(ProcessStarter starter)
 {
     return std::exchange(m_processStarter, std::move(starter));
 }
 
+Notifier frmMain::setNotifier(Notifier notifier)
+{
+    return std::exchange(m_notifier, std::move(notifier));
+}
+
 frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(QStringLiteral("Quillet "));
-    setWindowIcon(makeStateIcon(true));
-    // Above the newest message, in red, what keeps the logger from its work;
-    // hidden while nothing does.
-    auto *client = new QWidget(this);
-    auto *layout = new QVBoxLayout(client);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    m_panelNote = new QLabel(client);
-    m_panelNote->setWordWrap(true);
-    m_panelNote->setContentsMargins(6, 4, 6, 4);
-    m_panelNote->setStyleSheet(QStringLiteral("color: #c00000;"));
-    m_panelNote->setAutoFillBackground(true);
-    m_panelNote->setBackgroundRole(QPalette::Base);
-    m_panelNote->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_panelNote->hide();
-    m_display = new MessageDisplay(*this, client);
-    layout->addWidget(m_panelNote);
-    layout->addWidget(m_display, 1);
-    setCentralWidget(client);
-
+    setWindowIcon(makeStateIcon(TrayImage::Online));
     buildMenus();
+    setCentralWidget(buildClient());
     buildStatusBar();
     // Rows waiting for the central database are counted in the Action panel.
     OnCentralStatusChanged(this, [this] { LoadFormObj(); });
 
     m_tray = new QSystemTrayIcon(this);
-    m_tray->setToolTip(QStringLiteral("Quillet"));
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
         if (r == QSystemTrayIcon::DoubleClick)
             ShowFromTray();
         else if (r == QSystemTrayIcon::Context)
             PopupTrayMenu(QCursor::pos());
     });
+    // A click on the notification brings the window with the alarm up.
+    connect(m_tray, &QSystemTrayIcon::messageClicked, this, &frmMain::ShowFromTray);
+    refreshBand();
+    refreshAlerts();
 
-    // The design size of the client area (5904 x 4308 twips at 15 twips a pixel).
-    resize(394, 287 + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    resize(720, 540);
+    scaleFonts();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+QWidget *frmMain::buildClient()
+{
+    auto *client = new QWidget(this);
+    auto *layout = new QVBoxLayout(client);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    // The state band: its colour is the first thing seen from a distance.
+    m_band = new QFrame(client);
+    m_band->setObjectName(QStringLiteral("stateBand"));
+    m_band->setAutoFillBackground(true);
+    m_band->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto *bandLayout = new QVBoxLayout(m_band);
+    bandLayout->setContentsMargins(12, 6, 12, 6);
+    bandLayout->setSpacing(2);
+    m_bandTitle = scaledLabel(m_band, 1.8, true);
+    m_bandDetail = scaledLabel(m_band, 1.15, false);
+    bandLayout->addWidget(m_bandTitle);
+    bandLayout->addWidget(m_bandDetail);
+    layout->addWidget(m_band);
+
+    // The newest message, centred in the desktop's colours.
+    auto *message = new QWidget(client);
+    message->setAutoFillBackground(true);
+    message->setBackgroundRole(QPalette::Base);
+    message->setForegroundRole(QPalette::Text);
+    message->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto *messageLayout = new QVBoxLayout(message);
+    messageLayout->setContentsMargins(16, 12, 16, 12);
+    messageLayout->setSpacing(4);
+    m_messageDate = scaledLabel(message, 1.2, false);
+    m_messageSite = scaledLabel(message, 1.7, true);
+    m_messageText = scaledLabel(message, 2.2, false);
+    for (QLabel *label : {m_messageDate, m_messageSite, m_messageText}) {
+        label->setAlignment(Qt::AlignCenter);
+        label->setForegroundRole(QPalette::Text);
+        messageLayout->addWidget(label);
+    }
+    layout->addWidget(message);
+
+    // The recent alarms, newest first, and the acknowledgement.
+    auto *bar = new QHBoxLayout;
+    bar->setContentsMargins(8, 6, 8, 6);
+    m_listCaption = new QLabel(client);
+    m_acknowledge = new QPushButton(tr("Acknowledge"), client);
+    QFont buttonFont = m_acknowledge->font();
+    buttonFont.setPointSizeF(buttonFont.pointSizeF() * 1.2);
+    buttonFont.setBold(true);
+    m_acknowledge->setFont(buttonFont);
+    m_listCaption->setFont(buttonFont);
+    connect(m_acknowledge, &QPushButton::clicked, this, &frmMain::Acknowledge);
+    bar->addWidget(m_listCaption, 1);
+    bar->addWidget(m_acknowledge);
+    layout->addLayout(bar);
+
+    m_list = new QTreeWidget(client);
+    m_list->setHeaderLabels({tr("Time"), tr("Site"), tr("Text")});
+    m_list->setRootIsDecorated(false);
+    m_list->setUniformRowHeights(false);
+    m_list->setWordWrap(true);
+    m_list->setAlternatingRowColors(true);
+    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setFocusPolicy(Qt::NoFocus);
+    QFont listFont = m_list->font();
+    listFont.setPointSizeF(listFont.pointSizeF() * 1.15);
+    m_list->setFont(listFont);
+    m_list->header()->setStretchLastSection(true);
+    m_list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    m_list->header()->setSectionResizeMode(1, QHeaderView::Interactive);
+    m_list->header()->resizeSection(1, QFontMetrics(listFont).horizontalAdvance(u'M') * 14);
+    m_list->setTextElideMode(Qt::ElideNone);
+    m_list->setItemDelegate(new WrappingDelegate(m_list));
+    // Long texts wrap: the rows' heights follow the columns' widths.
+    connect(m_list->header(), &QHeaderView::sectionResized, m_list,
+            [this] { m_list->doItemsLayout(); });
+    layout->addWidget(m_list, 1);
+    return client;
 }
 
 frmMain::~frmMain() = default;
@@ -156,6 +281,7 @@ void frmMain::attach(AlarmPipeline &pipeline)
     connect(&pipeline, &AlarmPipeline::messageShown, this, [this] {
         ShowSMSInForm();
         m_sound.PlaySoundAlert();
+        refreshAlerts();
     });
     connect(&pipeline, &AlarmPipeline::countChanged, this, &frmMain::LoadFormObj);
     connect(&pipeline, &AlarmPipeline::problemNoted, this, &frmMain::LoadFormObj);
@@ -168,6 +294,20 @@ void frmMain::attach(AlarmPipeline &pipeline)
     connect(&pipeline, &AlarmPipeline::conditionBegan, this, &frmMain::ShowHealth);
     connect(&pipeline, &AlarmPipeline::conditionEnded, this, &frmMain::ShowHealth);
     ShowHealth();
+    m_conditions = pipeline.Supervision().conditions;
+    connect(&pipeline, &AlarmPipeline::conditionBegan, this,
+            [this](const SupervisionCondition &condition) {
+                m_conditions.append(condition);
+                refreshBand();
+            });
+    connect(&pipeline, &AlarmPipeline::conditionEnded, this,
+            [this](const SupervisionCondition &condition) {
+                m_conditions.removeIf([&](const SupervisionCondition &c) {
+                    return c.kind == condition.kind && c.subject == condition.subject;
+                });
+                refreshBand();
+            });
+    refreshBand();
     connect(&pipeline, &AlarmPipeline::exitAsked, this, [this] {
         if (IsInTray)
             show();
@@ -187,6 +327,10 @@ void frmMain::buildMenus()
     mnuFileOnLine->setCheckable(true);
     mnuFileOffLine->setCheckable(true);
     mnuFileOffLine->setChecked(true);
+    mnuFile->addSeparator();
+    mnuFileAcknowledge = mnuFile->addAction(tr("Acknowledge"));
+    mnuFileAcknowledge->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    connect(mnuFileAcknowledge, &QAction::triggered, this, &frmMain::Acknowledge);
     mnuFileBar1 = mnuFile->addSeparator();
     mnuFileShowForm = mnuFile->addAction(QStringLiteral("Open Quillet"));
     mnuFileShowForm->setVisible(false);
@@ -261,7 +405,7 @@ QString frmMain::statusPanelText(const QString &key) const
     if (key == QLatin1String("Action"))
         return m_panelAction->text();
     if (key == QLatin1String("Note"))
-        return m_panelNote->text();
+        return m_note;
     if (key == QLatin1String("Health"))
         return m_panelHealth->text();
     return QString();
@@ -269,18 +413,23 @@ QString frmMain::statusPanelText(const QString &key) const
 
 void frmMain::setStatusPanelText(const QString &key, const QString &text)
 {
+    if (key == QLatin1String("Note")) {
+        // What keeps the logger from its work is shown in the band.
+        if (m_note == text)
+            return;
+        m_note = text;
+        refreshBand();
+        emit statusPanelsChanged();
+        return;
+    }
     QLabel *panel = key == QLatin1String("Status")   ? m_panelStatus
                     : key == QLatin1String("Action") ? m_panelAction
-                    : key == QLatin1String("Note")   ? m_panelNote
                     : key == QLatin1String("Health") ? m_panelHealth
                                                      : nullptr;
     if (!panel || panel->text() == text)
         return;
     panel->setText(text);
-    if (panel == m_panelNote) {
-        panel->setToolTip(text);
-        panel->setVisible(!text.isEmpty());
-    } else if (!panel->isHidden()) {
+    if (!panel->isHidden()) {
         // The window's first width leaves little room once the health panel
         // shows: it grows (never shrinks) so that no panel is cut.
         int wanted = 12; // the bar's margins
@@ -370,14 +519,172 @@ void frmMain::ShowHealth()
 
 void frmMain::ShowSMSInForm()
 {
-    m_display->update();
+    // The logger's own records may come without a number, never without a name.
+    if (!m_pipeline ||
+        (m_pipeline->LastSMSPhoneNo.isEmpty() && m_pipeline->LastSMSCallerID.isEmpty()))
+        return;
+    const AlarmPipeline &p = *m_pipeline;
+    const QString site = p.LastSMSCallerID.isEmpty() ? p.LastSMSPhoneNo : p.LastSMSCallerID;
+    // The number beside the site it was logged under, once.
+    const QString number = site == p.LastSMSPhoneNo ? QString() : p.LastSMSPhoneNo;
+    m_messageSite->setText(number.isEmpty() ? site : tr("%1 (%2)").arg(site, number));
+    m_messageDate->setText(p.LastSMSDate);
+    m_messageText->setText(p.LastSMSText);
+    m_messageDate->show();
+    m_messageSite->show();
+    addAlarmRow(p.LastSMSDate, site, number, p.LastSMSText);
+    ++m_unacknowledged;
+    m_newest = tr("%1: %2").arg(site, p.LastSMSText);
+    notify(site, p.LastSMSText);
+    refreshAlerts();
+}
+
+void frmMain::addAlarmRow(const QString &date, const QString &site, const QString &number,
+                          const QString &text)
+{
+    auto *row = new QTreeWidgetItem({date, site, text});
+    if (!number.isEmpty())
+        row->setToolTip(1, number);
+    row->setToolTip(2, text);
+    row->setData(0, Qt::UserRole, true);
+    // Weight as well as colour: a bold row still stands out to a colour-blind
+    // operator or on a washed-out screen.
+    QFont bold = m_list->font();
+    bold.setBold(true);
+    QColor tint = m_list->palette().color(QPalette::Base);
+    const qreal share = 0.3;
+    tint.setRgbF(tint.redF() * (1 - share) + AlarmColour.redF() * share,
+                 tint.greenF() * (1 - share) + AlarmColour.greenF() * share,
+                 tint.blueF() * (1 - share) + AlarmColour.blueF() * share);
+    for (int column = 0; column < 3; ++column) {
+        row->setFont(column, bold);
+        row->setBackground(column, tint);
+        row->setForeground(column, m_list->palette().brush(QPalette::Text));
+    }
+    m_list->insertTopLevelItem(0, row);
+    while (m_list->topLevelItemCount() > MaxAlarmRows)
+        delete m_list->takeTopLevelItem(m_list->topLevelItemCount() - 1);
+}
+
+bool frmMain::IsUnacknowledged(int row, const QTreeWidget &list)
+{
+    const QTreeWidgetItem *item = list.topLevelItem(row);
+    return item && item->data(0, Qt::UserRole).toBool();
+}
+
+void frmMain::Acknowledge()
+{
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *row = m_list->topLevelItem(i);
+        if (!row->data(0, Qt::UserRole).toBool())
+            break; // rows are acknowledged from the newest down, all at once
+        row->setData(0, Qt::UserRole, false);
+        for (int column = 0; column < 3; ++column) {
+            row->setFont(column, m_list->font());
+            row->setBackground(column, QBrush());
+            row->setForeground(column, QBrush());
+        }
+    }
+    m_unacknowledged = 0;
+    if (m_sound.IsSoundPlaying)
+        m_sound.StopSoundAlert();
+    refreshAlerts();
+}
+
+void frmMain::notify(const QString &site, const QString &text)
+{
+    const QString title = tr("Alarm: %1").arg(site);
+    if (m_notifier)
+        m_notifier(title, text);
+    else if (IsInTray)
+        // No time-out: an alarm's notification stays until someone sees it.
+        m_tray->showMessage(title, text, stateIcon(), 0);
+}
+
+TrayImage frmMain::trayImageShown() const
+{
+    return m_unacknowledged > 0 ? TrayImage::Alarm : TrayIconImage;
+}
+
+QString frmMain::trayToolTip() const
+{
+    QStringList lines{QStringLiteral("Quillet")};
+    if (m_unacknowledged > 0) {
+        lines << tr("Not acknowledged: %1").arg(m_unacknowledged);
+        lines << tr("Newest: %1").arg(m_newest);
+    }
+    // The state with its first reason, as the band shows it.
+    const QString reason = m_bandDetail->text().section(u'\n', 0, 0);
+    lines << (reason.isEmpty() ? m_bandTitle->text()
+                               : tr("%1: %2").arg(m_bandTitle->text(), reason));
+    // Tooltips are read at a glance; a long text is in the window.
+    for (QString &line : lines)
+        if (line.size() > 120)
+            line = line.left(119) + QChar(0x2026);
+    return lines.join(u'\n');
+}
+
+QString frmMain::bandText() const
+{
+    return m_bandDetail->text().isEmpty()
+               ? m_bandTitle->text()
+               : m_bandTitle->text() + QLatin1Char('\n') + m_bandDetail->text();
+}
+
+void frmMain::refreshBand()
+{
+    QStringList reasons;
+    if (!m_note.isEmpty())
+        reasons << m_note;
+    else if (!m_online)
+        reasons << tr("Alarms are not being read. File > Online reads them again.");
+    for (const SupervisionCondition &c : std::as_const(m_conditions))
+        reasons << conditionLine(c);
+    m_bandState = m_online && reasons.isEmpty() ? BandState::Calm : BandState::Alarming;
+    m_bandTitle->setText(m_online ? tr("Online") : tr("Offline"));
+    m_bandDetail->setText(reasons.join(u'\n'));
+    m_bandDetail->setVisible(!reasons.isEmpty());
+    m_band->setToolTip(reasons.join(u'\n'));
+    QPalette palette = m_band->palette();
+    palette.setColor(QPalette::Window, m_bandState == BandState::Calm ? CalmColour : AlarmColour);
+    palette.setColor(QPalette::WindowText, Qt::white);
+    m_band->setPalette(palette);
+    if (m_tray)
+        m_tray->setToolTip(trayToolTip());
+}
+
+void frmMain::refreshAlerts()
+{
+    m_listCaption->setText(m_unacknowledged > 0
+                               ? tr("Recent alarms (%1 not acknowledged)").arg(m_unacknowledged)
+                               : tr("Recent alarms"));
+    m_acknowledge->setEnabled(m_unacknowledged > 0 || m_sound.IsSoundPlaying);
+    mnuFileAcknowledge->setEnabled(m_acknowledge->isEnabled());
+    if (m_list->topLevelItemCount() == 0) {
+        m_messageDate->hide();
+        m_messageSite->hide();
+        m_messageText->setText(tr("No alarm since the logger started."));
+    }
+    if (!m_tray)
+        return;
+    m_tray->setIcon(stateIcon());
+    m_tray->setToolTip(trayToolTip());
 }
 
 QIcon frmMain::stateIcon() const
 {
-    static const QIcon online = makeStateIcon(true);
-    static const QIcon offline = makeStateIcon(false);
-    return TrayIconImage == TrayImage::Online ? online : offline;
+    static const QIcon online = makeStateIcon(TrayImage::Online);
+    static const QIcon offline = makeStateIcon(TrayImage::Offline);
+    static const QIcon alarm = makeStateIcon(TrayImage::Alarm);
+    switch (trayImageShown()) {
+    case TrayImage::Online:
+        return online;
+    case TrayImage::Offline:
+        return offline;
+    case TrayImage::Alarm:
+        return alarm;
+    }
+    return offline;
 }
 
 void frmMain::ApplyConnectionState(bool online)
@@ -387,8 +694,9 @@ void frmMain::ApplyConnectionState(bool online)
     setStatusPanelText(QStringLiteral("Status"),
                        online ? QStringLiteral("Online") : QStringLiteral("Offline"));
     TrayIconImage = online ? TrayImage::Online : TrayImage::Offline;
-    if (IsInTray)
-        SetTrayIcon(TrayAction::Modify);
+    m_online = online;
+    refreshBand();
+    refreshAlerts();
 }
 
 bool frmMain::SetTrayIcon(TrayAction action)
@@ -398,7 +706,7 @@ bool frmMain::SetTrayIcon(TrayAction action)
         if (!QSystemTrayIcon::isSystemTrayAvailable())
             return false;
         m_tray->setIcon(stateIcon());
-        m_tray->setToolTip(QStringLiteral("Quillet"));
+        m_tray->setToolTip(trayToolTip());
         m_tray->show();
         IsInTray = true;
         return true;
@@ -485,9 +793,34 @@ void frmMain::closeEvent(QCloseEvent *event)
     HideToTray();
 }
 
+void frmMain::scaleFonts()
+{
+    // Enlarged, the window is read from further away: the band and the newest
+    // message grow with it, in the desktop's font.
+    const qreal grow = std::clamp(std::min(width() / 720.0, height() / 540.0), 1.0, 2.0);
+    const qreal base = font().pointSizeF();
+    for (QLabel *label : centralWidget()->findChildren<QLabel *>()) {
+        const QVariant scale = label->property(FontScale);
+        if (!scale.isValid())
+            continue;
+        QFont f = font();
+        f.setBold(label->font().bold());
+        f.setPointSizeF(base * scale.toReal() * grow);
+        label->setFont(f);
+    }
+}
+
+void frmMain::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    scaleFonts();
+}
+
 void frmMain::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        scaleFonts();
     if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_unloading &&
         QSystemTrayIcon::isSystemTrayAvailable()) {
         // Hide to the tray; the next show brings the window back un-minimised.

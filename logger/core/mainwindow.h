@@ -1,8 +1,11 @@
 #pragma once
-// frmMain: the logger's only main window. It shows the newest message, the
-// connection state and the message count, carries the menus, and lives on as a
-// tray icon when closed or minimised. It listens to the pipeline it is
-// attached to, and its menus command it; the alert sound is the window's.
+// frmMain: the logger's only main window. It is read from across a room: a
+// coloured band with the logger's state and what is wrong, the newest message
+// in large text, the recent alarms below it with those not yet acknowledged
+// standing out; it carries the menus and lives on as a tray icon when closed
+// or minimised, the icon and a desktop notification telling of new alarms.
+// It listens to the pipeline it is attached to, and its menus command it; the
+// alert sound is the window's, and acknowledging silences it.
 
 #include "pipeline.h"
 #include "sound.h"
@@ -13,10 +16,13 @@
 #include <functional>
 
 class QAction;
+class QFrame;
 class QLabel;
 class QMenu;
+class QPushButton;
 class QSystemTrayIcon;
 class QTimer;
+class QTreeWidget;
 
 namespace quillet {
 
@@ -30,11 +36,28 @@ enum class TrayAction
 enum class TrayImage
 {
     Online,
-    Offline
+    Offline,
+    Alarm // alarms wait to be acknowledged, whatever the connection
 };
 
 // Starts a program detached; replaced by tests to record what would start.
 using ProcessStarter = std::function<bool(const QString &program, const QStringList &args)>;
+// Raises a desktop notification; replaced by tests to record what would show.
+using Notifier = std::function<void(const QString &title, const QString &text)>;
+
+// The state band: calm while the logger reads alarms and nothing is wrong,
+// alarming otherwise.
+enum class BandState
+{
+    Calm,
+    Alarming
+};
+
+// Loads the window's texts in the user's language (Traditional Chinese for
+// a zh_TW, zh_HK, zh_MO or Hant locale; English otherwise). QUILLET_LANG
+// (a locale name) overrides the desktop's choice. Returns whether a
+// translation was installed.
+bool InstallTranslations();
 
 class frmMain : public QMainWindow
 {
@@ -49,17 +72,30 @@ public:
     SoundAlert &sound() { return m_sound; }
 
     // Sets the "Action" panel to the message count, and says so while the
-    // received store cannot be written; the "Note" line above the message
-    // says what keeps the logger from its work (why it is offline and
-    // trying, why the log takes no records), and is hidden while nothing
+    // received store cannot be written; the "Note" (shown in the state
+    // band) says what keeps the logger from its work (why it is offline and
+    // trying, why the log takes no records), and is empty while nothing
     // does.
     void LoadFormObj();
-    // Redraws the newest message (sender, date and text, centred).
+    // Shows the newest message (site and number, date, text) and adds it to
+    // the recent alarms, not yet acknowledged.
     void ShowSMSInForm();
     // The health panel: signal, registration and SIM fill, in red while a
     // condition of the watch over the alarm path is on; its tooltip tells
     // all. Hidden while there are no health checks and no condition.
     void ShowHealth();
+    // Marks every alarm seen, silences the alert and calms the tray.
+    void Acknowledge();
+    int unacknowledgedCount() const { return m_unacknowledged; }
+    // The icon the tray shows (the alarm state wins over the connection's).
+    TrayImage trayImageShown() const;
+    QString trayToolTip() const;
+    BandState bandState() const { return m_bandState; }
+    // The band's headline and the reasons under it.
+    QString bandText() const;
+    QTreeWidget *alarmList() const { return m_list; }
+    // Whether a row of the recent alarms is still to be acknowledged.
+    static bool IsUnacknowledged(int row, const QTreeWidget &list);
     bool SetTrayIcon(TrayAction action);
     // Shows the window again (tray double click, "Open Quillet").
     void ShowFromTray();
@@ -72,6 +108,9 @@ public:
     static QString ViewerProgram();
     // Returns the previous one; empty: QProcess::startDetached.
     ProcessStarter setProcessStarter(ProcessStarter starter);
+    // Returns the previous one; empty: the tray icon's showMessage while the
+    // window is in the tray.
+    Notifier setNotifier(Notifier notifier);
 
     // Applies the Online or Offline state to menus, panel and icons.
     void ApplyConnectionState(bool online);
@@ -88,6 +127,7 @@ public:
     QTimer *const tmrMCI = &m_sound.tmrMCI;
     QAction *mnuFileOnLine = nullptr;
     QAction *mnuFileOffLine = nullptr;
+    QAction *mnuFileAcknowledge = nullptr;
     QAction *mnuFileBar1 = nullptr;
     QAction *mnuFileShowForm = nullptr;
     QAction *mnuFileSysExit = nullptr;
@@ -112,19 +152,41 @@ signals:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void buildMenus();
     void buildStatusBar();
+    QWidget *buildClient();
+    void scaleFonts();
     QIcon stateIcon() const;
+    void refreshBand();
+    void refreshAlerts();
+    void addAlarmRow(const QString &date, const QString &site, const QString &number,
+                     const QString &text);
+    void notify(const QString &site, const QString &text);
 
     SoundAlert m_sound;
     QPointer<AlarmPipeline> m_pipeline;
     ProcessStarter m_processStarter;
-    QWidget *m_display = nullptr;
+    Notifier m_notifier;
+    QFrame *m_band = nullptr;
+    QLabel *m_bandTitle = nullptr;
+    QLabel *m_bandDetail = nullptr;
+    BandState m_bandState = BandState::Alarming;
+    bool m_online = false;
+    QList<SupervisionCondition> m_conditions;
+    QLabel *m_messageSite = nullptr;
+    QLabel *m_messageDate = nullptr;
+    QLabel *m_messageText = nullptr;
+    QLabel *m_listCaption = nullptr;
+    QPushButton *m_acknowledge = nullptr;
+    QTreeWidget *m_list = nullptr;
+    int m_unacknowledged = 0;
+    QString m_newest; // "site: text" of the newest alarm, for the tray
     QLabel *m_panelStatus = nullptr;
-    QLabel *m_panelNote = nullptr;
+    QString m_note;
     QLabel *m_panelAction = nullptr;
     QLabel *m_panelHealth = nullptr;
     QLabel *m_panelDate = nullptr;

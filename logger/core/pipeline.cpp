@@ -341,10 +341,11 @@ bool AlarmPipeline::DeleteSMS(qint16 index)
 }
 
 void AlarmPipeline::showAndSound(const QDateTime &smsDate, const QString &phoneNo,
-                                 const QString &sms)
+                                 const QString &callerID, const QString &sms)
 {
     LastSMSDate = timetext::Format(smsDate);
     LastSMSPhoneNo = phoneNo;
+    LastSMSCallerID = callerID;
     LastSMSText = sms;
     emit messageShown();
     emit countChanged(ReceivedSMSCount);
@@ -403,7 +404,7 @@ AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &sms
         } else if (m_settings.IsGiveUpUnknownSitePhoneNumberSMS) {
             m_received.markRecorded(key);
             ++ReceivedSMSCount;
-            showAndSound(smsDate, phoneNo, text);
+            showAndSound(smsDate, phoneNo, callerID, text);
             return AlarmOutcome::Dropped;
         }
     }
@@ -431,7 +432,7 @@ AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &sms
         if (!appended) {
             m_received.abandon(key);
             if (m_received.noteAlerted(key))
-                showAndSound(smsDate, phoneNo, text);
+                showAndSound(smsDate, phoneNo, callerID, text);
             return AlarmOutcome::Failed;
         }
     }
@@ -455,7 +456,7 @@ AlarmOutcome AlarmPipeline::RecordAlarm(const QString &key, const QDateTime &sms
         // Shown and sounded while it failed; a silenced alert stays silent.
         emit countChanged(ReceivedSMSCount);
     } else {
-        showAndSound(smsDate, phoneNo, text);
+        showAndSound(smsDate, phoneNo, callerID, text);
     }
     return AlarmOutcome::Recorded;
 }

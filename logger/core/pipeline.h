@@ -141,6 +141,8 @@ public:
     qint16 ReceivedSMSCount = 0;
     QString LastSMSDate;
     QString LastSMSPhoneNo;
+    // The site name it was logged under (the sender where no site is known).
+    QString LastSMSCallerID;
     QString LastSMSText;
     // The poll, running exactly while Online; and while the device is to be
     // online but does not answer, the tries to go online again.
@@ -194,7 +196,8 @@ private:
     bool noteRowStored(bool stored);
     void finishPoll();
     SlotRead readSlotAt(qint16 index);
-    void showAndSound(const QDateTime &smsDate, const QString &phoneNo, const QString &sms);
+    void showAndSound(const QDateTime &smsDate, const QString &phoneNo, const QString &callerID,
+                      const QString &sms);
     bool recordOwn(const QDateTime &date, const QString &text);
     void supervise(bool sawWholeStore);
     QString portName() const;

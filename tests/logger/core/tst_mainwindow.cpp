@@ -1,5 +1,6 @@
-// The main window: menus, the tray's File pop-up, state texts, the message
-// display, the silence question and how the viewer is started.
+// The main window: menus, the tray's File pop-up, state texts and the band,
+// the message display and the recent alarms, acknowledging, the tray's alarm
+// state, the silence question and how the viewer is started.
 
 #include "boxrecorder.h"
 #include "globals.h"
@@ -7,11 +8,14 @@
 #include "pipeline.h"
 #include "sound.h"
 
+#include <QFrame>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QTreeWidget>
 #include <QtTest>
 
 using namespace quillet;
@@ -60,6 +64,7 @@ private slots:
         const Item items[] = {
             {form.mnuFileOnLine, "Online", true},
             {form.mnuFileOffLine, "Offline", true},
+            {form.mnuFileAcknowledge, "Acknowledge", true},
             {form.mnuFileShowForm, "Open Quillet", false},
             {form.mnuFileSysExit, "Exit", true},
             {form.mnuToolsSettings, "Settings", true},
@@ -100,6 +105,118 @@ private slots:
         pipeline.ReceivedSMSCount = 12;
         form.LoadFormObj();
         QCOMPARE(form.statusPanelText(QStringLiteral("Action")), QStringLiteral("SMS count : 12"));
+    }
+
+    void bandFollowsState_data()
+    {
+        QTest::addColumn<bool>("online");
+        QTest::addColumn<QString>("logProblem");
+        QTest::addColumn<int>("conditions"); // begun; a negative count: begun, then ended
+        QTest::addColumn<bool>("calm");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("online") << true << QString() << 0 << true << "Online";
+        QTest::newRow("offline by choice")
+            << false << QString() << 0 << false
+            << "Offline\nAlarms are not being read. File > Online reads them again.";
+        QTest::newRow("online, log refused")
+            << true << "the log is locked" << 0 << false << "Online\nthe log is locked";
+        QTest::newRow("two conditions") << true << QString() << 2 << false
+                                        << "Online\nNETWORK LOST: not registered (searching)\n"
+                                           "SITE SILENT North Pump: nothing for 24 hours";
+        QTest::newRow("conditions ended") << true << QString() << -2 << true << "Online";
+    }
+    void bandFollowsState()
+    {
+        QFETCH(bool, online);
+        QFETCH(QString, logProblem);
+        QFETCH(int, conditions);
+        QFETCH(bool, calm);
+        QFETCH(QString, text);
+        AlarmPipeline pipeline;
+        frmMain form;
+        form.attach(pipeline);
+        form.ApplyConnectionState(online);
+        pipeline.Log().setProblem(logProblem);
+        emit pipeline.problemNoted(pipeline.Problems());
+        const SupervisionCondition began[] = {
+            {ConditionKind::NoNetwork, "NETWORK LOST", {}, {}, "not registered (searching)"},
+            {ConditionKind::SiteSilent, "SITE SILENT", "North Pump", {}, "nothing for 24 hours"}};
+        for (int i = 0; i < qAbs(conditions); ++i)
+            emit pipeline.conditionBegan(began[i]);
+        for (int i = 0; i < -conditions; ++i)
+            emit pipeline.conditionEnded(began[i], QStringLiteral("back"));
+        QCOMPARE(form.bandText(), text);
+        QCOMPARE(form.bandState() == BandState::Calm, calm);
+        const QColor colour =
+            form.findChild<QFrame *>("stateBand")->palette().color(QPalette::Window);
+        QCOMPARE(colour.green() > colour.red(), calm);
+        QVERIFY(form.trayToolTip().endsWith(text.section(u'\n', 0, 1).replace(u'\n', ": ")));
+    }
+
+    void acknowledgeClearsAlerts_data()
+    {
+        QTest::addColumn<bool>("byMenu");
+        QTest::newRow("button") << false;
+        QTest::newRow("menu") << true;
+    }
+    void acknowledgeClearsAlerts()
+    {
+        QFETCH(bool, byMenu);
+        G.IsUseSoundAlert = true;
+        int closes = 0;
+        QStringList notes;
+        AlarmPipeline pipeline;
+        frmMain form;
+        form.sound().setPlayer(std::make_unique<CountingPlayer>(&closes));
+        form.setNotifier(
+            [&](const QString &title, const QString &text) { notes << title + u'|' + text; });
+        form.attach(pipeline);
+        form.ApplyConnectionState(true);
+        auto alarm = [&](const char *site, const char *number, const char *text) {
+            pipeline.LastSMSDate = QStringLiteral("12/08/2026 09:15:00");
+            pipeline.LastSMSCallerID = QString::fromUtf8(site);
+            pipeline.LastSMSPhoneNo = QString::fromUtf8(number);
+            pipeline.LastSMSText = QString::fromUtf8(text);
+            emit pipeline.messageShown();
+        };
+        alarm("North Pump", "0912345678", "Level high");
+        const auto shows = [&](const QString &text) {
+            const QList<QLabel *> labels = form.findChildren<QLabel *>();
+            return std::any_of(labels.begin(), labels.end(),
+                               [&](const QLabel *l) { return l->text() == text; });
+        };
+        QVERIFY(shows("North Pump (0912345678)")); // the site as logged, the number beside
+        alarm("0987654321", "0987654321", "泵浦故障");
+        QCOMPARE(form.unacknowledgedCount(), 2);
+        QCOMPARE(notes,
+                 (QStringList{"Alarm: North Pump|Level high", "Alarm: 0987654321|泵浦故障"}));
+        const QTreeWidget &list = *form.alarmList();
+        QCOMPARE(list.topLevelItem(0)->text(2), QStringLiteral("泵浦故障")); // newest first
+        QVERIFY(frmMain::IsUnacknowledged(0, list) && frmMain::IsUnacknowledged(1, list));
+        QVERIFY(list.topLevelItem(1)->font(1).bold());
+        QCOMPARE(form.trayImageShown(), TrayImage::Alarm);
+        QCOMPARE(
+            form.trayToolTip(),
+            QStringLiteral("Quillet\nNot acknowledged: 2\nNewest: 0987654321: 泵浦故障\nOnline"));
+        QVERIFY(form.sound().IsSoundPlaying);
+
+        if (byMenu)
+            form.mnuFileAcknowledge->trigger();
+        else
+            QTest::mouseClick(form.findChild<QPushButton *>(), Qt::LeftButton);
+        QCOMPARE(form.unacknowledgedCount(), 0);
+        QVERIFY(!frmMain::IsUnacknowledged(0, list) && !frmMain::IsUnacknowledged(1, list));
+        QVERIFY(!list.topLevelItem(1)->font(1).bold());
+        QCOMPARE(form.trayImageShown(), TrayImage::Online);
+        QCOMPARE(form.trayToolTip(), QStringLiteral("Quillet\nOnline"));
+        QCOMPARE(closes, 1); // silenced
+        QVERIFY(!form.mnuFileAcknowledge->isEnabled());
+
+        // Only what arrives after the acknowledgement stands out.
+        alarm("North Pump", "0912345678", "Level high again");
+        QVERIFY(frmMain::IsUnacknowledged(0, list) && !frmMain::IsUnacknowledged(1, list));
+        QCOMPARE(form.unacknowledgedCount(), 1);
+        QCOMPARE(notes.size(), 3);
     }
 
     // The clock reads as the log does, not "2026/12/8 B18:09" as zh_TW's forms.
@@ -198,6 +315,19 @@ private slots:
         }
         QCOMPARE(form.sound().IsSoundPlaying, stillPlaying);
         QCOMPARE(closes, playing && !stillPlaying ? 1 : 0);
+    }
+
+    // Last: the translation stays installed for the rest of the run.
+    void chineseWhereTheDesktopIs()
+    {
+        qputenv("QUILLET_LANG", "en_US");
+        QVERIFY(!InstallTranslations());
+        qputenv("QUILLET_LANG", "zh-Hant-TW");
+        QVERIFY(InstallTranslations());
+        frmMain form;
+        QCOMPARE(form.mnuFileAcknowledge->text(), QStringLiteral("確認"));
+        QCOMPARE(form.bandText().section(u'\n', 0, 0), QStringLiteral("離線"));
+        QCOMPARE(form.mnuFileOffLine->text(), QStringLiteral("Offline")); // the menus stay
     }
 };
 
