@@ -49,7 +49,7 @@ public:
 } // namespace
 
 COrvaneView::COrvaneView(LogLibrary &library, QWidget *parent)
-    : QTableView(parent), m_library(library), m_model(new RecordModel(library, this))
+    : FlatTableView(parent), m_library(library), m_model(new RecordModel(library, this))
 {
     title = Str(IDS_REPORT_TITLE);
     ackHeader = Str(IDS_ACK_HEADER);
@@ -60,8 +60,6 @@ COrvaneView::COrvaneView(LogLibrary &library, QWidget *parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSortingEnabled(false);
-    setWordWrap(false);
     setContextMenuPolicy(Qt::NoContextMenu);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 
@@ -84,13 +82,9 @@ COrvaneView::COrvaneView(LogLibrary &library, QWidget *parent)
         FitMessageColumn();
     });
 
-    // Every row has the same height, so a million rows cost the header nothing
-    // and the view never measures a row's contents.
-    QHeaderView *rows = verticalHeader();
-    rows->hide();
-    rows->setMinimumSectionSize(1);
-    rows->setDefaultSectionSize(fontMetrics().height() + 4);
-    rows->setSectionResizeMode(QHeaderView::Fixed);
+    // One height for every row, from the list's font: a million rows cost
+    // nothing, and the view never measures a row's contents.
+    setRowHeight(fontMetrics().height() + 4);
 
     AddBaseColumns();
 }
@@ -163,7 +157,7 @@ void COrvaneView::FitMessageColumn()
 
 void COrvaneView::updateGeometries()
 {
-    QTableView::updateGeometries();
+    FlatTableView::updateGeometries();
     FitMessageColumn();
 }
 

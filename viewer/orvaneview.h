@@ -2,10 +2,10 @@
 // The record list: one row per record the library currently selects, oldest
 // first, scrolled to the newest. Rows are virtual (see RecordModel).
 
+#include "flattableview.h"
 #include "reportprinter.h"
 
 #include <QString>
-#include <QTableView>
 #include <memory>
 #include <optional>
 
@@ -26,7 +26,7 @@ struct ColumnSetting
 // Width keys and default widths of the six columns, by field number.
 extern const ColumnSetting kColumnSettings[6];
 
-class COrvaneView : public QTableView
+class COrvaneView : public FlatTableView
 {
     Q_OBJECT
 public:

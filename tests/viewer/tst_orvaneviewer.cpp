@@ -105,6 +105,8 @@ private slots:
     void emptyGroupColumnsSaveDefaultWidth();
     void recordCountsAndProgress();
     void onlyShownRowsAreRead();
+    void listKeys_data();
+    void listKeys();
     void rejectedFile();
     void missingFileEndsStartup();
     void secondOpenClosesFirst();
@@ -354,6 +356,70 @@ void tst_OrvaneViewer::onlyShownRowsAreRead()
     QVERIFY2(lastShown == n - 1 || lastShown == -1, qPrintable(QString::number(lastShown)));
     QVERIFY2(m_lib->recordFetches < 500, qPrintable(QString::number(m_lib->recordFetches)));
     QCOMPARE(view->cellText(n - 1, 3), QString("message %1").arg(n - 1));
+}
+
+void tst_OrvaneViewer::listKeys_data()
+{
+    // A click on a row (in the column at place `place` on screen), the keys
+    // pressed, and where the cursor is then. Row -1 is the last row, place
+    // -1 the last column, and row -2 a page of rows below the start.
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("place");
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<int>("toRow");
+    QTest::addColumn<int>("toPlace");
+    QTest::newRow("down") << 10 << 0 << QKeySequence(Qt::Key_Down) << 11 << 0;
+    QTest::newRow("up at the top") << 0 << 1 << QKeySequence(Qt::Key_Up) << 0 << 1;
+    QTest::newRow("down at the end") << -1 << 0 << QKeySequence(Qt::Key_Down) << -1 << 0;
+    QTest::newRow("home stays in the row") << 150 << -1 << QKeySequence(Qt::Key_Home) << 150 << 0;
+    QTest::newRow("ctrl+home") << 150 << -1 << QKeySequence(Qt::CTRL | Qt::Key_Home) << 0 << 0;
+    QTest::newRow("ctrl+end") << 10 << 0 << QKeySequence(Qt::CTRL | Qt::Key_End) << -1 << -1;
+    QTest::newRow("right at the end") << 5 << -1 << QKeySequence(Qt::Key_Right) << 5 << -1;
+    QTest::newRow("tab wraps") << 5 << -1 << QKeySequence(Qt::Key_Tab) << 6 << 0;
+    QTest::newRow("backtab wraps") << 6 << 0 << QKeySequence(Qt::Key_Backtab) << 5 << -1;
+    QTest::newRow("page down") << 100 << 0 << QKeySequence(Qt::Key_PageDown) << -2 << 0;
+    QTest::newRow("page down, up") << 100 << 0
+                                   << QKeySequence(Qt::Key_PageDown, Qt::Key_PageUp) << 100 << 0;
+}
+
+void tst_OrvaneViewer::listKeys()
+{
+    QFETCH(int, row);
+    QFETCH(int, place);
+    QFETCH(QKeySequence, keys);
+    QFETCH(int, toRow);
+    QFETCH(int, toPlace);
+    const int n = 300;
+    auto app = start({addFile("a.log", FakeLogLibrary::makeRecords(n, 2)), "-na"});
+    QVERIFY(app);
+    COrvaneView *view = app->mainFrame()->view();
+    QVERIFY(QTest::qWaitForWindowExposed(app->mainFrame()));
+    const QHeaderView *header = view->horizontalHeader();
+    const auto column = [header](int at) {
+        return header->logicalIndex(at < 0 ? header->count() - 1 : at);
+    };
+    const int page = view->viewport()->height() / view->rowHeight();
+    row = row < 0 ? n - 1 : row;
+    toRow = toRow == -1 ? n - 1 : toRow == -2 ? row + page : toRow;
+
+    view->scrollTo(view->model()->index(row, column(place)));
+    const QPoint cell(view->columnViewportPosition(column(place)) + 2,
+                      view->rowViewportPosition(row) + 2);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell);
+    QCOMPARE(view->currentIndex().row(), row);
+    QTest::keySequence(view, keys);
+
+    const QModelIndex current = view->currentIndex();
+    QCOMPARE(current.row(), toRow);
+    QCOMPARE(current.column(), column(toPlace));
+    // The whole row is the selection, and on screen.
+    const QModelIndexList selected = view->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected.first().row(), toRow);
+    QCOMPARE(view->selectionModel()->selectedIndexes().size(), view->model()->columnCount());
+    const int top = view->rowViewportPosition(toRow);
+    QVERIFY2(top >= 0 && top + view->rowHeight() <= view->viewport()->height(),
+             qPrintable(QString::number(top)));
 }
 
 void tst_OrvaneViewer::rejectedFile()
