@@ -28,18 +28,19 @@ FlatTableView::FlatTableView(QWidget *parent)
     m_header->setModel(model());
     setTabKeyNavigation(true);
 
-    connect(m_header, &QHeaderView::sectionResized, this, [this] {
+    // Columns added and sized while the list is still hidden are laid out
+    // once, when it is shown.
+    const auto columnsChanged = [this] {
+        if (!isVisible()) {
+            scheduleDelayedItemsLayout();
+            return;
+        }
         updateGeometries();
         viewport()->update();
-    });
-    connect(m_header, &QHeaderView::sectionMoved, this, [this] {
-        updateGeometries();
-        viewport()->update();
-    });
-    connect(m_header, &QHeaderView::sectionCountChanged, this, [this] {
-        updateGeometries();
-        viewport()->update();
-    });
+    };
+    connect(m_header, &QHeaderView::sectionResized, this, columnsChanged);
+    connect(m_header, &QHeaderView::sectionMoved, this, columnsChanged);
+    connect(m_header, &QHeaderView::sectionCountChanged, this, columnsChanged);
     connect(m_header, &QHeaderView::sectionHandleDoubleClicked, this,
             &FlatTableView::resizeColumnToContents);
     connect(m_header, &QHeaderView::geometriesChanged, this, &FlatTableView::updateGeometries);
