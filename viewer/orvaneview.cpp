@@ -86,6 +86,7 @@ COrvaneView::COrvaneView(LogLibrary &library, QWidget *parent)
     // nothing, and the view never measures a row's contents.
     setRowHeight(fontMetrics().height() + 4);
 
+    ReadWidths();
     AddBaseColumns();
 }
 
@@ -100,14 +101,16 @@ void COrvaneView::Attach(CMainFrame *frame, COrvaneDoc *document)
     m_document = document;
 }
 
-int COrvaneView::ReadWidth(int field)
+void COrvaneView::ReadWidths()
 {
-    const ColumnSetting &column = kColumnSettings[field];
     QSettings settings = OpenSettings();
-    bool ok = false;
-    const int width =
-        settings.value(QStringLiteral("Settings/") + QLatin1String(column.key)).toInt(&ok);
-    return ok && width >= 0 && width <= kMaxWidth ? width : column.defaultWidth;
+    for (int field = 0; field < kFieldCount; ++field) {
+        const ColumnSetting &column = kColumnSettings[field];
+        bool ok = false;
+        const int width =
+            settings.value(QStringLiteral("Settings/") + QLatin1String(column.key)).toInt(&ok);
+        m_savedWidths[field] = ok && width >= 0 && width <= kMaxWidth ? width : column.defaultWidth;
+    }
 }
 
 void COrvaneView::AddColumn(int field, const QString &header)

@@ -6,6 +6,7 @@
 #include "reportprinter.h"
 
 #include <QString>
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -99,7 +100,9 @@ private:
     void FitMessageColumn();
     // The group column's width for the open file's names.
     int GroupWidth() const;
-    static int ReadWidth(int field);
+    // The widths saved at the last end, read once.
+    void ReadWidths();
+    int ReadWidth(int field) const { return m_savedWidths[field]; }
     void NoteFirstAndLast();
 
     LogLibrary &m_library;
@@ -114,6 +117,7 @@ private:
     // is being fitted right now.
     int m_messageWidth = 0;
     bool m_fitting = false;
+    std::array<int, 6> m_savedWidths{};
 };
 
 } // namespace orvane
