@@ -76,7 +76,10 @@ void FlatTableView::setSelectionModel(QItemSelectionModel *selectionModel)
 
 void FlatTableView::setRowHeight(int height)
 {
-    m_rowHeight = std::max(1, height);
+    height = std::max(1, height);
+    if (height == m_rowHeight)
+        return;
+    m_rowHeight = height;
     updateGeometries();
     viewport()->update();
 }
@@ -125,15 +128,20 @@ int FlatTableView::columnAt(int x) const
     return m_header->logicalIndexAt(x);
 }
 
-int FlatTableView::verticalOffset() const
+qint64 FlatTableView::contentOffset() const
 {
     const QScrollBar *bar = verticalScrollBar();
     if (!scrollsPerItem())
         return bar->value();
     // Scrolled to the end, the last row stands on the bottom edge.
     if (bar->maximum() > 0 && bar->value() == bar->maximum())
-        return ClampToInt(std::max<qint64>(0, contentHeight() - viewport()->height()));
-    return ClampToInt(qint64(bar->value()) * m_rowHeight);
+        return std::max<qint64>(0, contentHeight() - viewport()->height());
+    return qint64(bar->value()) * m_rowHeight;
+}
+
+int FlatTableView::verticalOffset() const
+{
+    return ClampToInt(contentOffset());
 }
 
 int FlatTableView::horizontalOffset() const
@@ -143,7 +151,7 @@ int FlatTableView::horizontalOffset() const
 
 int FlatTableView::rowAt(int y) const
 {
-    const qint64 position = qint64(y) + verticalOffset();
+    const qint64 position = qint64(y) + contentOffset();
     if (position < 0 || position >= contentHeight())
         return -1;
     return int(position / m_rowHeight);
@@ -151,7 +159,7 @@ int FlatTableView::rowAt(int y) const
 
 int FlatTableView::rowViewportPosition(int row) const
 {
-    return ClampToInt(qint64(row) * m_rowHeight - verticalOffset());
+    return ClampToInt(qint64(row) * m_rowHeight - contentOffset());
 }
 
 QModelIndex FlatTableView::indexAt(const QPoint &point) const
@@ -198,7 +206,7 @@ void FlatTableView::scrollTo(const QModelIndex &index, ScrollHint hint)
 
     const int viewportHeight = viewport()->height();
     const qint64 top = qint64(index.row()) * m_rowHeight;
-    const qint64 shown = top - verticalOffset();
+    const qint64 shown = top - contentOffset();
     if (hint == EnsureVisible) {
         if (shown < 0 || m_rowHeight > viewportHeight)
             hint = PositionAtTop;
@@ -456,7 +464,7 @@ void FlatTableView::paintEvent(QPaintEvent *event)
     // One pass over the bounding rectangle (the painter clips to the region):
     // a cell drawn twice would blend its text edges darker.
     QRect area = event->region().boundingRect();
-    const qint64 end = contentHeight() - verticalOffset() - 1;
+    const qint64 end = contentHeight() - contentOffset() - 1;
     area.setBottom(int(std::min<qint64>(area.bottom(), end)));
     const int width = m_header->length() - m_header->offset() - (reverse ? 0 : 1);
     if (reverse)
@@ -553,8 +561,8 @@ void FlatTableView::updateGeometries()
     }
     m_header->setOffset(isRightToLeft() ? across->maximum() - across->value() : across->value());
     // Rows or room changed under a scroll bar that stayed where it was.
-    if (verticalOffset() != m_shownOffset) {
-        m_shownOffset = verticalOffset();
+    if (contentOffset() != m_shownOffset) {
+        m_shownOffset = contentOffset();
         viewport()->update();
     }
 
@@ -573,8 +581,8 @@ void FlatTableView::scrollContentsBy(int dx, int dy)
     }
     // Rows move by what the offset moved, which per item is not always the
     // scroll bar's step times the row height.
-    const int offset = verticalOffset();
-    dy = m_shownOffset - offset;
+    const qint64 offset = contentOffset();
+    dy = ClampToInt(m_shownOffset - offset);
     m_shownOffset = offset;
     viewport()->scroll(dx, dy);
 }

@@ -66,6 +66,9 @@ private:
     // Per item the vertical scroll bar counts rows, per pixel pixels.
     bool scrollsPerItem() const;
     qint64 contentHeight() const { return qint64(rowCount()) * m_rowHeight; }
+    // How far the rows are scrolled up, in pixels: beyond an int for a
+    // hundred million rows.
+    qint64 contentOffset() const;
     void drawCell(QPainter *painter, const QStyleOptionViewItem &option,
                   const QModelIndex &index) const;
     void drawGrid(QPainter *painter, const QRect &area, int top, int bottom, int left,
@@ -76,7 +79,7 @@ private:
     bool m_showGrid = true;
     bool m_inGeometries = false;
     // The vertical offset the viewport's contents stand at.
-    int m_shownOffset = 0;
+    qint64 m_shownOffset = 0;
     QPersistentModelIndex m_hover;
     QList<QMetaObject::Connection> m_modelConnections;
 };

@@ -2,6 +2,7 @@
 // library double, on the offscreen platform.
 
 #include "fakeloglibrary.h"
+#include "flattableview.h"
 #include "instancechannel.h"
 #include "mainframe.h"
 #include "messagebox.h"
@@ -78,6 +79,29 @@ QStringList Items(const QComboBox *list)
     return items;
 }
 
+// Rows of nothing but their number, as many as asked for: counts no file
+// double could hold.
+class CountModel : public QAbstractTableModel
+{
+public:
+    explicit CountModel(int rows) : m_rows(rows) {}
+    int rowCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : m_rows;
+    }
+    int columnCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : 3;
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        return role == Qt::DisplayRole ? QVariant(index.row()) : QVariant();
+    }
+
+private:
+    int m_rows;
+};
+
 QSet<QString> GroupsShown(const COrvaneView *view)
 {
     QSet<QString> groups;
@@ -107,6 +131,8 @@ private slots:
     void onlyShownRowsAreRead();
     void listKeys_data();
     void listKeys();
+    void listGeometry_data();
+    void listGeometry();
     void rejectedFile();
     void missingFileEndsStartup();
     void secondOpenClosesFirst();
@@ -420,6 +446,50 @@ void tst_OrvaneViewer::listKeys()
     const int top = view->rowViewportPosition(toRow);
     QVERIFY2(top >= 0 && top + view->rowHeight() <= view->viewport()->height(),
              qPrintable(QString::number(top)));
+}
+
+void tst_OrvaneViewer::listGeometry_data()
+{
+    // Up to where rows of about 20 pixels overflow a scroll bar's int,
+    // scrolled by row and by pixel.
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QAbstractItemView::ScrollMode>("mode");
+    for (const int rows : {3, 1000, 4000000, 200000000}) {
+        QTest::addRow("%d by row", rows) << rows << QAbstractItemView::ScrollPerItem;
+        QTest::addRow("%d by pixel", rows) << rows << QAbstractItemView::ScrollPerPixel;
+    }
+}
+
+void tst_OrvaneViewer::listGeometry()
+{
+    QFETCH(int, rows);
+    QFETCH(QAbstractItemView::ScrollMode, mode);
+    CountModel model(rows);
+    FlatTableView list;
+    list.setModel(&model);
+    list.setVerticalScrollMode(mode);
+    list.resize(400, 300);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    const int height = list.viewport()->height();
+    const int inView = height / list.rowHeight();
+
+    // Scrolled to the end, the last row stands on the bottom edge.
+    list.scrollToBottom();
+    if (rows > inView) {
+        QCOMPARE(list.rowViewportPosition(rows - 1) + list.rowHeight(), height);
+        QCOMPARE(list.rowAt(height - 1), rows - 1);
+    }
+    // A row brought to the top is drawn there and found where it is drawn.
+    for (const int row : {0, rows / 2, rows - 1}) {
+        const QModelIndex index = model.index(row, 1);
+        list.scrollTo(index, QAbstractItemView::PositionAtTop);
+        const QRect cell = list.visualRect(index);
+        QVERIFY(list.viewport()->rect().contains(cell));
+        QCOMPARE(list.indexAt(cell.center()), index);
+        if (row < rows - inView)
+            QCOMPARE(cell.top(), 0);
+    }
 }
 
 void tst_OrvaneViewer::rejectedFile()
