@@ -1,5 +1,8 @@
 #include "flattableview.h"
 
+#include "flattableaccessible.h"
+
+#include <QAccessible>
 #include <QHeaderView>
 #include <QHoverEvent>
 #include <QPainter>
@@ -27,6 +30,7 @@ FlatTableView::FlatTableView(QWidget *parent)
     m_header->setFirstSectionMovable(true);
     m_header->setModel(model());
     setTabKeyNavigation(true);
+    InstallFlatTableAccessibility();
 
     // Columns added and sized while the list is still hidden are laid out
     // once, when it is shown.
@@ -625,6 +629,46 @@ int FlatTableView::sizeHintForColumn(int column) const
         hint = std::max(hint, itemDelegateForIndex(index)->sizeHint(option, index).width());
     }
     return m_showGrid ? hint + 1 : hint;
+}
+
+void FlatTableView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    if (QAccessible::isActive() && current.isValid()) {
+        QAccessibleEvent event(this, QAccessible::Focus);
+        event.setChild(AccessibleChild(this, current));
+        QAccessible::updateAccessibility(&event);
+    }
+    QAbstractItemView::currentChanged(current, previous);
+}
+
+void FlatTableView::selectionChanged(const QItemSelection &selected,
+                                     const QItemSelection &deselected)
+{
+    if (QAccessible::isActive()) {
+        // Cell by cell while that is a row or so; a reader told of a range of
+        // a million rows one cell at a time would fall far behind.
+        const auto cells = [](const QItemSelection &selection) {
+            qint64 count = 0;
+            for (const QItemSelectionRange &range : selection)
+                count += qint64(range.width()) * range.height();
+            return count;
+        };
+        if (cells(selected) + cells(deselected) > 64) {
+            QAccessibleEvent event(this, QAccessible::SelectionWithin);
+            QAccessible::updateAccessibility(&event);
+        } else {
+            const auto tell = [this](const QItemSelection &selection, QAccessible::Event kind) {
+                for (const QModelIndex &index : selection.indexes()) {
+                    QAccessibleEvent event(this, kind);
+                    event.setChild(AccessibleChild(this, index));
+                    QAccessible::updateAccessibility(&event);
+                }
+            };
+            tell(selected, QAccessible::SelectionAdd);
+            tell(deselected, QAccessible::SelectionRemove);
+        }
+    }
+    QAbstractItemView::selectionChanged(selected, deselected);
 }
 
 void FlatTableView::resizeColumnToContents(int column)

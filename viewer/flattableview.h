@@ -60,6 +60,10 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     bool viewportEvent(QEvent *event) override;
     int sizeHintForColumn(int column) const override;
+    // Tell screen readers which cell the cursor and the selection are on.
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void selectionChanged(const QItemSelection &selected,
+                          const QItemSelection &deselected) override;
 
 private:
     int rowCount() const;

@@ -14,6 +14,7 @@
 #include "settings.h"
 #include "stringtable.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -480,7 +481,11 @@ void tst_OrvaneViewer::listGeometry()
         QCOMPARE(list.rowViewportPosition(rows - 1) + list.rowHeight(), height);
         QCOMPARE(list.rowAt(height - 1), rows - 1);
     }
-    // A row brought to the top is drawn there and found where it is drawn.
+    // A row brought to the top is drawn there and found where it is drawn,
+    // by the mouse and by a screen reader, which reads it under its header.
+    QAccessibleInterface *table = QAccessible::queryAccessibleInterface(&list);
+    QVERIFY(table && table->tableInterface());
+    QCOMPARE(table->tableInterface()->rowCount(), rows);
     for (const int row : {0, rows / 2, rows - 1}) {
         const QModelIndex index = model.index(row, 1);
         list.scrollTo(index, QAbstractItemView::PositionAtTop);
@@ -489,6 +494,17 @@ void tst_OrvaneViewer::listGeometry()
         QCOMPARE(list.indexAt(cell.center()), index);
         if (row < rows - inView)
             QCOMPARE(cell.top(), 0);
+
+        list.setCurrentIndex(index);
+        QAccessibleInterface *read = table->focusChild();
+        QVERIFY(read && read->tableCellInterface());
+        QCOMPARE(read->text(QAccessible::Name), QString::number(row));
+        QVERIFY(read->tableCellInterface()->isSelected());
+        QCOMPARE(read->rect(), QRect(list.viewport()->mapToGlobal(cell.topLeft()), cell.size()));
+        QCOMPARE(table->childAt(read->rect().center().x(), read->rect().center().y()), read);
+        const QList<QAccessibleInterface *> headers = read->tableCellInterface()->columnHeaderCells();
+        QCOMPARE(headers.size(), 1);
+        QCOMPARE(headers.first()->text(QAccessible::Name), QStringLiteral("2"));
     }
 }
 
