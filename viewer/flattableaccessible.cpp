@@ -74,39 +74,24 @@ public:
 
     QString text(QAccessible::Text kind) const override
     {
-        if (!isValid())
+        if (!isValid() || (kind != QAccessible::Name && kind != QAccessible::Description))
             return {};
-        const QAbstractItemModel *model = m_view->model();
-        if (m_header) {
-            const QVariant name =
-                kind == QAccessible::Name
-                    ? model->headerData(m_column, Qt::Horizontal, Qt::AccessibleTextRole)
-                    : model->headerData(m_column, Qt::Horizontal,
-                                        Qt::AccessibleDescriptionRole);
-            if (name.isValid() || kind != QAccessible::Name)
-                return name.toString();
-            return model->headerData(m_column, Qt::Horizontal).toString();
-        }
+        const auto data = [this](int role) {
+            return m_header ? m_view->model()->headerData(m_column, Qt::Horizontal, role)
+                            : m_index.data(role);
+        };
         if (kind == QAccessible::Description)
-            return m_index.data(Qt::AccessibleDescriptionRole).toString();
-        if (kind != QAccessible::Name)
-            return {};
-        const QVariant name = m_index.data(Qt::AccessibleTextRole);
-        return name.isValid() ? name.toString() : m_index.data(Qt::DisplayRole).toString();
+            return data(Qt::AccessibleDescriptionRole).toString();
+        const QVariant name = data(Qt::AccessibleTextRole);
+        return (name.isValid() ? name : data(Qt::DisplayRole)).toString();
     }
 
     QRect rect() const override
     {
         if (!isValid())
             return {};
-        if (m_header) {
-            const QHeaderView *header = m_view->horizontalHeader();
-            const QRect section(header->sectionViewportPosition(m_column), 0,
-                                header->sectionSize(m_column), header->height());
-            return QRect(header->mapToGlobal(section.topLeft()), section.size());
-        }
-        const QRect cell = m_view->visualRect(m_index);
-        return QRect(m_view->viewport()->mapToGlobal(cell.topLeft()), cell.size());
+        const QRect here = Place();
+        return QRect(Surface()->mapToGlobal(here.topLeft()), here.size());
     }
 
     QAccessible::State state() const override
@@ -114,13 +99,7 @@ public:
         QAccessible::State state;
         if (!isValid())
             return state;
-        const QRect shown = m_header ? m_view->horizontalHeader()->rect()
-                                     : m_view->viewport()->rect();
-        const QRect here = rect();
-        const QWidget *on = m_header ? static_cast<const QWidget *>(m_view->horizontalHeader())
-                                     : m_view->viewport();
-        if (m_view->isColumnHidden(m_column) || here.isEmpty() ||
-            !shown.intersects(QRect(on->mapFromGlobal(here.topLeft()), here.size()))) {
+        if (m_view->isColumnHidden(m_column) || !Surface()->rect().intersects(Place())) {
             state.invisible = true;
             state.offscreen = true;
         }
@@ -159,6 +138,21 @@ public:
     QAccessibleInterface *table() const override { return parent(); }
 
 private:
+    // The widget it is drawn on, and where on it.
+    const QWidget *Surface() const
+    {
+        return m_header ? static_cast<const QWidget *>(m_view->horizontalHeader())
+                        : m_view->viewport();
+    }
+    QRect Place() const
+    {
+        if (!m_header)
+            return m_view->visualRect(m_index);
+        const QHeaderView *header = m_view->horizontalHeader();
+        return QRect(header->sectionViewportPosition(m_column), 0, header->sectionSize(m_column),
+                     header->height());
+    }
+
     QPointer<FlatTableView> m_view;
     QPersistentModelIndex m_index;
     int m_column;
