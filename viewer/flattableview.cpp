@@ -50,6 +50,13 @@ FlatTableView::FlatTableView(QWidget *parent)
     connect(m_header, &QHeaderView::geometriesChanged, this, &FlatTableView::updateGeometries);
 }
 
+FlatTableView::~FlatTableView()
+{
+    // The header outlives this part of the view and still signals as it is
+    // hidden and deleted with the widget.
+    m_header->disconnect(this);
+}
+
 void FlatTableView::setModel(QAbstractItemModel *model)
 {
     if (model == this->model())

@@ -20,6 +20,7 @@ class FlatTableView : public QAbstractItemView
     Q_OBJECT
 public:
     explicit FlatTableView(QWidget *parent = nullptr);
+    ~FlatTableView() override;
 
     void setModel(QAbstractItemModel *model) override;
     void setSelectionModel(QItemSelectionModel *selectionModel) override;
