@@ -43,10 +43,14 @@ bool COrvaneApp::FirstInstance()
         m_channel.reset();
         return false;
     }
-    // Without the socket this viewer still works; it just cannot be found.
-    if (m_channel->Listen())
-        connect(m_channel.get(), &CInstanceChannel::requested, this, &COrvaneApp::OnRequest);
     return true;
+}
+
+void COrvaneApp::ListenForLaterStarts()
+{
+    // Without the socket this viewer still works; it just cannot be found.
+    if (m_channel && m_channel->Listen())
+        connect(m_channel.get(), &CInstanceChannel::requested, this, &COrvaneApp::OnRequest);
 }
 
 void COrvaneApp::OnRequest(const QString &path)
@@ -91,11 +95,18 @@ bool COrvaneApp::InitInstance(const QStringList &arguments)
         return false;
     }
 
-    // The file is read on other threads while the window is built.
+    // No viewer took the file: it is read on other threads while the window
+    // is built, started before the socket for later starts is opened, which
+    // takes longer than starting the read.
     if (!m_cmdInfo.fileName.isEmpty())
         m_library.OpenAhead(
             QFile::encodeName(QFileInfo(m_cmdInfo.fileName).absoluteFilePath()).constData());
+    ListenForLaterStarts();
     m_frame = std::make_unique<CMainFrame>(m_library);
+    // Its sizes and its native window while the file is still read: less
+    // to do once the rows are in.
+    (void)m_frame->sizeHint();
+    (void)m_frame->winId();
     if (!m_cmdInfo.fileName.isEmpty()) {
         if (!m_frame->OpenDocumentFile(m_cmdInfo.fileName)) {
             m_frame.reset();

@@ -25,6 +25,7 @@ public:
     // Runs the start-up; false when the program should end at once.
     bool InitInstance(const QStringList &arguments);
     bool RegisterWindowClass();
+    // Hands the file to a viewer already running here; false when it did.
     bool FirstInstance();
 
     // What the program returns when InitInstance gave false: 0, or 1 when a
@@ -45,6 +46,8 @@ private:
     // write; the exit code tells how it went.
     void WriteReport(const std::function<bool(COrvaneView *)> &write);
     void OnRequest(const QString &path);
+    // From here on a later start hands its file to this viewer.
+    void ListenForLaterStarts();
 
     LogLibrary &m_library;
     QString m_instanceName;

@@ -2,10 +2,11 @@
 // The record list: one row per record the library currently selects, oldest
 // first, scrolled to the newest. Rows are virtual (see RecordModel).
 
+#include "flattableview.h"
 #include "reportprinter.h"
 
 #include <QString>
-#include <QTableView>
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -26,7 +27,7 @@ struct ColumnSetting
 // Width keys and default widths of the six columns, by field number.
 extern const ColumnSetting kColumnSettings[6];
 
-class COrvaneView : public QTableView
+class COrvaneView : public FlatTableView
 {
     Q_OBJECT
 public:
@@ -99,7 +100,9 @@ private:
     void FitMessageColumn();
     // The group column's width for the open file's names.
     int GroupWidth() const;
-    static int ReadWidth(int field);
+    // The widths saved at the last end, read once.
+    void ReadWidths();
+    int ReadWidth(int field) const { return m_savedWidths[field]; }
     void NoteFirstAndLast();
 
     LogLibrary &m_library;
@@ -114,6 +117,7 @@ private:
     // is being fitted right now.
     int m_messageWidth = 0;
     bool m_fitting = false;
+    std::array<int, 6> m_savedWidths{};
 };
 
 } // namespace orvane

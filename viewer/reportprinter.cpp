@@ -1,5 +1,6 @@
 #include "reportprinter.h"
 
+#include "flattableview.h"
 #include "stringtable.h"
 
 #include <QAbstractItemModel>
@@ -8,7 +9,6 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
-#include <QTableView>
 
 namespace orvane {
 

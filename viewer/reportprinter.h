@@ -14,15 +14,16 @@
 class QPaintDevice;
 class QPainter;
 class QPrinter;
-class QTableView;
 
 namespace orvane {
+
+class FlatTableView;
 
 // What a report shows besides the rows, taken from the viewer when the job
 // starts.
 struct ReportSource
 {
-    const QTableView *list = nullptr;
+    const FlatTableView *list = nullptr;
     QString title;
     QString firstTime;
     QString lastTime;

@@ -2,6 +2,7 @@
 // library double, on the offscreen platform.
 
 #include "fakeloglibrary.h"
+#include "flattableview.h"
 #include "instancechannel.h"
 #include "mainframe.h"
 #include "messagebox.h"
@@ -13,6 +14,7 @@
 #include "settings.h"
 #include "stringtable.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -78,6 +80,29 @@ QStringList Items(const QComboBox *list)
     return items;
 }
 
+// Rows of nothing but their number, as many as asked for: counts no file
+// double could hold.
+class CountModel : public QAbstractTableModel
+{
+public:
+    explicit CountModel(int rows) : m_rows(rows) {}
+    int rowCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : m_rows;
+    }
+    int columnCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : 3;
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        return role == Qt::DisplayRole ? QVariant(index.row()) : QVariant();
+    }
+
+private:
+    int m_rows;
+};
+
 QSet<QString> GroupsShown(const COrvaneView *view)
 {
     QSet<QString> groups;
@@ -105,6 +130,10 @@ private slots:
     void emptyGroupColumnsSaveDefaultWidth();
     void recordCountsAndProgress();
     void onlyShownRowsAreRead();
+    void listKeys_data();
+    void listKeys();
+    void listGeometry_data();
+    void listGeometry();
     void rejectedFile();
     void missingFileEndsStartup();
     void secondOpenClosesFirst();
@@ -354,6 +383,129 @@ void tst_OrvaneViewer::onlyShownRowsAreRead()
     QVERIFY2(lastShown == n - 1 || lastShown == -1, qPrintable(QString::number(lastShown)));
     QVERIFY2(m_lib->recordFetches < 500, qPrintable(QString::number(m_lib->recordFetches)));
     QCOMPARE(view->cellText(n - 1, 3), QString("message %1").arg(n - 1));
+}
+
+void tst_OrvaneViewer::listKeys_data()
+{
+    // A click on a row (in the column at place `place` on screen), the keys
+    // pressed, and where the cursor is then. Row -1 is the last row, place
+    // -1 the last column, and row -2 a page of rows below the start.
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("place");
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<int>("toRow");
+    QTest::addColumn<int>("toPlace");
+    QTest::newRow("down") << 10 << 0 << QKeySequence(Qt::Key_Down) << 11 << 0;
+    QTest::newRow("up at the top") << 0 << 1 << QKeySequence(Qt::Key_Up) << 0 << 1;
+    QTest::newRow("down at the end") << -1 << 0 << QKeySequence(Qt::Key_Down) << -1 << 0;
+    QTest::newRow("home stays in the row") << 150 << -1 << QKeySequence(Qt::Key_Home) << 150 << 0;
+    QTest::newRow("ctrl+home") << 150 << -1 << QKeySequence(Qt::CTRL | Qt::Key_Home) << 0 << 0;
+    QTest::newRow("ctrl+end") << 10 << 0 << QKeySequence(Qt::CTRL | Qt::Key_End) << -1 << -1;
+    QTest::newRow("right at the end") << 5 << -1 << QKeySequence(Qt::Key_Right) << 5 << -1;
+    QTest::newRow("tab wraps") << 5 << -1 << QKeySequence(Qt::Key_Tab) << 6 << 0;
+    QTest::newRow("backtab wraps") << 6 << 0 << QKeySequence(Qt::Key_Backtab) << 5 << -1;
+    QTest::newRow("page down") << 100 << 0 << QKeySequence(Qt::Key_PageDown) << -2 << 0;
+    QTest::newRow("page down, up") << 100 << 0
+                                   << QKeySequence(Qt::Key_PageDown, Qt::Key_PageUp) << 100 << 0;
+}
+
+void tst_OrvaneViewer::listKeys()
+{
+    QFETCH(int, row);
+    QFETCH(int, place);
+    QFETCH(QKeySequence, keys);
+    QFETCH(int, toRow);
+    QFETCH(int, toPlace);
+    const int n = 300;
+    auto app = start({addFile("a.log", FakeLogLibrary::makeRecords(n, 2)), "-na"});
+    QVERIFY(app);
+    COrvaneView *view = app->mainFrame()->view();
+    QVERIFY(QTest::qWaitForWindowExposed(app->mainFrame()));
+    const QHeaderView *header = view->horizontalHeader();
+    const auto column = [header](int at) {
+        return header->logicalIndex(at < 0 ? header->count() - 1 : at);
+    };
+    const int page = view->viewport()->height() / view->rowHeight();
+    row = row < 0 ? n - 1 : row;
+    toRow = toRow == -1 ? n - 1 : toRow == -2 ? row + page : toRow;
+
+    view->scrollTo(view->model()->index(row, column(place)));
+    const QPoint cell(view->columnViewportPosition(column(place)) + 2,
+                      view->rowViewportPosition(row) + 2);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell);
+    QCOMPARE(view->currentIndex().row(), row);
+    QTest::keySequence(view, keys);
+
+    const QModelIndex current = view->currentIndex();
+    QCOMPARE(current.row(), toRow);
+    QCOMPARE(current.column(), column(toPlace));
+    // The whole row is the selection, and on screen.
+    const QModelIndexList selected = view->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected.first().row(), toRow);
+    QCOMPARE(view->selectionModel()->selectedIndexes().size(), view->model()->columnCount());
+    const int top = view->rowViewportPosition(toRow);
+    QVERIFY2(top >= 0 && top + view->rowHeight() <= view->viewport()->height(),
+             qPrintable(QString::number(top)));
+}
+
+void tst_OrvaneViewer::listGeometry_data()
+{
+    // Up to where rows of about 20 pixels overflow a scroll bar's int,
+    // scrolled by row and by pixel.
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QAbstractItemView::ScrollMode>("mode");
+    for (const int rows : {3, 1000, 4000000, 200000000}) {
+        QTest::addRow("%d by row", rows) << rows << QAbstractItemView::ScrollPerItem;
+        QTest::addRow("%d by pixel", rows) << rows << QAbstractItemView::ScrollPerPixel;
+    }
+}
+
+void tst_OrvaneViewer::listGeometry()
+{
+    QFETCH(int, rows);
+    QFETCH(QAbstractItemView::ScrollMode, mode);
+    CountModel model(rows);
+    FlatTableView list;
+    list.setModel(&model);
+    list.setVerticalScrollMode(mode);
+    list.resize(400, 300);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    const int height = list.viewport()->height();
+    const int inView = height / list.rowHeight();
+
+    // Scrolled to the end, the last row stands on the bottom edge.
+    list.scrollToBottom();
+    if (rows > inView) {
+        QCOMPARE(list.rowViewportPosition(rows - 1) + list.rowHeight(), height);
+        QCOMPARE(list.rowAt(height - 1), rows - 1);
+    }
+    // A row brought to the top is drawn there and found where it is drawn,
+    // by the mouse and by a screen reader, which reads it under its header.
+    QAccessibleInterface *table = QAccessible::queryAccessibleInterface(&list);
+    QVERIFY(table && table->tableInterface());
+    QCOMPARE(table->tableInterface()->rowCount(), rows);
+    for (const int row : {0, rows / 2, rows - 1}) {
+        const QModelIndex index = model.index(row, 1);
+        list.scrollTo(index, QAbstractItemView::PositionAtTop);
+        const QRect cell = list.visualRect(index);
+        QVERIFY(list.viewport()->rect().contains(cell));
+        QCOMPARE(list.indexAt(cell.center()), index);
+        if (row < rows - inView)
+            QCOMPARE(cell.top(), 0);
+
+        list.setCurrentIndex(index);
+        QAccessibleInterface *read = table->focusChild();
+        QVERIFY(read && read->tableCellInterface());
+        QCOMPARE(read->text(QAccessible::Name), QString::number(row));
+        QVERIFY(read->tableCellInterface()->isSelected());
+        QCOMPARE(read->rect(), QRect(list.viewport()->mapToGlobal(cell.topLeft()), cell.size()));
+        QCOMPARE(table->childAt(read->rect().center().x(), read->rect().center().y()), read);
+        const QList<QAccessibleInterface *> headers = read->tableCellInterface()->columnHeaderCells();
+        QCOMPARE(headers.size(), 1);
+        QCOMPARE(headers.first()->text(QAccessible::Name), QStringLiteral("2"));
+    }
 }
 
 void tst_OrvaneViewer::rejectedFile()
