@@ -127,4 +127,26 @@ inline void PrepareRun(const QString &folder, std::unique_ptr<devsim::test::DevS
     pipeline->LoadReceivedStore();
 }
 
+// What every rig keeps between its rows: a folder for the runs, the
+// simulator and the pipeline over it. endRow() leaves nothing running (no
+// tries of an offline pipeline) for the next row.
+class RigMembers
+{
+protected:
+    QTemporaryDir m_root;
+    QString m_oldCwd;
+    std::unique_ptr<devsim::test::DevSimClient> m_sim;
+    std::unique_ptr<AlarmPipeline> m_pipeline;
+    int m_run = 0;
+
+    void endRow()
+    {
+        if (m_pipeline)
+            m_pipeline->TerminateDevice();
+        m_pipeline.reset();
+        m_sim.reset();
+        QDir::setCurrent(m_oldCwd);
+    }
+};
+
 } // namespace quillet::test

@@ -214,16 +214,11 @@ struct JournalLines
 
 } // namespace
 
-class tst_LoggerE2E : public QObject
+class tst_LoggerE2E : public QObject, private quillet::test::RigMembers
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_root;
-    QString m_oldCwd;
-    std::unique_ptr<DevSimClient> m_sim;
-    std::unique_ptr<AlarmPipeline> m_pipeline;
-    int m_run = 0;
 
     void prepare(const QList<Delivery> &deliveries, const QStringList &simArgs = {},
                  Line line = Line::Device)
@@ -244,14 +239,7 @@ private slots:
         QVERIFY(m_root.isValid());
         m_oldCwd = QDir::currentPath();
     }
-    void cleanup()
-    {
-        if (m_pipeline)
-            m_pipeline->TerminateDevice();
-        m_pipeline.reset(); // no tries left over for the next test
-        m_sim.reset();
-        QDir::setCurrent(m_oldCwd);
-    }
+    void cleanup() { endRow(); }
 
     void everyMessageOnceWithDeleteOn_data()
     {

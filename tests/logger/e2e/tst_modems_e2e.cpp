@@ -40,16 +40,11 @@ int records(const QByteArray &log)
 
 } // namespace
 
-class tst_ModemsE2E : public QObject
+class tst_ModemsE2E : public QObject, private quillet::test::RigMembers
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_root;
-    QString m_oldCwd;
-    std::unique_ptr<DevSimClient> m_sim;
-    std::unique_ptr<AlarmPipeline> m_pipeline;
-    int m_run = 0;
     QDateTime m_now;
 
     void prepare(const QList<Delivery> &deliveries, const QStringList &simArgs, Line line)
@@ -73,14 +68,7 @@ private slots:
         m_oldCwd = QDir::currentPath();
     }
     void init() { m_now = QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC); }
-    void cleanup()
-    {
-        if (m_pipeline)
-            m_pipeline->TerminateDevice();
-        m_pipeline.reset();
-        m_sim.reset();
-        QDir::setCurrent(m_oldCwd);
-    }
+    void cleanup() { endRow(); }
 
     void everyKindLoggedOnceAndCleared_data()
     {

@@ -55,17 +55,12 @@ const QString kFast = QStringLiteral("HealthCheckSeconds=0.2\nNoNetworkMinutes=0
 
 } // namespace
 
-class tst_SupervisionE2E : public QObject
+class tst_SupervisionE2E : public QObject, private quillet::test::RigMembers
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_root;
-    QString m_oldCwd;
-    std::unique_ptr<DevSimClient> m_sim;
-    std::unique_ptr<AlarmPipeline> m_pipeline;
     QStringList m_trace;
-    int m_run = 0;
 
     // The settings file of the run, with the row's [SUPERVISION] section,
     // read back as the program reads it.
@@ -131,14 +126,7 @@ private slots:
         m_oldCwd = QDir::currentPath();
         SetTraceHandler([this](const QString &line) { m_trace << line; });
     }
-    void cleanup()
-    {
-        if (m_pipeline)
-            m_pipeline->TerminateDevice();
-        m_pipeline.reset();
-        m_sim.reset();
-        QDir::setCurrent(m_oldCwd);
-    }
+    void cleanup() { endRow(); }
 
     void conditions_data()
     {
