@@ -24,7 +24,7 @@ export DEBIAN_FRONTEND=noninteractive
 standin=
 fail() {
     echo "package-check: $*" >&2
-    if [ -n "$standin" ]; then
+    if [ -n "$standin" ] && [ -s "$standin/calls" ]; then
         echo "package-check: the service manager was asked for:" >&2
         sed 's/^/    /' "$standin/calls" >&2
     fi
