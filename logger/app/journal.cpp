@@ -1,6 +1,7 @@
 #include "journal.h"
 
 #include "centralsender.h"
+#include "hostservices.h"
 #include "pipeline.h"
 
 #include <cstdio>
@@ -17,12 +18,7 @@ Journal::Journal(QObject *parent) : QObject(parent)
 
 void Journal::write(Priority priority, const QString &text)
 {
-    QString line = text;
-    // One entry per line: a reason quoted from a device or a server may hold
-    // line breaks.
-    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    m_sink("<" + QByteArray::number(int(priority)) + ">Quillet: " + line.toUtf8() + '\n');
+    m_sink(JournalLine(int(priority), text));
 }
 
 void Journal::change(const QString &topic, const QString &key, Priority priority,

@@ -13,7 +13,8 @@ namespace {
 void tell(int priority, const QString &line)
 {
     WriteDebugTrace(line);
-    std::fprintf(stderr, "<%d>%s\n", priority, line.toLocal8Bit().constData());
+    const QByteArray entry = JournalLine(priority, line);
+    std::fwrite(entry.constData(), 1, size_t(entry.size()), stderr);
     std::fflush(stderr);
 }
 

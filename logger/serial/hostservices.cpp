@@ -117,6 +117,14 @@ TraceHandler SetTraceHandler(TraceHandler handler)
     return std::exchange(traceHandler(), std::move(handler));
 }
 
+QByteArray JournalLine(int priority, const QString &text)
+{
+    QString line = text;
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return "<" + QByteArray::number(priority) + ">Quillet: " + line.toUtf8() + '\n';
+}
+
 void WriteDebugTrace(const QString &text)
 {
     if (traceHandler())

@@ -85,6 +85,11 @@ using TraceHandler = std::function<void(const QString &)>;
 TraceHandler SetTraceHandler(TraceHandler handler);
 void WriteDebugTrace(const QString &text);
 
+// One journal entry as standard error carries it: "<priority>Quillet: text"
+// on one line (a reason quoted from a device, a server or an alarm may hold
+// line breaks), for journald to file at that syslog priority.
+QByteArray JournalLine(int priority, const QString &text);
+
 // The one way out of the program, for whatever code finds it cannot go on.
 // The program's entry installs the orderly end (its pipeline shut down, the
 // service told, the instance lock freed); tests install a recorder, so the

@@ -129,10 +129,10 @@ private slots:
                  (QStringList{"+85290000002 " + passed[1], "+85290000001 " + passed[0],
                               "+85290000001 " + passed[1], "+85290000001 " + passed[2].left(70)}));
         const QString journal = QString::fromLocal8Bit(logger.readAllStandardError());
-        QVERIFY2(journal.contains("<4>Forwarding to +85290000001 failed (ErrorCode=-1); tried "
+        QVERIFY2(journal.contains("<4>Quillet: Forwarding to +85290000001 failed (ErrorCode=-1); tried "
                                   "again in 5 s"),
                  qPrintable(journal));
-        QVERIFY(journal.contains("<6>Forwarded to +85290000002: North Pump: FIRE zone 2"));
+        QVERIFY(journal.contains("<6>Quillet: Forwarded to +85290000002: North Pump: FIRE zone 2"));
     }
 };
 
