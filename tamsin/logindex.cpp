@@ -230,9 +230,13 @@ private:
 class LogIndex::FileScan
 {
 public:
-    FileScan(int fd, uint64_t to, size_t chunkSize, Scanner *scanner, Part *part)
+    // With shares the stretch may be cut short by the other thread: the
+    // bytes are claimed before they are read, and to is only the most the
+    // stretch can be.
+    FileScan(int fd, uint64_t to, size_t chunkSize, Scanner *scanner, Part *part,
+             Shares *shares = nullptr, int thread = 0)
         : m_fd(fd), m_to(to), m_buffer(std::max<size_t>(chunkSize, 1)), m_scanner(scanner),
-          m_part(part)
+          m_part(part), m_shares(shares), m_thread(thread)
     {
     }
 
@@ -243,7 +247,7 @@ public:
         uint64_t heldFrom = from;
         uint64_t readTo = from; // file offset read so far
         for (;;) {
-            if (readTo >= m_to) {
+            if (readTo >= To()) {
                 size_t consumed = 0;
                 const Status status =
                     m_scanner->Scan(m_buffer.data(), held, heldFrom, true, &consumed);
@@ -260,8 +264,9 @@ public:
                 heldFrom = readTo = next;
                 continue;
             }
-            const size_t want =
-                static_cast<size_t>(std::min<uint64_t>(m_buffer.size() - held, m_to - readTo));
+            const size_t want = Claim(readTo, m_buffer.size() - held);
+            if (want == 0)
+                continue; // the rest of the stretch went to the other thread
             const ssize_t got = ReadAt(m_buffer.data() + held, want, readTo);
             if (got < 0)
                 return Status::ReadError;
@@ -299,6 +304,11 @@ public:
     }
 
 private:
+    // Where the stretch ends as far as is known now.
+    uint64_t To();
+    // How many bytes from `from` may be read, at most want.
+    size_t Claim(uint64_t from, size_t want);
+
     // How far a line has been followed.
     struct Follow
     {
@@ -459,28 +469,102 @@ private:
     std::vector<char> m_buffer;
     Scanner *m_scanner;
     Part *m_part;
+    Shares *m_shares;
+    int m_thread;
     bool m_holes = true;
 };
 
-namespace {
-
-// The offset after the first LF at or after middle, or size when there is
-// none near: where the second thread begins.
-uint64_t SplitPoint(int fd, uint64_t middle, uint64_t size)
+// What the two threads of a read have still to claim of their stretches.
+// Each claims its bytes a chunk at a time before reading them; a thread done
+// with its own takes the later half of what the other has not claimed,
+// beginning at a line start. A line the other is following past its claim
+// (a long one, or one through a hole) ends at or before that start, as the
+// start is after the first LF from a point beyond the claim.
+class LogIndex::Shares
 {
-    char window[64 * 1024];
-    const ssize_t got = ::pread(fd, window, sizeof window, static_cast<off_t>(middle));
-    if (got <= 0)
-        return size;
-    const void *nl = std::memchr(window, '\n', static_cast<size_t>(got));
-    if (!nl)
-        return size;
-    const uint64_t split =
-        middle + static_cast<uint64_t>(static_cast<const char *>(nl) - window) + 1;
-    return std::min(split, size);
+public:
+    Shares(uint64_t split, uint64_t size) : m_open{{0, split}, {split, size}} {}
+
+    uint64_t Limit(int thread)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_open[thread].limit;
+    }
+
+    size_t Claim(int thread, uint64_t from, size_t want)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Open &open = m_open[thread];
+        const uint64_t end = std::min<uint64_t>(from + want, open.limit);
+        open.claimed = std::max(open.claimed, end);
+        return end > from ? static_cast<size_t>(end - from) : 0;
+    }
+
+    // A new stretch [*from, *to) for thread, taken from the other's, when
+    // at least minimum bytes of that are unclaimed.
+    bool Take(int thread, int fd, uint64_t minimum, uint64_t *from, uint64_t *to)
+    {
+        Open &other = m_open[1 - thread];
+        for (;;) {
+            uint64_t claimed = 0, limit = 0;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                claimed = other.claimed;
+                limit = other.limit;
+            }
+            if (claimed >= limit || limit - claimed < std::max<uint64_t>(minimum, 2))
+                return false;
+            const uint64_t split = SplitPoint(fd, claimed + (limit - claimed) / 2, limit);
+            if (split >= limit)
+                return false;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (other.claimed > split)
+                continue; // the other thread got there first: look again
+            other.limit = split;
+            m_open[thread] = {split, limit};
+            *from = split;
+            *to = limit;
+            return true;
+        }
+    }
+
+    // The offset after the first LF at or after middle, or limit when there
+    // is none near.
+    static uint64_t SplitPoint(int fd, uint64_t middle, uint64_t limit)
+    {
+        char window[64 * 1024];
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof window, limit - middle));
+        const ssize_t got = ::pread(fd, window, want, static_cast<off_t>(middle));
+        if (got <= 0)
+            return limit;
+        const void *nl = std::memchr(window, '\n', static_cast<size_t>(got));
+        if (!nl)
+            return limit;
+        const uint64_t split =
+            middle + static_cast<uint64_t>(static_cast<const char *>(nl) - window) + 1;
+        return std::min(split, limit);
+    }
+
+private:
+    struct Open
+    {
+        uint64_t claimed; // read or being read up to here
+        uint64_t limit;   // the stretch ends here
+    };
+    std::mutex m_mutex;
+    Open m_open[2];
+};
+
+uint64_t LogIndex::FileScan::To()
+{
+    return m_shares ? std::min(m_to, m_shares->Limit(m_thread)) : m_to;
 }
 
-} // namespace
+size_t LogIndex::FileScan::Claim(uint64_t from, size_t want)
+{
+    want = static_cast<size_t>(std::min<uint64_t>(want, m_to - std::min(m_to, from)));
+    return m_shares ? m_shares->Claim(m_thread, from, want) : want;
+}
 
 LogIndex::Status LogIndex::Build(const char *data, size_t size, size_t maxRecords)
 {
@@ -489,6 +573,7 @@ LogIndex::Status LogIndex::Build(const char *data, size_t size, size_t maxRecord
     m_part.groups.Reserve(ReserveFor(size, maxRecords));
     m_part.utf8.Feed(data, size);
     m_part.endsWithLineEnd = size == 0 || data[size - 1] == '\n';
+    m_part.beginsFile = true;
     Scanner scanner(&m_part, maxRecords, true);
     size_t consumed = 0;
     const Status status = scanner.Scan(data, size, 0, true, &consumed);
@@ -502,46 +587,87 @@ LogIndex::Status LogIndex::Build(const char *data, size_t size, size_t maxRecord
 }
 
 LogIndex::Status LogIndex::ReadPart(int fd, uint64_t from, uint64_t to, size_t chunkSize,
-                                    size_t maxRecords, Part *part, uint64_t reserveFor)
+                                    size_t maxRecords, Part *part, uint64_t reserveFor,
+                                    Shares *shares, int thread)
 {
     part->records.reserve(ReserveFor(reserveFor, maxRecords));
     part->groups.Reserve(ReserveFor(reserveFor, maxRecords));
+    part->beginsFile = from == 0;
     Scanner scanner(part, maxRecords, from == 0);
-    FileScan scan(fd, to, chunkSize, &scanner, part);
+    FileScan scan(fd, to, chunkSize, &scanner, part, shares, thread);
     return scan.Run(from);
 }
 
 LogIndex::Status LogIndex::Read(int fd, uint64_t size, size_t chunkSize, size_t maxRecords,
-                                uint64_t parallelFrom)
+                                uint64_t parallelFrom, unsigned firstShare)
 {
     *this = LogIndex();
     Status status = Status::Ok;
-    const uint64_t split =
-        size >= parallelFrom && size >= 2 ? SplitPoint(fd, size / 2, size) : size;
+    const uint64_t split = size >= parallelFrom && size >= 2
+                               ? Shares::SplitPoint(fd, size / 100 * std::min(firstShare, 99u) +
+                                                        size % 100 * std::min(firstShare, 99u) / 100,
+                                                    size)
+                               : size;
+    size_t stretches = 1;
     if (split < size) {
         // Two halves at once: indexing is bound by the processor, not the
-        // disk, and a second core halves the wait.
+        // disk, and a second core halves the wait. What a thread takes over
+        // from the other is read into parts of its own, put back in file
+        // order after the other's stretch.
+        struct Taken
+        {
+            uint64_t from;
+            std::unique_ptr<Part> part;
+        };
+        Shares shares(split, size);
+        const uint64_t minimum = uint64_t(4) * std::max<size_t>(chunkSize, 1);
+        const auto run = [&](int thread, Part *own, uint64_t from, uint64_t to,
+                             uint64_t reserveFor, std::vector<Taken> *taken) {
+            Status result =
+                ReadPart(fd, from, to, chunkSize, maxRecords, own, reserveFor, &shares, thread);
+            uint64_t begin = 0, end = 0;
+            while (result == Status::Ok && shares.Take(thread, fd, minimum, &begin, &end)) {
+                taken->push_back({begin, std::make_unique<Part>()});
+                result = ReadPart(fd, begin, end, chunkSize, maxRecords, taken->back().part.get(),
+                                  end - begin, &shares, thread);
+            }
+            return result;
+        };
         Part second;
+        std::vector<Taken> taken[2];
         Status secondStatus = Status::Ok;
         bool secondFailed = false;
         {
             Worker worker([&] {
                 try {
-                    secondStatus =
-                        ReadPart(fd, split, size, chunkSize, maxRecords, &second, size - split);
+                    secondStatus = run(1, &second, split, size, size - split, &taken[1]);
                 } catch (...) {
                     secondFailed = true;
                 }
             });
             // Room for the whole file: the second half joins it without a
             // copy of the first (untouched room is never resident).
-            status = ReadPart(fd, 0, split, chunkSize, maxRecords, &m_part, size);
+            status = run(0, &m_part, 0, split, size, &taken[0]);
             worker.Join();
         }
         if (secondFailed)
             throw std::bad_alloc();
         if (status == Status::Ok && secondStatus != Status::Ok)
             status = secondStatus;
+        // Each taken part came from one half's stretch, after what that
+        // half's thread read itself: the half's own array has room for it.
+        std::vector<Taken> all;
+        for (auto &list : taken)
+            for (Taken &t : list)
+                all.push_back(std::move(t));
+        std::sort(all.begin(), all.end(),
+                  [](const Taken &a, const Taken &b) { return a.from < b.from; });
+        stretches = 2 + all.size();
+        for (Taken &t : all) {
+            if (status == Status::Ok)
+                status = Join(t.from < split ? m_part : second, *t.part, t.from, maxRecords);
+            t.part.reset();
+        }
         if (status == Status::Ok)
             status = Merge(second, split, maxRecords);
     } else {
@@ -552,19 +678,35 @@ LogIndex::Status LogIndex::Read(int fd, uint64_t size, size_t chunkSize, size_t 
         return status;
     }
     m_size = m_part.end;
+    m_stretches = stretches;
     Finish();
     return Status::Ok;
 }
 
 LogIndex::Status LogIndex::Merge(Part &second, uint64_t split, size_t maxRecords)
 {
-    Part &first = m_part;
-    // The file shrank under the first half: what the second read (if
-    // anything) no longer follows it.
-    if (first.end < split)
+    const size_t before = m_part.records.size();
+    Records rest;
+    const Status status = Join(m_part, second, split, maxRecords, &rest);
+    if (status == Status::Ok && !rest.empty()) {
+        m_rest.swap(rest);
+        m_restFrom = before;
+    }
+    return status;
+}
+
+LogIndex::Status LogIndex::Join(Part &first, Part &second, uint64_t from, size_t maxRecords,
+                                Records *rest)
+{
+    // The file shrank under the first: what the second read (if anything)
+    // no longer follows it.
+    if (first.end < from)
         return Status::Ok;
-    if (first.records.empty() && second.textBeforeFirstRecord)
-        return Status::NotALog;
+    if (first.records.empty() && second.textBeforeFirstRecord) {
+        if (first.beginsFile)
+            return Status::NotALog;
+        first.textBeforeFirstRecord = true;
+    }
     if (first.records.size() + second.records.size() > maxRecords)
         return Status::TooManyRecords;
 
@@ -593,8 +735,12 @@ LogIndex::Status LogIndex::Merge(Part &second, uint64_t split, size_t maxRecords
 
     const size_t count = second.records.size();
     first.groups.Reserve(before + count);
-    m_rest.swap(second.records);
-    m_restFrom = before;
+    if (rest) {
+        rest->swap(second.records);
+    } else {
+        first.records.insert(first.records.end(), second.records.begin(), second.records.end());
+        Records().swap(second.records);
+    }
     uint32_t widest = 0;
     for (uint32_t id : ids)
         widest |= id;

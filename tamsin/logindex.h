@@ -10,6 +10,8 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -50,7 +52,8 @@ public:
     };
 
     static constexpr size_t kMaxRecords = 0x7fffffff;
-    // Files from this size on are indexed by two threads, each taking half.
+    // Files from this size on are indexed by two threads, each beginning
+    // with half.
     static constexpr uint64_t kParallelFrom = uint64_t(8) << 20;
 
     // Indexes bytes in memory. maxRecords exists so the limit can be tested
@@ -61,9 +64,18 @@ public:
     // cache, instead of through a mapping whose page walks cost more than
     // the parsing. A line longer than the buffer is followed to its end
     // without being held, holes of a sparse file are skipped unread, and a
-    // file that turns out shorter is indexed as far as it goes.
+    // file that turns out shorter is indexed as far as it goes. A thread
+    // that has done its half takes the later half of what the other has
+    // left (when that is at least four chunks), so that a thread slowed by
+    // other work on its core holds the read up by little more than a chunk.
+    // firstShare moves where the first thread's stretch ends (percent of
+    // the file), so that tests can make one thread take over from the other.
     Status Read(int fd, uint64_t size, size_t chunkSize = 1 << 18, size_t maxRecords = kMaxRecords,
-                uint64_t parallelFrom = kParallelFrom);
+                uint64_t parallelFrom = kParallelFrom, unsigned firstShare = 50);
+    // How many stretches the last Read indexed on their own (1 for one
+    // thread, 2 for two halves, more where a thread took over some of the
+    // other's).
+    size_t Stretches() const { return m_stretches; }
     // Indexes what was appended after the bytes indexed so far, up to size.
     // On failure the index is left as it was.
     Status Extend(int fd, uint64_t size, size_t chunkSize = 1 << 18,
@@ -112,6 +124,7 @@ public:
         std::vector<uint32_t> highStarts;
         std::vector<std::string> names{std::string()}; // [0] is "no caller"
         bool textBeforeFirstRecord = false;
+        bool beginsFile = false; // where only empty lines may stand before a record
         bool ordered = true;
         bool endsWithLineEnd = true;
         Utf8Check utf8;
@@ -123,9 +136,16 @@ public:
 private:
     class Scanner;
     class FileScan;
+    class Shares;
 
     static Status ReadPart(int fd, uint64_t from, uint64_t to, size_t chunkSize, size_t maxRecords,
-                           Part *part, uint64_t reserveFor);
+                           Part *part, uint64_t reserveFor, Shares *shares = nullptr,
+                           int thread = 0);
+    // Puts the part read from `from` on after first. With rest given its
+    // records stay in their own array, handed over to *rest; otherwise they
+    // are copied after first's. A file that shrank under first drops it.
+    static Status Join(Part &first, Part &second, uint64_t from, size_t maxRecords,
+                       Records *rest = nullptr);
     Status Merge(Part &second, uint64_t split, size_t maxRecords);
     void Finish();
     // Moves the records of m_rest to the end of m_part's.
@@ -145,6 +165,7 @@ private:
     Records m_rest;
     size_t m_restFrom = SIZE_MAX;
     std::vector<uint32_t> m_sorted;
+    size_t m_stretches = 0;
 };
 
 } // namespace tamsin

@@ -140,8 +140,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         const size_t chunk = size > 0 ? 1 + bytes[0] % 64 : 1;
         const uint64_t parallelFrom =
             size > 1 && bytes[1] % 2 ? 1 : tamsin::LogIndex::kParallelFrom;
-        const auto chunkedStatus =
-            chunked.Read(fd, size, chunk, tamsin::LogIndex::kMaxRecords, parallelFrom);
+        // A short first stretch makes its thread take over from the other.
+        const unsigned firstShare = size > 2 ? bytes[2] % 100 : 50;
+        const auto chunkedStatus = chunked.Read(fd, size, chunk, tamsin::LogIndex::kMaxRecords,
+                                                parallelFrom, firstShare);
         Require((chunkedStatus == tamsin::LogIndex::Status::Ok) ==
                     (status == tamsin::LogIndex::Status::Ok),
                 "chunked verdict");

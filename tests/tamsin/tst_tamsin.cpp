@@ -269,6 +269,17 @@ private slots:
             << QByteArray("03/02/2024 08:00:00 [A] x\r\n03/01/2024 08:00:00 [B] y\r\n"
                           "03/03/2024 08:00:00 [A] z\r\n03/01/2024 09:00:00 [C] w\r\n");
         QTest::newRow("refused first line") << QByteArray("\r\nnot a record\r\n");
+        // Long enough for a thread to take over parts of the other's
+        // stretch: callers new in every part, stamps out of order, text
+        // that continues a record across where parts meet.
+        QByteArray many;
+        for (int i = 0; i < 1500; ++i) {
+            many += Stamp(86400 + (i % 7 == 3 ? -i : i)) + " [S" + QByteArray::number(i / 5) +
+                    "] alarm " + QByteArray::number(i) + "\r\n";
+            if (i % 11 == 0)
+                many += "  continued " + QByteArray::number(i) + "\n";
+        }
+        QTest::newRow("many records, callers throughout") << many;
         // Lines of every shape the one-pass scan of common lines must tell
         // apart, each with enough bytes after it to be scanned that way.
         QByteArray shapes;
@@ -316,12 +327,34 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         tamsin::LogIndex whole;
         const auto expected = whole.Build(content.constData(), size_t(content.size()));
-        // Two threads split the file at a line end in its middle.
-        for (const uint64_t parallel : {tamsin::LogIndex::kParallelFrom, uint64_t(1)})
+        // Two threads split the file at a line end in its middle; with the
+        // first thread's stretch made short, it is done first and takes over
+        // from the other, whose rest is then read in several parts.
+        struct Split
+        {
+            uint64_t parallelFrom;
+            unsigned firstShare;
+        };
+        for (const Split split : {Split{tamsin::LogIndex::kParallelFrom, 50}, Split{1, 50},
+                                  Split{1, 5}})
             for (size_t chunk : {size_t(1), size_t(2), size_t(7), size_t(30), size_t(1) << 20}) {
+                // Which thread takes over how much is up to the scheduler: a
+                // takeover is looked for where the file is long enough.
+                const qsizetype firstEnd = content.indexOf('\n', content.size() * 5 / 100);
+                const bool takeover = split.firstShare == 5 && chunk <= 30 && firstEnd >= 0 &&
+                                      size_t(content.size() - firstEnd) >= 200 * chunk &&
+                                      firstEnd < content.size() / 4 &&
+                                      expected == tamsin::LogIndex::Status::Ok;
                 tamsin::LogIndex read;
-                const auto status = read.Read(f.handle(), uint64_t(content.size()), chunk,
-                                              tamsin::LogIndex::kMaxRecords, parallel);
+                auto status = read.Read(f.handle(), uint64_t(content.size()), chunk,
+                                        tamsin::LogIndex::kMaxRecords, split.parallelFrom,
+                                        split.firstShare);
+                for (int tries = 0; takeover && read.Stretches() <= 2 && tries < 100; ++tries)
+                    status = read.Read(f.handle(), uint64_t(content.size()), chunk,
+                                       tamsin::LogIndex::kMaxRecords, split.parallelFrom,
+                                       split.firstShare);
+                if (takeover)
+                    QVERIFY2(read.Stretches() > 2, qPrintable(QString::number(chunk)));
                 QCOMPARE(status == tamsin::LogIndex::Status::Ok,
                          expected == tamsin::LogIndex::Status::Ok);
                 QCOMPARE(read.Count(), whole.Count());
