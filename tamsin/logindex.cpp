@@ -744,7 +744,16 @@ LogIndex::Status LogIndex::Join(Part &first, Part &second, uint64_t from, size_t
     uint32_t widest = 0;
     for (uint32_t id : ids)
         widest |= id;
-    first.groups.Append(count, widest, [&](size_t i) { return ids[second.groups.Get(i)]; });
+    if (second.groups.Width() == 1 && ids.size() <= 256) {
+        // A few hundred callers at most: the width is known and the new ids
+        // fit a table the loop keeps in cache.
+        uint32_t table[256] = {};
+        std::copy(ids.begin(), ids.end(), table);
+        first.groups.Append(count, widest,
+                            [&](size_t i) { return table[second.groups.GetAs<1>(i)]; });
+    } else {
+        first.groups.Append(count, widest, [&](size_t i) { return ids[second.groups.Get(i)]; });
+    }
     second.groups = GroupColumn();
 
     first.utf8.Then(second.utf8);
